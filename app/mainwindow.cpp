@@ -1,0 +1,43 @@
+#include "mainwindow.h"
+#include "resources.h"
+#include "ui_mainwindow.h"
+
+#include <QCoreApplication>
+
+// Created before main() and never destroyed: the port keeps its state for the
+// whole run, whatever happens to the window.
+QSerialPort *const serialPort = new QSerialPort;
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    initResources();
+    ui->setupUi(this);
+    setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
+                   + QCoreApplication::applicationVersion());
+
+    connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleSerialError);
+    fillSerialCombos();
+    updateConnectionWidgets();
+    fillParameterCombos();
+    resetVolumeState();
+    loadConfiguration();
+    applyLanguage();
+
+    // Connect before the window is shown, so a saved auto-connection is
+    // already in force when the operator first sees it.
+    if (ui->checkBox_AutoConnect->isChecked())
+        on_pushButton_Open_clicked();
+}
+
+MainWindow::~MainWindow()
+{
+    saveConfiguration();
+    delete ui;
+}
+
+void MainWindow::on_actionExit_triggered()
+{
+    close();
+}

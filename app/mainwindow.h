@@ -1,0 +1,93 @@
+#pragma once
+
+#include "commandframe.h"
+
+#include <QMainWindow>
+#include <QSerialPort>
+
+namespace Ui {
+class MainWindow;
+}
+
+// The one port the console drives. It lives for the whole process and is
+// opened and closed any number of times; the process end releases it.
+extern QSerialPort *const serialPort;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The one way a command leaves the program: writes the frame to the open
+    // port and echoes its name and bytes in the status label.
+    void sendCommand(const QString &name, const CommandFrame &frame);
+
+private slots:
+    void on_pushButton_Play_clicked();
+    void on_pushButton_Open_clicked();
+    void on_pushButton_Close_clicked();
+    void on_pushButton_Stop_clicked();
+    void on_pushButton_Pause_clicked();
+    void on_pushButton_Previous_clicked();
+    void on_pushButton_Next_clicked();
+    void on_pushButton_Folder_Load_clicked();
+    void on_pushButton_Playlist_Load_clicked();
+    void on_pushButton_Source_Load_clicked();
+    void on_pushButton_WebRadio_Load_clicked();
+    void on_pushButton_FTP_Load_clicked();
+    void on_pushButton_Spot_Load_clicked();
+    void on_pushButton_All_Min_clicked();
+    void on_horizontalSlider_All_valueChanged(int value);
+    void on_pushButton_All_Max_clicked();
+    void on_horizontalSlider_All_actionTriggered(int action);
+    void on_checkBox_All_stateChanged(int arg1);
+    void on_pushButton_All_Plus_clicked();
+    void on_pushButton_All_Less_clicked();
+    void on_pushButton_XLR_Min_clicked();
+    void on_pushButton_XLR_Max_clicked();
+    void on_horizontalSlider_XLR_actionTriggered(int action);
+    void on_horizontalSlider_XLR_valueChanged(int value);
+    void on_checkBox_XLR_stateChanged(int arg1);
+    void on_pushButton_XLR_Plus_clicked();
+    void on_pushButton_XLR_Less_clicked();
+    void on_pushButton_RCA_Min_clicked();
+    void on_pushButton_RCA_Max_clicked();
+    void on_horizontalSlider_RCA_actionTriggered(int action);
+    void on_horizontalSlider_RCA_valueChanged(int value);
+    void on_checkBox_RCA_stateChanged(int arg1);
+    void on_pushButton_RCA_Plus_clicked();
+    void on_pushButton_RCA_Less_clicked();
+    void on_actionExit_triggered();
+    void on_actionAbout_triggered();
+    void on_actionVeldo_Home_Page_triggered();
+    void on_actionContact_Technical_Support_triggered();
+    void on_actionFran_ais_triggered();
+    void on_actionEnglish_triggered();
+    void on_actionDefault_triggered();
+
+private:
+    // Serial link
+    void fillSerialCombos();
+    void updateConnectionWidgets();
+    void handleSerialError(QSerialPort::SerialPortError error);
+
+    // Commands
+    void fillParameterCombos();
+
+    // Volume
+    void sendAbsoluteVolume(int value, Commands::VolumeChannel channel);
+    void sendRelativeVolume(int value, Commands::VolumeChannel channel);
+    void refreshVolumeLabels();
+    void updateMuteWidgets();
+    void resetVolumeState();
+
+    // Settings and language
+    void loadConfiguration();
+    void saveConfiguration();
+    void applyLanguage();
+
+    Ui::MainWindow *ui;
+};

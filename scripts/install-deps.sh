@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs what building, running and testing the console needs on Debian 12.
+# Safe to run again: apt-get skips what is already there.
+set -e
+if [ "$(id -u)" -ne 0 ]; then
+    echo "run as root (or through sudo): it installs Debian packages" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+    cmake g++ make pkg-config python3 \
+    qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools \
+    libgl-dev xvfb xauth x11-utils xdotool imagemagick >/dev/null

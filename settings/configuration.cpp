@@ -1,0 +1,10 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::loadConfiguration()
+{
+}
+
+void MainWindow::saveConfiguration()
+{
+}

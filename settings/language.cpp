@@ -1,0 +1,19 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::applyLanguage()
+{
+    ui->retranslateUi(this);
+}
+
+void MainWindow::on_actionFran_ais_triggered()
+{
+}
+
+void MainWindow::on_actionEnglish_triggered()
+{
+}
+
+void MainWindow::on_actionDefault_triggered()
+{
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QComboBox>
+#include <QString>
+#include <QWidget>
+
+// Fails the running test on a warning from the connection by name: a slot
+// whose object name does not match would otherwise be a silent dead button.
+void failOnConnectionWarnings();
+
+// Finds a child of the window by object name, or null.
+template<typename T>
+T *child(const QWidget &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+// Puts a device path into the window's port list and selects it, as if the
+// port query had reported it.
+void selectPort(const QWidget &window, const QString &path);
+void selectBaudRate(const QWidget &window, const QString &rate);
+
+// Clicks the named push button with the mouse, as an operator would.
+void clickButton(const QWidget &window, const char *name);

@@ -1,0 +1,210 @@
+// The serial link on a real device: a pseudo-terminal whose master end the
+// test reads byte for byte.
+#include "identity.h"
+#include "mainwindow.h"
+#include "ptypair.h"
+#include "testsupport.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(CommandFrame)
+
+class SerialLinkTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void framesArriveExactly_data();
+    void framesArriveExactly();
+    void closeAndReopenWithAnotherRate();
+    void frameSentRightBeforeCloseArrives();
+    void commandWhileClosedSendsNothing();
+    void failedOpenSaysWhy_data();
+    void failedOpenSaysWhy();
+    void vanishedDeviceClosesTheLink();
+
+private:
+    QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
+    bool linkLooksOpen() const;
+    bool linkLooksClosed() const;
+    void open();
+
+    std::unique_ptr<PtyPair> pty;
+    std::unique_ptr<MainWindow> window;
+};
+
+void SerialLinkTest::initTestCase()
+{
+    setApplicationIdentity();
+}
+
+void SerialLinkTest::init()
+{
+    failOnConnectionWarnings();
+    pty = std::make_unique<PtyPair>();
+    QVERIFY(pty->isValid());
+    window = std::make_unique<MainWindow>();
+}
+
+void SerialLinkTest::cleanup()
+{
+    window.reset();
+    serialPort->close();
+    pty.reset();
+}
+
+bool SerialLinkTest::linkLooksOpen() const
+{
+    const MainWindow &w = *window;
+    return serialPort->isOpen() && !child<QWidget>(w, "pushButton_Open")->isEnabled()
+        && !child<QWidget>(w, "comboBox_Serial_Port")->isEnabled()
+        && !child<QWidget>(w, "comboBox_Serial_Baudrate")->isEnabled()
+        && child<QWidget>(w, "pushButton_Close")->isEnabled() && child<QWidget>(w, "groupBox_Transport")->isEnabled()
+        && child<QWidget>(w, "groupBox_Volume")->isEnabled() && child<QWidget>(w, "checkBox_AutoConnect")->isEnabled();
+}
+
+bool SerialLinkTest::linkLooksClosed() const
+{
+    const MainWindow &w = *window;
+    return !serialPort->isOpen() && child<QWidget>(w, "pushButton_Open")->isEnabled()
+        && child<QWidget>(w, "comboBox_Serial_Port")->isEnabled()
+        && child<QWidget>(w, "comboBox_Serial_Baudrate")->isEnabled()
+        && !child<QWidget>(w, "pushButton_Close")->isEnabled() && !child<QWidget>(w, "groupBox_Transport")->isEnabled()
+        && !child<QWidget>(w, "groupBox_Volume")->isEnabled() && child<QWidget>(w, "checkBox_AutoConnect")->isEnabled();
+}
+
+void SerialLinkTest::open()
+{
+    selectPort(*window, pty->slavePath());
+    clickButton(*window, "pushButton_Open");
+    QCOMPARE(status(), QStringLiteral("Open"));
+    QVERIFY(linkLooksOpen());
+    QCOMPARE(serialPort->baudRate(), 115200);
+    QCOMPARE(serialPort->dataBits(), QSerialPort::Data8);
+    QCOMPARE(serialPort->parity(), QSerialPort::NoParity);
+    QCOMPARE(serialPort->stopBits(), QSerialPort::OneStop);
+    QCOMPARE(serialPort->flowControl(), QSerialPort::NoFlowControl);
+    QCOMPARE(serialPort->openMode(), QIODevice::WriteOnly);
+}
+
+void SerialLinkTest::framesArriveExactly_data()
+{
+    QTest::addColumn<CommandFrame>("frame");
+    QTest::addColumn<QString>("echo");
+
+    QTest::newRow("fillers") << CommandFrame{0x20, 0xFF, 0xFF, 0xFF} << "Play : 0x20 0xff 0xff 0xff";
+    QTest::newRow("zeros") << CommandFrame{0x00, 0x00, 0x00, 0x00} << "Test : 0x0 0x0 0x0 0x0";
+    // No line-ending translation on the way: LF and CR go out as they are.
+    QTest::newRow("line feed") << CommandFrame{0x0A, 0x0A, 0x0D, 0x0A} << "Test : 0xa 0xa 0xd 0xa";
+    QTest::newRow("carriage return") << CommandFrame{0x0D, 0x00, 0x0A, 0x0D} << "Test : 0xd 0x0 0xa 0xd";
+    QTest::newRow("high bytes") << CommandFrame{0xFF, 0x80, 0x7F, 0x11} << "Test : 0xff 0x80 0x7f 0x11";
+}
+
+void SerialLinkTest::framesArriveExactly()
+{
+    QFETCH(CommandFrame, frame);
+    QFETCH(QString, echo);
+    open();
+    const QString name = echo.section(QLatin1String(" :"), 0, 0);
+    window->sendCommand(name, frame);
+    QCOMPARE(status(), echo);
+    QCOMPARE(pty->read(4).toHex(' '), frameBytes(frame).toHex(' '));
+    QCOMPARE(pty->readRest(), QByteArray());
+
+    // Back-to-back frames stay separate and in order.
+    window->sendCommand(name, frame);
+    window->sendCommand(QStringLiteral("Stop"), Commands::transport(Commands::Stop));
+    QCOMPARE(pty->read(8).toHex(' '), (frameBytes(frame) + QByteArray("\x22\xff\xff\xff", 4)).toHex(' '));
+    QCOMPARE(pty->readRest(), QByteArray());
+    QVERIFY(linkLooksOpen());
+}
+
+void SerialLinkTest::closeAndReopenWithAnotherRate()
+{
+    open();
+    clickButton(*window, "pushButton_Close");
+    QCOMPARE(status(), QStringLiteral("Close"));
+    QVERIFY(linkLooksClosed());
+
+    selectBaudRate(*window, QStringLiteral("9600"));
+    clickButton(*window, "pushButton_Open");
+    QCOMPARE(status(), QStringLiteral("Open"));
+    QCOMPARE(serialPort->baudRate(), 9600);
+    window->sendCommand(QStringLiteral("Next"), Commands::transport(Commands::Next));
+    QCOMPARE(pty->read(4), QByteArray("\x23\xff\xff\xff", 4));
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void SerialLinkTest::frameSentRightBeforeCloseArrives()
+{
+    open();
+    // No event loop runs between the command and the close.
+    for (int i = 0; i < 50; ++i)
+        window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    clickButton(*window, "pushButton_Close");
+    QVERIFY(linkLooksClosed());
+    const QByteArray received = pty->read(200);
+    QCOMPARE(received.size(), 200);
+    QCOMPARE(received, QByteArray("\x20\xff\xff\xff", 4).repeated(50));
+}
+
+void SerialLinkTest::commandWhileClosedSendsNothing()
+{
+    child<QLabel>(*window, "label_Status")->setText(QStringLiteral("previous"));
+    child<QWidget>(*window, "groupBox_Transport")->setEnabled(true);
+    window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    QCOMPARE(status(), QStringLiteral("previous"));
+    // The enabled states are refreshed all the same.
+    QVERIFY(linkLooksClosed());
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void SerialLinkTest::failedOpenSaysWhy_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing device") << "/dev/tunaris-no-such-port" << "Cannot open /dev/tunaris-no-such-port: ";
+    QTest::newRow("not a serial device") << "/dev/null" << "Cannot open /dev/null: ";
+    QTest::newRow("empty port list") << "" << "No serial port";
+}
+
+void SerialLinkTest::failedOpenSaysWhy()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, message);
+    auto *ports = child<QComboBox>(*window, "comboBox_Serial_Port");
+    ports->clear();
+    if (!port.isEmpty())
+        selectPort(*window, port);
+    clickButton(*window, "pushButton_Open");
+    QVERIFY2(status().startsWith(message), qPrintable(status()));
+    // The reason itself is shown, not just the prefix.
+    if (!port.isEmpty())
+        QVERIFY2(status().size() > message.size(), qPrintable(status()));
+    QVERIFY(linkLooksClosed());
+}
+
+void SerialLinkTest::vanishedDeviceClosesTheLink()
+{
+    open();
+    pty->closeMaster();
+    pty->closeSlave();
+    // The next frame finds the device gone.
+    window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    QTRY_VERIFY_WITH_TIMEOUT(!serialPort->isOpen(), 3000);
+    QVERIFY2(status().startsWith(QStringLiteral("Serial port error: ")), qPrintable(status()));
+    QVERIFY(linkLooksClosed());
+    // Reconnecting is possible at once, on a new device.
+    pty = std::make_unique<PtyPair>();
+    open();
+}
+
+QTEST_MAIN(SerialLinkTest)
+#include "tst_seriallink.moc"
