@@ -4,6 +4,8 @@
 void MainWindow::applyLanguage()
 {
     ui->retranslateUi(this);
+    // The form's texts include placeholder level labels: show the real levels.
+    refreshVolumeLabels();
 }
 
 void MainWindow::on_actionFran_ais_triggered()

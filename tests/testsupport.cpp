@@ -1,5 +1,8 @@
 #include "testsupport.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -31,4 +34,10 @@ void clickButton(const QWidget &window, const char *name)
     auto *button = child<QPushButton>(window, name);
     Q_ASSERT_X(button, "clickButton", name);
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void removeSavedSettings()
+{
+    const QDir directory(QCoreApplication::applicationDirPath());
+    QFile::remove(directory.absoluteFilePath(QCoreApplication::applicationName() + QLatin1String(".cfg")));
 }

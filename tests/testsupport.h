@@ -22,3 +22,7 @@ void selectBaudRate(const QWidget &window, const QString &rate);
 
 // Clicks the named push button with the mouse, as an operator would.
 void clickButton(const QWidget &window, const char *name);
+
+// Removes the settings file a window would read at start, so each test
+// starts as on a first run.
+void removeSavedSettings();

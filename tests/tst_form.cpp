@@ -161,6 +161,7 @@ void FormTest::initTestCase()
 void FormTest::init()
 {
     failOnConnectionWarnings();
+    removeSavedSettings();
     window = std::make_unique<MainWindow>();
 }
 

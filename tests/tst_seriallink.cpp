@@ -48,6 +48,7 @@ void SerialLinkTest::initTestCase()
 void SerialLinkTest::init()
 {
     failOnConnectionWarnings();
+    removeSavedSettings();
     pty = std::make_unique<PtyPair>();
     QVERIFY(pty->isValid());
     window = std::make_unique<MainWindow>();
