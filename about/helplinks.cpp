@@ -1,5 +1,9 @@
+#include "aboutinfo.h"
 #include "aboutwindows.h"
 #include "mainwindow.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
 
 void MainWindow::on_actionAbout_triggered()
 {
@@ -12,10 +16,16 @@ void MainWindow::on_actionAbout_triggered()
     about->show();
 }
 
+// The links go to the desktop's browser and mail program. When none takes a
+// link, nothing opens; the operator sees that, and there is nothing to add.
 void MainWindow::on_actionVeldo_Home_Page_triggered()
 {
+    QDesktopServices::openUrl(AboutInfo::homePageUrl(QCoreApplication::organizationDomain()));
 }
 
 void MainWindow::on_actionContact_Technical_Support_triggered()
 {
+    const QString subject = AboutInfo::supportSubject(tr("Subject: Veldo Support Request (From:"),
+                                                      AboutInfo::currentIdentity());
+    QDesktopServices::openUrl(AboutInfo::supportMailUrl(subject, tr("Here: your question...")));
 }
