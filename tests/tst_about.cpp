@@ -233,7 +233,7 @@ void AboutTest::dialogForm_data()
     QTest::newRow("button row") << "horizontalLayout" << "QHBoxLayout" << 2 << 0 << 2;
 }
 
-// Where each part sits in the dialog's grid.
+// Where each piece of the form sits in the dialog's grid.
 void AboutTest::dialogForm()
 {
     QFETCH(QString, name);
@@ -247,12 +247,12 @@ void AboutTest::dialogForm()
     auto *grid = dialog.findChild<QGridLayout *>(QStringLiteral("gridLayout"));
     QVERIFY(grid);
     QCOMPARE(dialog.layout(), grid);
-    QObject *part = dialog.findChild<QObject *>(name);
-    QVERIFY(part);
-    QCOMPARE(part->metaObject()->className(), className.toLatin1());
+    QObject *piece = dialog.findChild<QObject *>(name);
+    QVERIFY(piece);
+    QCOMPARE(piece->metaObject()->className(), className.toLatin1());
 
-    const int index = part->isWidgetType() ? grid->indexOf(static_cast<QWidget *>(part))
-                                           : grid->indexOf(static_cast<QLayout *>(part));
+    const int index = piece->isWidgetType() ? grid->indexOf(static_cast<QWidget *>(piece))
+                                           : grid->indexOf(static_cast<QLayout *>(piece));
     QVERIFY(index >= 0);
     int itemRow, itemColumn, rowSpan, itemColumnSpan;
     grid->getItemPosition(index, &itemRow, &itemColumn, &rowSpan, &itemColumnSpan);
