@@ -1,0 +1,34 @@
+#include "aboutwindows.h"
+#include "aboutinfo.h"
+#include "resources.h"
+#include "ui_aboutwindows.h"
+
+AboutWindows::AboutWindows(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::AboutWindows)
+{
+    initResources();
+    ui->setupUi(this);
+}
+
+AboutWindows::~AboutWindows()
+{
+    delete ui;
+}
+
+void AboutWindows::updateInformation()
+{
+    ui->retranslateUi(this);
+    ui->label_infos->setText(
+        AboutInfo::informationText(AboutInfo::currentIdentity(), operatingSystemDescription()));
+}
+
+QString AboutWindows::operatingSystemDescription()
+{
+    return AboutInfo::currentOperatingSystemLine();
+}
+
+void AboutWindows::on_pushButton_close_clicked()
+{
+    close();
+}
