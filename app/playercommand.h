@@ -40,11 +40,11 @@ struct PlayerCommand
 };
 
 // The transport commands, in the order of the window's buttons.
-constexpr Commands::Opcode transportOpcodes[] = {Commands::Play, Commands::Pause, Commands::Stop, Commands::Next,
-                                                 Commands::Previous};
+inline constexpr Commands::Opcode transportOpcodes[] = {Commands::Play, Commands::Pause, Commands::Stop,
+                                                        Commands::Next, Commands::Previous};
 // The volume channels, in the order of the window: ALL, XLR, RCA.
-constexpr Commands::VolumeChannel volumeChannels[] = {Commands::VolumeChannel::All, Commands::VolumeChannel::Xlr,
-                                                      Commands::VolumeChannel::Rca};
+inline constexpr Commands::VolumeChannel volumeChannels[] = {
+    Commands::VolumeChannel::All, Commands::VolumeChannel::Xlr, Commands::VolumeChannel::Rca};
 
 // Whether every parameter lies in the range the console can send.
 bool isValid(const PlayerCommand &command);

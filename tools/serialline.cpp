@@ -1,4 +1,5 @@
 #include "serialline.h"
+#include "alternatives.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPortInfo>
@@ -59,8 +60,7 @@ QString supportedBaudRatesText()
     QStringList texts;
     for (const qint32 rate : supportedBaudRates())
         texts << QString::number(rate);
-    const QString last = texts.takeLast();
-    return texts.join(QLatin1String(", ")) + QLatin1String(" or ") + last;
+    return alternatives(texts);
 }
 
 std::optional<qint32> parseBaudRate(const QString &text)

@@ -1,4 +1,5 @@
 #include "sendcommandline.h"
+#include "alternatives.h"
 
 #include <QRegularExpression>
 
@@ -32,21 +33,13 @@ QStringList splitOptionValues(const QStringList &arguments)
     return tokens;
 }
 
-QString lowerCaseList(const QStringList &words)
+// The channels as the command line writes them: "all", "xlr", "rca".
+QStringList channelWords()
 {
-    QStringList lower;
-    for (const QString &word : words)
-        lower << word.toLower();
-    const QString last = lower.takeLast();
-    return lower.join(QLatin1String(", ")) + QLatin1String(" or ") + last;
-}
-
-QStringList channelNames()
-{
-    QStringList names;
+    QStringList words;
     for (const VolumeChannel channel : volumeChannels)
-        names << channelName(channel);
-    return names;
+        words << channelName(channel).toLower();
+    return words;
 }
 
 QStringList transportWords()
@@ -227,11 +220,11 @@ bool SendArgumentParser::parseSource()
 {
     const QStringList names = sourceShortNames();
     if (atEnd())
-        return fail(QStringLiteral("source needs a name (%1)").arg(lowerCaseList(names)));
+        return fail(QStringLiteral("source needs a name (%1)").arg(alternatives(names)));
     const QString name = take();
     const int index = int(names.indexOf(name.toLower()));
     if (index < 0)
-        return fail(QStringLiteral("unknown source '%1' (%2)").arg(name, lowerCaseList(names)));
+        return fail(QStringLiteral("unknown source '%1' (%2)").arg(name, alternatives(names)));
     return add(PlayerCommand::source(index));
 }
 
@@ -301,7 +294,7 @@ std::optional<VolumeChannel> SendArgumentParser::takeChannel(const QString &what
         if (name.compare(channelName(channel), Qt::CaseInsensitive) == 0)
             return channel;
     }
-    const QString names = lowerCaseList(channelNames());
+    const QString names = alternatives(channelWords());
     if (name.isEmpty())
         fail(QStringLiteral("%1 needs a channel (%2)").arg(what, names));
     else
@@ -360,7 +353,7 @@ QString sendUsage()
         .arg(DefaultBaudRate)
         .arg(transportWords().join(QLatin1String(" | ")), media)
         .arg(MaxSpotCount)
-        .arg(station, lowerCaseList(sourceShortNames()), lowerCaseList(channelNames()))
+        .arg(station, alternatives(sourceShortNames()), alternatives(channelWords()))
         .arg(MinLevel)
         .arg(MaxLevel)
         .arg(MaxStep);
