@@ -174,6 +174,7 @@ void SendTest::rejectsArguments_data()
         QTest::newRow(arguments) << words(arguments) << QString::fromUtf8(error);
     };
     row("plya", "unknown command 'plya'");
+    row("Plya", "unknown command 'Plya'");
     row("play 5", "unknown command '5'");
     row("folder 0", "folder 0 is out of range (1 to 999)");
     row("folder 1000", "folder 1000 is out of range (1 to 999)");

@@ -142,7 +142,8 @@ bool SendArgumentParser::parseLineOption()
 
 bool SendArgumentParser::parseCommand()
 {
-    const QString word = take().toLower();
+    const QString given = take();
+    const QString word = given.toLower();
     m_lastCommandWord = word;
     const int transport = int(transportWords().indexOf(word));
     if (transport >= 0)
@@ -165,7 +166,7 @@ bool SendArgumentParser::parseCommand()
         return parseVolume();
     if (word == QLatin1String("mute"))
         return parseMute();
-    return fail(QStringLiteral("unknown command '%1'").arg(word));
+    return fail(QStringLiteral("unknown command '%1'").arg(given));
 }
 
 bool SendArgumentParser::parseNumberedLoad(const QString &word)
