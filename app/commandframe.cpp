@@ -34,14 +34,24 @@ CommandFrame numberedLoad(quint8 opcode, int number, LoadMode mode, bool reset)
 struct Source
 {
     const char *name;
+    const char *shortName; // what the command-line tools accept
     quint8 opcode;
 };
 
 // 0x55, 0x56 and 0x58 to 0x5A are not used by the device.
 constexpr Source sources[] = {
-    {"Main Media", 0x50},   {"SD Card", 0x51}, {"External USB", 0x52}, {"Internal USB", 0x53},
-    {"HDD", 0x54},          {"Web Radio", 0x57}, {"AUX", 0x5B},
+    {"Main Media", "main", 0x50},      {"SD Card", "sd", 0x51},  {"External USB", "ext-usb", 0x52},
+    {"Internal USB", "int-usb", 0x53}, {"HDD", "hdd", 0x54},     {"Web Radio", "webradio", 0x57},
+    {"AUX", "aux", 0x5B},
 };
+
+QStringList sourceTexts(const char *const Source::*text)
+{
+    QStringList texts;
+    for (const Source &source : sources)
+        texts << QLatin1String(source.*text);
+    return texts;
+}
 
 } // namespace
 
@@ -104,10 +114,12 @@ quint8 sourceOpcode(int index)
 
 QStringList sourceNames()
 {
-    QStringList names;
-    for (const Source &source : sources)
-        names << QLatin1String(source.name);
-    return names;
+    return sourceTexts(&Source::name);
+}
+
+QStringList sourceShortNames()
+{
+    return sourceTexts(&Source::shortName);
 }
 
 CommandFrame selectSource(int index)

@@ -64,6 +64,8 @@ CommandFrame launchFtp(int client);
 int sourceCount();
 quint8 sourceOpcode(int index);
 QStringList sourceNames();
+// One lower-case word per source, in the same order: "aux", "sd", ...
+QStringList sourceShortNames();
 CommandFrame selectSource(int index);
 
 // The value is already shifted: level + 64 for absolute, 32 +/- step for

@@ -22,6 +22,10 @@ PtyPair::PtyPair()
         ::tcsetattr(m_slave, TCSANOW, &settings);
     }
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // Programs the tests start must not inherit the ends: a child holding a
+    // copy of the master would keep the device alive after closeMaster().
+    for (const int end : {m_master, m_slave})
+        ::fcntl(end, F_SETFD, ::fcntl(end, F_GETFD) | FD_CLOEXEC);
     m_slavePath = QString::fromLocal8Bit(name);
 }
 
@@ -58,6 +62,19 @@ QByteArray PtyPair::readRest(int quietMs)
             return data;
         data += more;
     }
+}
+
+bool PtyPair::write(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (m_master >= 0 && done < bytes.size()) {
+        const ssize_t put = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (put > 0)
+            done += put;
+        else if (put < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+    }
+    return done == bytes.size();
 }
 
 void PtyPair::closeMaster()

@@ -22,6 +22,8 @@ public:
     // Everything that arrives within `quietMs`, for checking that nothing
     // more was sent.
     QByteArray readRest(int quietMs = 50);
+    // Sends bytes from the "device" to whoever has the slave end open.
+    bool write(const QByteArray &bytes);
 
     // Makes the device vanish, as an unplugged adapter does.
     void closeMaster();

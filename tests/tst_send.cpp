@@ -1,0 +1,383 @@
+// tunaris-send: its command line, and the real program writing to a real
+// serial device (a pseudo-terminal) whose far end the test reads.
+#include "commandcompare.h"
+#include "commanddecoder.h"
+#include "ptypair.h"
+#include "sendcommandline.h"
+#include "toolrun.h"
+
+#include <QProcess>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTest>
+
+#include <memory>
+
+class SendTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void parsesCommands_data();
+    void parsesCommands();
+    void parsesLineOptions_data();
+    void parsesLineOptions();
+    void rejectsArguments_data();
+    void rejectsArguments();
+    void helpNamesEveryCommand_data();
+    void helpNamesEveryCommand();
+    void sendsDecodableFrames_data();
+    void sendsDecodableFrames();
+    void badArgumentsSendNothing_data();
+    void badArgumentsSendNothing();
+    void unusablePortSaysWhy_data();
+    void unusablePortSaysWhy();
+    void busyPortSaysWhy();
+    void everyFrameLeavesBeforeExit();
+    void listsPorts();
+    void showsHelp();
+
+private:
+    std::unique_ptr<PtyPair> pty;
+};
+
+namespace {
+
+QStringList words(const char *text)
+{
+    return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+QByteArray framesOf(const QList<PlayerCommand> &commands)
+{
+    QByteArray bytes;
+    for (const PlayerCommand &command : commands)
+        bytes += frameBytes(toFrame(command));
+    return bytes;
+}
+
+// Every way of writing a command, with the bytes the player must receive.
+void addCommandRows()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("frames");
+
+    const auto row = [](const char *arguments, const char *hex) {
+        QTest::newRow(arguments) << words(arguments) << QByteArray::fromHex(hex);
+    };
+    row("play", "20ffffff");
+    row("pause", "21ffffff");
+    row("stop", "22ffffff");
+    row("next", "23ffffff");
+    row("previous", "24ffffff");
+    row("PLAY", "20ffffff");
+    row("folder 1", "000001ff");
+    row("folder 300 --seq --reset", "03012cff");
+    row("folder 300 --reset --seq", "03012cff");
+    row("folder 999", "0003e7ff");
+    row("folder 256 --reset", "010100ff");
+    row("playlist 1 --seq", "0a0001ff");
+    row("playlist 2 --seq --reset", "0b0002ff");
+    row("spot 1", "100001ff");
+    row("spot 5 --seq", "110005ff");
+    row("spot 5 --x-in-rnd 255", "120005ff");
+    row("spot 5 --x-in-seq 3", "14000503");
+    row("spot 5 --x-in-seq=3", "14000503");
+    row("webradio 3", "400003ff");
+    row("webradio 10", "40000aff");
+    row("ftp 2", "410002ff");
+    row("source main", "500001ff");
+    row("source sd", "510001ff");
+    row("source ext-usb", "520001ff");
+    row("source int-usb", "530001ff");
+    row("source hdd", "540001ff");
+    row("source webradio", "570001ff");
+    row("source aux", "5b0001ff");
+    row("source AUX", "5b0001ff");
+    row("volume all -64", "30000000");
+    row("volume rca -10", "30003601");
+    row("volume xlr -20", "30002c02");
+    row("volume xlr 0", "30004002");
+    row("volume all up 5", "31002500");
+    row("volume all down 5", "31001b00");
+    row("volume rca up 32", "31004001");
+    row("volume xlr down 32", "31000002");
+    row("volume XLR Up 1", "31002102");
+    row("mute rca on", "33000101");
+    row("mute rca off", "33000001");
+    row("mute all on", "33000100");
+    row("play stop next", "20ffffff 22ffffff 23ffffff");
+    row("folder 7 --seq spot 2 --x-in-rnd 4 volume all down 3 play", "020007ff 12000204 31001d00 20ffffff");
+}
+
+} // namespace
+
+void SendTest::init()
+{
+    pty = std::make_unique<PtyPair>();
+    QVERIFY(pty->isValid());
+}
+
+void SendTest::cleanup()
+{
+    pty.reset();
+}
+
+void SendTest::parsesCommands_data()
+{
+    addCommandRows();
+}
+
+void SendTest::parsesCommands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, frames);
+    const SendRequest request = parseSendArguments(QStringList{"--port", "/dev/ttyUSB0"} + arguments);
+    QCOMPARE(request.error, QString());
+    QCOMPARE(request.action, SendRequest::Action::Send);
+    QCOMPARE(framesOf(request.commands).toHex(' '), frames.toHex(' '));
+}
+
+void SendTest::parsesLineOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("baudRate");
+
+    QTest::newRow("default rate") << words("--port /dev/ttyUSB0 play") << "/dev/ttyUSB0" << 115200;
+    QTest::newRow("slow rate") << words("--port /dev/ttyUSB0 --baud 9600 play") << "/dev/ttyUSB0" << 9600;
+    QTest::newRow("14400") << words("--port COM3 --baud 14400 play") << "COM3" << 14400;
+    QTest::newRow("with equals signs") << words("--port=COM3 --baud=57600 play") << "COM3" << 57600;
+    QTest::newRow("options after the commands") << words("play --baud 19200 --port COM1") << "COM1" << 19200;
+}
+
+void SendTest::parsesLineOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, port);
+    QFETCH(int, baudRate);
+    const SendRequest request = parseSendArguments(arguments);
+    QCOMPARE(request.error, QString());
+    QCOMPARE(request.port, port);
+    QCOMPARE(request.baudRate, baudRate);
+    QCOMPARE(request.commands, QList<PlayerCommand>{PlayerCommand::transportCommand(Commands::Play)});
+}
+
+void SendTest::rejectsArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    const auto row = [](const char *arguments, const char *error) {
+        QTest::newRow(arguments) << words(arguments) << QString::fromUtf8(error);
+    };
+    row("plya", "unknown command 'plya'");
+    row("Plya", "unknown command 'Plya'");
+    row("play 5", "unknown command '5'");
+    row("folder 0", "folder 0 is out of range (1 to 999)");
+    row("folder 1000", "folder 1000 is out of range (1 to 999)");
+    row("folder -5", "folder -5 is out of range (1 to 999)");
+    row("folder 99999999999", "folder 99999999999 is out of range (1 to 999)");
+    row("folder", "folder needs a number from 1 to 999");
+    row("folder --seq 3", "folder needs a number from 1 to 999");
+    row("folder three", "folder: 'three' is not a number (1 to 999)");
+    row("folder 3x", "folder: '3x' is not a number (1 to 999)");
+    row("playlist 1000", "playlist 1000 is out of range (1 to 999)");
+    row("spot 5 --x-in-seq 256", "--x-in-seq 256 is out of range (1 to 255)");
+    row("spot 5 --x-in-rnd 0", "--x-in-rnd 0 is out of range (1 to 255)");
+    row("spot 5 --x-in-seq", "--x-in-seq needs a number from 1 to 255");
+    row("spot 5 --seq --x-in-seq 3", "spot takes only one of --seq, --x-in-rnd and --x-in-seq");
+    row("spot 5 --reset", "--reset does not apply to spot");
+    row("folder 5 --x-in-seq 3", "--x-in-seq does not apply to folder");
+    row("play --seq", "--seq does not apply to play");
+    row("--seq folder 3", "--seq must follow the command it belongs to");
+    row("webradio 0", "webradio 0 is out of range (1 to 10)");
+    row("webradio 11", "webradio 11 is out of range (1 to 10)");
+    row("ftp 11", "ftp 11 is out of range (1 to 10)");
+    row("source usb", "unknown source 'usb' (main, sd, ext-usb, int-usb, hdd, webradio or aux)");
+    row("source", "source needs a name (main, sd, ext-usb, int-usb, hdd, webradio or aux)");
+    row("volume xlr -65", "volume xlr -65 is out of range (-64 to 0)");
+    row("volume xlr 1", "volume xlr 1 is out of range (-64 to 0)");
+    row("volume all up 33", "volume all up 33 is out of range (1 to 32)");
+    row("volume all down 0", "volume all down 0 is out of range (1 to 32)");
+    row("volume all up", "volume all up needs a number from 1 to 32");
+    row("volume main -3", "volume: unknown channel 'main' (all, xlr or rca)");
+    row("volume", "volume needs a channel (all, xlr or rca)");
+    row("mute rca", "mute rca needs on or off");
+    row("mute rca yes", "mute rca needs on or off");
+    row("play --verbose", "unknown option '--verbose'");
+}
+
+void SendTest::rejectsArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const SendRequest request = parseSendArguments(QStringList{"--port", "/dev/ttyUSB0"} + arguments);
+    QCOMPARE(request.error, error);
+}
+
+void SendTest::helpNamesEveryCommand_data()
+{
+    QTest::addColumn<QString>("word");
+    const char *const helpWords[] = {"--port", "--baud", "--list-ports", "--help", "play", "pause", "stop", "next",
+                                     "previous", "folder", "playlist", "spot", "--seq", "--reset", "--x-in-rnd",
+                                     "--x-in-seq", "webradio", "ftp", "source", "volume", "up|down", "mute", "on|off",
+                                     "main", "sd", "ext-usb", "int-usb", "hdd", "aux", "all", "xlr", "rca", "115200",
+                                     "14400"};
+    for (const char *word : helpWords)
+        QTest::newRow(word) << QString::fromUtf8(word);
+}
+
+void SendTest::helpNamesEveryCommand()
+{
+    QFETCH(QString, word);
+    QVERIFY(sendUsage().contains(word));
+}
+
+void SendTest::sendsDecodableFrames_data()
+{
+    addCommandRows();
+}
+
+void SendTest::sendsDecodableFrames()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, frames);
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), QStringList{"--port", pty->slavePath()} + arguments);
+    QVERIFY(run.finished);
+    QCOMPARE(run.errors, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+
+    const QByteArray received = pty->read(int(frames.size()));
+    QCOMPARE(received.toHex(' '), frames.toHex(' '));
+    QCOMPARE(pty->readRest(), QByteArray());
+
+    // The monitor's decoder reads back exactly the commands that were asked for.
+    FrameScanner scanner;
+    QList<ScannedItem> items = scanner.feed(received);
+    items += scanner.finish();
+    const QList<PlayerCommand> asked = parseSendArguments(QStringList{"--port", "x"} + arguments).commands;
+    QCOMPARE(items.size(), asked.size());
+    for (int i = 0; i < items.size(); ++i) {
+        QCOMPARE(items[i].kind, ScannedItem::Kind::Frame);
+        QCOMPARE(items[i].command, asked[i]);
+    }
+}
+
+void SendTest::badArgumentsSendNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    // The faults come after good commands: those must not go out either.
+    QTest::newRow("unknown command") << words("play stop plya") << "unknown command 'plya'";
+    QTest::newRow("folder out of range") << words("play folder 1000") << "folder 1000 is out of range (1 to 999)";
+    QTest::newRow("X out of range") << words("play spot 5 --x-in-seq 256") << "--x-in-seq 256 is out of range (1 to 255)";
+    QTest::newRow("level out of range") << words("play volume all -65") << "volume all -65 is out of range (-64 to 0)";
+    QTest::newRow("step out of range") << words("play volume rca up 33") << "volume rca up 33 is out of range (1 to 32)";
+    QTest::newRow("unknown baud rate") << words("--baud 12345 play") << "baud rate 12345 is not supported";
+    QTest::newRow("port twice") << words("--port /dev/null play") << "--port given more than once";
+    QTest::newRow("no command") << QStringList() << "no command given";
+}
+
+void SendTest::badArgumentsSendNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), QStringList{"--port", pty->slavePath()} + arguments);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.errors.startsWith("tunaris-send: " + error.toUtf8()), run.errors.constData());
+    QCOMPARE(run.output, QByteArray());
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void SendTest::unusablePortSaysWhy_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("missing device") << words("--port /dev/tunaris-no-such-port play") << 1
+                                    << "cannot open /dev/tunaris-no-such-port: ";
+    QTest::newRow("not a serial device") << words("--port /dev/null play") << 1 << "cannot open /dev/null: ";
+    QTest::newRow("no port given") << words("play") << 2 << "no port given (--port PORT)";
+}
+
+void SendTest::unusablePortSaysWhy()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), arguments);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, exitCode);
+    const QByteArray prefix = "tunaris-send: " + error.toUtf8();
+    QVERIFY2(run.errors.startsWith(prefix), run.errors.constData());
+    // The reason follows, not just the prefix.
+    QVERIFY2(run.errors.trimmed().size() > prefix.trimmed().size(), run.errors.constData());
+}
+
+void SendTest::busyPortSaysWhy()
+{
+    // Another program holds the device, as the console would.
+    QSerialPort holder(pty->slavePath());
+    QVERIFY(holder.open(QIODevice::WriteOnly));
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), QStringList{"--port", pty->slavePath(), "play"});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 1);
+    const QByteArray prefix = "tunaris-send: cannot open " + pty->slavePath().toUtf8() + ": ";
+    QVERIFY2(run.errors.startsWith(prefix) && run.errors.trimmed().size() > prefix.trimmed().size(),
+             run.errors.constData());
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void SendTest::everyFrameLeavesBeforeExit()
+{
+    // Far more than one write hands over at once, at the slowest rate.
+    QStringList arguments = {"--port", pty->slavePath(), "--baud", "9600"};
+    QByteArray expected;
+    for (int folder = 1; folder <= 999; ++folder) {
+        arguments << "folder" << QString::number(folder);
+        expected += frameBytes(Commands::loadFolder(folder, Commands::LoadMode::Random, false));
+    }
+    QProcess sender;
+    sender.start(QStringLiteral(SEND_PATH), arguments);
+    // Read while it writes: the pseudo-terminal holds only a few kilobytes.
+    const QByteArray received = pty->read(int(expected.size()), 30000);
+    QVERIFY(sender.waitForFinished(30000));
+    QCOMPARE(sender.exitCode(), 0);
+    QCOMPARE(received.size(), expected.size());
+    QCOMPARE(received, expected);
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void SendTest::listsPorts()
+{
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), {"--list-ports"});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 0);
+    QStringList listed;
+    for (const QByteArray &line : run.output.split('\n')) {
+        if (!line.isEmpty())
+            listed << QString::fromLocal8Bit(line).section(QLatin1String("  "), 0, 0);
+    }
+    QStringList available;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        available << info.systemLocation();
+    QCOMPARE(listed, available);
+}
+
+void SendTest::showsHelp()
+{
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), {"--port", pty->slavePath(), "play", "--help"});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QString::fromUtf8(run.output), sendUsage());
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(SendTest)
+#include "tst_send.moc"

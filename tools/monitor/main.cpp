@@ -1,0 +1,177 @@
+// tunaris-monitor: shows the command frames that arrive on a serial port, or
+// in a capture on standard input, one line each, so that a player's wiring
+// or firmware can be checked without the player.
+#include "monitorline.h"
+#include "serialline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSerialPort>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#if defined(Q_OS_WIN)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+enum ExitCode { Ended = 0, InputFailed = 1, BadArguments = 2 };
+
+// How often a port without traffic looks whether Ctrl+C was pressed.
+constexpr int stopPollIntervalMs = 100;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int)
+{
+    stopRequested = 1;
+}
+
+// Ctrl+C ends the monitor like the end of the input does, so that a frame
+// still in the making is reported instead of lost with the process.
+void catchStopSignals()
+{
+#if defined(Q_OS_UNIX)
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocked read has to return to see the request
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#else
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+#endif
+}
+
+int fail(const QString &message, int exitCode)
+{
+    std::fputs(QStringLiteral("tunaris-monitor: %1\n").arg(message).toLocal8Bit().constData(), stderr);
+    return exitCode;
+}
+
+// Feeds the bytes to the scanner and prints what they completed, stamped
+// with the time they arrived.
+class FramePrinter
+{
+public:
+    void take(const QByteArray &bytes) { print(m_scanner.feed(bytes)); }
+    void finish() { print(m_scanner.finish()); }
+
+private:
+    static void print(const QList<ScannedItem> &items)
+    {
+        const QTime arrival = QTime::currentTime();
+        for (const ScannedItem &item : items)
+            std::fputs((monitorLine(arrival, item) + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+        // Someone may be watching through a pipe: show each frame at once.
+        std::fflush(stdout);
+    }
+
+    FrameScanner m_scanner;
+};
+
+int monitorPort(const QString &name, qint32 baudRate)
+{
+    QSerialPort port;
+    QString error;
+    if (!openLine(port, name, baudRate, QIODevice::ReadOnly, &error))
+        return fail(error, InputFailed);
+    FramePrinter printer;
+    while (!stopRequested) {
+        if (port.waitForReadyRead(stopPollIntervalMs)) {
+            printer.take(port.readAll());
+        } else if (port.error() != QSerialPort::NoError && port.error() != QSerialPort::TimeoutError) {
+            printer.finish();
+            return fail(QStringLiteral("%1: %2").arg(name, port.errorString()), InputFailed);
+        }
+    }
+    printer.take(port.readAll());
+    printer.finish();
+    return Ended;
+}
+
+int monitorStandardInput()
+{
+#if defined(Q_OS_WIN)
+    _setmode(_fileno(stdin), _O_BINARY); // the capture is bytes, not text
+    const auto readInput = [](char *buffer, unsigned size) { return _read(0, buffer, size); };
+#else
+    const auto readInput = [](char *buffer, size_t size) { return ::read(STDIN_FILENO, buffer, size); };
+#endif
+    FramePrinter printer;
+    char buffer[4096];
+    while (!stopRequested) {
+        const auto got = readInput(buffer, sizeof buffer);
+        if (got == 0)
+            break;
+        if (got > 0) {
+            printer.take(QByteArray(buffer, int(got)));
+        } else if (errno != EINTR) {
+            const int readError = errno;
+            printer.finish();
+            return fail(QStringLiteral("standard input: %1").arg(QString::fromLocal8Bit(std::strerror(readError))),
+                        InputFailed);
+        }
+    }
+    printer.finish();
+    return Ended;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Prints every command frame that arrives on a serial port, or in a capture on standard input,\n"
+        "as one line: the time, the four bytes and the command. Ctrl+C ends it."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Read from this serial port, for example /dev/ttyUSB0 or COM3."),
+                                        QStringLiteral("PORT"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+                                        QStringLiteral("Baud rate of the port: %1 (default %2).")
+                                            .arg(supportedBaudRatesText())
+                                            .arg(DefaultBaudRate),
+                                        QStringLiteral("RATE"));
+    parser.addOption(portOption);
+    parser.addOption(baudOption);
+    parser.addPositionalArgument(QStringLiteral("-"),
+                                 QStringLiteral("Read standard input, as without --port."), QStringLiteral("[-]"));
+
+    if (!parser.parse(application.arguments()))
+        return fail(parser.errorText(), BadArguments);
+    if (parser.isSet(helpOption)) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return Ended;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1 || (positional.size() == 1 && positional.first() != QLatin1String("-")))
+        return fail(QStringLiteral("unexpected argument '%1'").arg(positional.last()), BadArguments);
+    if (!positional.isEmpty() && parser.isSet(portOption))
+        return fail(QStringLiteral("read either a port or standard input, not both"), BadArguments);
+    if (parser.isSet(baudOption) && !parser.isSet(portOption))
+        return fail(QStringLiteral("--baud needs --port"), BadArguments);
+
+    qint32 baudRate = DefaultBaudRate;
+    if (parser.isSet(baudOption)) {
+        const std::optional<qint32> rate = parseBaudRate(parser.value(baudOption));
+        if (!rate)
+            return fail(QStringLiteral("baud rate %1 is not supported (%2)")
+                            .arg(parser.value(baudOption), supportedBaudRatesText()),
+                        BadArguments);
+        baudRate = *rate;
+    }
+
+    catchStopSignals();
+    return parser.isSet(portOption) ? monitorPort(parser.value(portOption), baudRate) : monitorStandardInput();
+}

@@ -1,0 +1,62 @@
+// tunaris-send: sends player commands to a serial port and exits, for
+// schedulers and show-control systems. The frames are the console's own.
+#include "sendcommandline.h"
+#include "serialline.h"
+
+#include <QCoreApplication>
+#include <QSerialPort>
+
+#include <cstdio>
+
+namespace {
+
+enum ExitCode { Sent = 0, PortFailed = 1, BadArguments = 2 };
+
+void printTo(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+int sendCommands(const SendRequest &request)
+{
+    QByteArray bytes;
+    for (const PlayerCommand &command : request.commands)
+        bytes += frameBytes(toFrame(command));
+
+    QSerialPort port;
+    QString error;
+    if (!openLine(port, request.port, request.baudRate, QIODevice::WriteOnly, &error)) {
+        printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(error));
+        return PortFailed;
+    }
+    if (!writeAll(port, bytes, &error)) {
+        printTo(stderr, QStringLiteral("tunaris-send: %1: %2\n").arg(request.port, error));
+        return PortFailed;
+    }
+    return Sent;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    const SendRequest request = parseSendArguments(application.arguments().mid(1));
+    if (!request.error.isEmpty()) {
+        printTo(stderr, QStringLiteral("tunaris-send: %1\nTry 'tunaris-send --help' for the commands.\n")
+                            .arg(request.error));
+        return BadArguments;
+    }
+    switch (request.action) {
+    case SendRequest::Action::ShowHelp:
+        printTo(stdout, sendUsage());
+        return Sent;
+    case SendRequest::Action::ListPorts:
+        for (const QString &line : portListing())
+            printTo(stdout, line + QLatin1Char('\n'));
+        return Sent;
+    case SendRequest::Action::Send:
+        break;
+    }
+    return sendCommands(request);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "playercommand.h"
+#include "serialline.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What a tunaris-send command line asks for. The arguments are checked in
+// full before anything is opened, so a typo anywhere sends nothing.
+struct SendRequest
+{
+    enum class Action { Send, ShowHelp, ListPorts };
+
+    Action action = Action::Send;
+    QString port;
+    qint32 baudRate = DefaultBaudRate;
+    QList<PlayerCommand> commands; // in the order given
+    QString error;                 // why the arguments are not usable; empty when they are
+};
+
+// `arguments` without the program name.
+SendRequest parseSendArguments(const QStringList &arguments);
+
+// The --help text: every option and every command with its range.
+QString sendUsage();
