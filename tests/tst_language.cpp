@@ -1,18 +1,22 @@
 // Language switching with the real translation files: the shipped French
 // one, built by lrelease beside the test program, and a marker translation
 // that the tests put where the console may look for one.
+#include "aboutwindows.h"
 #include "consolechild.h"
 #include "identity.h"
 #include "mainwindow.h"
 #include "ptypair.h"
 #include "testsupport.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -39,6 +43,29 @@ void place(const char *builtFile, const QString &folder, const QString &name)
     QVERIFY(QFile::copy(besideTests(builtFile), QDir(folder).absoluteFilePath(name)));
 }
 
+// Every text the form sets: titles, tooltips, button, label, menu and entry
+// texts, keyed by object and kind.
+QMap<QString, QString> formTexts(const QWidget &window)
+{
+    QMap<QString, QString> texts = {{QStringLiteral("window title"), window.windowTitle()}};
+    for (const QObject *object : window.findChildren<QObject *>()) {
+        const QString name = object->objectName();
+        if (const auto *widget = qobject_cast<const QWidget *>(object))
+            texts.insert(name + QLatin1String(" tooltip"), widget->toolTip());
+        if (const auto *group = qobject_cast<const QGroupBox *>(object))
+            texts.insert(name + QLatin1String(" title"), group->title());
+        if (const auto *button = qobject_cast<const QAbstractButton *>(object))
+            texts.insert(name + QLatin1String(" text"), button->text());
+        if (const auto *label = qobject_cast<const QLabel *>(object))
+            texts.insert(name + QLatin1String(" text"), label->text());
+        if (const auto *menu = qobject_cast<const QMenu *>(object))
+            texts.insert(name + QLatin1String(" title"), menu->title());
+        if (const auto *action = qobject_cast<const QAction *>(object))
+            texts.insert(name + QLatin1String(" text"), action->text());
+    }
+    return texts;
+}
+
 QString inMainWindow(const char *source)
 {
     return QCoreApplication::translate("MainWindow", source);
@@ -56,6 +83,8 @@ private slots:
     void cleanup();
     void textsFollowTheLanguage_data();
     void textsFollowTheLanguage();
+    void everyFormTextIsTranslated();
+    void closeHasTwoMeanings();
     void commandEchoFollowsTheLanguage_data();
     void commandEchoFollowsTheLanguage();
     void sourceNamesStay();
@@ -143,6 +172,53 @@ void LanguageTest::textsFollowTheLanguage()
     QCOMPARE(target->property(qPrintable(property)).toString(), frenchText);
     choose(QStringLiteral("actionEnglish"));
     QCOMPARE(target->property(qPrintable(property)).toString(), englishText);
+}
+
+// A text added to the form without a French translation shows up here.
+void LanguageTest::everyFormTextIsTranslated()
+{
+    choose(QStringLiteral("actionEnglish"));
+    const QMap<QString, QString> englishTexts = formTexts(*window);
+    choose(QStringLiteral("actionFran_ais"));
+    const QMap<QString, QString> frenchTexts = formTexts(*window);
+
+    // Names, units and words that French writes the same way.
+    const QStringList sameInFrench = {"Tunaris - Serial Console", "Source", "Volume", "XLR", "RCA", "Min", "Max",
+                                      "Transport", "Pause", "Port", "Spot", "...", "English", "Français"};
+    // The volume levels show numbers, not words.
+    const QRegularExpression level(QStringLiteral("^-?\\d+ dB$"));
+    QCOMPARE(frenchTexts.keys(), englishTexts.keys());
+    int translated = 0;
+    for (auto it = englishTexts.cbegin(); it != englishTexts.cend(); ++it) {
+        if (it.value().isEmpty() || level.match(it.value()).hasMatch())
+            continue;
+        const QString french = frenchTexts.value(it.key());
+        if (sameInFrench.contains(it.value()))
+            QCOMPARE(french, it.value());
+        else
+            QVERIFY2(french != it.value(), qPrintable(it.key() + QLatin1String(": ") + french));
+        ++translated;
+    }
+    QVERIFY(translated > 50);
+}
+
+// "Close" is the status of a closed port in the window and the button of
+// the About dialog: two texts in French.
+void LanguageTest::closeHasTwoMeanings()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    choose(QStringLiteral("actionFran_ais"));
+    selectPort(*window, pty.slavePath());
+    clickButton(*window, "pushButton_Open");
+    QCOMPARE(child<QLabel>(*window, "label_Status")->text(), QStringLiteral("Ouvert"));
+    clickButton(*window, "pushButton_Close");
+    QCOMPARE(child<QLabel>(*window, "label_Status")->text(), QStringLiteral("Fermé"));
+
+    AboutWindows about;
+    about.updateInformation();
+    QCOMPARE(about.windowTitle(), QStringLiteral("À propos"));
+    QCOMPARE(about.findChild<QAbstractButton *>(QStringLiteral("pushButton_close"))->text(), QStringLiteral("Fermer"));
 }
 
 void LanguageTest::commandEchoFollowsTheLanguage_data()
