@@ -1,10 +1,12 @@
 #include "testsupport.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 void failOnConnectionWarnings()
@@ -29,6 +31,16 @@ void selectBaudRate(const QWidget &window, const QString &rate)
     rates->setCurrentIndex(rates->findText(rate));
 }
 
+QString checkedLanguageEntries(const QWidget &window)
+{
+    QStringList checked;
+    for (const char *name : {"actionDefault", "actionEnglish", "actionFran_ais"}) {
+        if (child<QAction>(window, name)->isChecked())
+            checked << QLatin1String(name);
+    }
+    return checked.join(QLatin1Char(','));
+}
+
 void clickButton(const QWidget &window, const char *name)
 {
     auto *button = child<QPushButton>(window, name);
@@ -36,8 +48,24 @@ void clickButton(const QWidget &window, const char *name)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+namespace {
+
+QString settingsFileName()
+{
+    return QCoreApplication::applicationName() + QLatin1String(".cfg");
+}
+
+} // namespace
+
+QString savedSettingsPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(settingsFileName());
+}
+
 void removeSavedSettings()
 {
-    const QDir directory(QCoreApplication::applicationDirPath());
-    QFile::remove(directory.absoluteFilePath(QCoreApplication::applicationName() + QLatin1String(".cfg")));
+    QStandardPaths::setTestModeEnabled(true);
+    const QDir userDirectory(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    QFile::remove(userDirectory.absoluteFilePath(settingsFileName()));
+    QFile::remove(savedSettingsPath());
 }

@@ -20,9 +20,18 @@ T *child(const QWidget &window, const char *name)
 void selectPort(const QWidget &window, const QString &path);
 void selectBaudRate(const QWidget &window, const QString &rate);
 
+// The object names of the checked entries of the Languages menu, joined by
+// commas: "actionFran_ais" when exactly that one is checked.
+QString checkedLanguageEntries(const QWidget &window);
+
 // Clicks the named push button with the mouse, as an operator would.
 void clickButton(const QWidget &window, const char *name);
 
-// Removes the settings file a window would read at start, so each test
-// starts as on a first run.
+// Removes the settings file a window would read at start, beside the test
+// program and in the user's configuration folder, so each test starts as on
+// a first run. The user's configuration folder of a test is the toolkit's
+// test location: a test run never touches the operator's own settings.
 void removeSavedSettings();
+
+// Where a window of this test program keeps its settings: beside the program.
+QString savedSettingsPath();

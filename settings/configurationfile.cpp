@@ -1,0 +1,162 @@
+#include "configurationfile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+const QLatin1String fileIdentifier("QRB1");
+const QLatin1String formatVersion("1.00");
+const QLatin1String fileSuffix(".cfg");
+const QLatin1String titleSuffix(" - Configuration File");
+const QLatin1String generatorPrefix("Generate by: ");
+const QLatin1String ruleLine("****************************************");
+
+// Line numbers, counted from 1, of the lines the reader looks at.
+enum Line { FirstLine = 1, PortLine = 7, BaudRateLine = 11, AutoConnectLine = 15, LanguageLine = 19 };
+
+// Far longer than any value; a longer line is cut rather than held whole.
+constexpr qint64 maxLineLength = 4096;
+
+QString lineAt(const QStringList &lines, Line line)
+{
+    return lines.value(line - 1);
+}
+
+bool isNonZeroNumber(const QString &text)
+{
+    bool isNumber = false;
+    const int number = text.toInt(&isNumber, 10);
+    return isNumber && number != 0;
+}
+
+void skipRestOfLine(QIODevice &device)
+{
+    for (;;) {
+        const QByteArray rest = device.readLine(maxLineLength);
+        if (rest.isEmpty() || rest.endsWith('\n'))
+            return;
+    }
+}
+
+// Reads one line without its line end; false at the end of the data. The
+// rest of an over-long line is skipped, so the next line keeps its number.
+bool readOneLine(QIODevice &device, QByteArray &line)
+{
+    line = device.readLine(maxLineLength);
+    if (line.isEmpty())
+        return false;
+    if (line.endsWith('\n'))
+        line.chop(1);
+    else
+        skipRestOfLine(device);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return true;
+}
+
+// A value that spanned lines would shift every later line of the file.
+QString singleLine(const QString &value)
+{
+    const qsizetype end = value.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    return end < 0 ? value : value.left(end);
+}
+
+void appendSection(QStringList &lines, const char *label, const QString &value)
+{
+    lines << ruleLine << QLatin1String(label) << ruleLine << singleLine(value);
+}
+
+} // namespace
+
+std::optional<Configuration> parseConfiguration(const QStringList &lines)
+{
+    const QString first = lineAt(lines, FirstLine);
+    if (!first.contains(fileIdentifier) || !first.contains(formatVersion))
+        return std::nullopt;
+
+    Configuration configuration;
+    configuration.port = lineAt(lines, PortLine);
+    configuration.baudRate = lineAt(lines, BaudRateLine);
+    configuration.autoConnect = isNonZeroNumber(lineAt(lines, AutoConnectLine));
+    configuration.language = languageFromStoredName(lineAt(lines, LanguageLine));
+    return configuration;
+}
+
+QStringList readConfigurationLines(QIODevice &device)
+{
+    QStringList lines;
+    QByteArray line;
+    while (lines.size() < LanguageLine && readOneLine(device, line))
+        lines << QString::fromUtf8(line);
+    return lines;
+}
+
+QByteArray configurationText(const Configuration &configuration)
+{
+    const QString name = QCoreApplication::applicationName();
+    QStringList lines = {
+        fileIdentifier + formatVersion,
+        name + QLatin1Char(' ') + titleSuffix,
+        generatorPrefix + name + QLatin1Char(' ') + QCoreApplication::applicationVersion(),
+    };
+    appendSection(lines, "Serial Port", configuration.port);
+    appendSection(lines, "Baudrate", configuration.baudRate);
+    appendSection(lines, "Auto-connect", QString::number(configuration.autoConnect ? 1 : 0));
+    appendSection(lines, "Language", storedLanguageName(configuration.language));
+    return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+}
+
+std::optional<Configuration> readConfigurationFile(const QString &path)
+{
+    // Only a regular file: a directory cannot be read, and a pipe or a device
+    // could block the start or never end.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return parseConfiguration(readConfigurationLines(file));
+}
+
+bool writeConfigurationFile(const QString &path, const Configuration &configuration)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    // The new text goes to a temporary file that replaces the old one only
+    // when complete: a full disk or a crash never leaves half a file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    const QByteArray text = configurationText(configuration);
+    // commit() does not notice a failing final flush and would put an empty
+    // file in place of the old one: see every byte into the file first.
+    if (file.write(text) != text.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+ConfigurationPaths configurationPaths()
+{
+    const QString fileName = QCoreApplication::applicationName() + fileSuffix;
+    const QString executableDirectory = QCoreApplication::applicationDirPath();
+    const QString besideExecutable = QDir(executableDirectory).absoluteFilePath(fileName);
+    const QString userDirectory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    if (QFileInfo(executableDirectory).isWritable() || userDirectory.isEmpty())
+        return {besideExecutable, besideExecutable};
+
+    const QString userFile = QDir(userDirectory).absoluteFilePath(fileName);
+    return {QFileInfo::exists(userFile) ? userFile : besideExecutable, userFile};
+}
+
+int indexForStoredValue(const QStringList &items, const QString &value)
+{
+    return qMax(0, items.lastIndexOf(value));
+}

@@ -1,0 +1,509 @@
+// The settings file: read into the window at start, written at exit, on real
+// files beside the test program; the saves that must not lose settings run
+// in child processes with real limits on writing.
+#include "configurationfile.h"
+#include "consolechild.h"
+#include "identity.h"
+#include "mainwindow.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScopeGuard>
+#include <QSerialPortInfo>
+#include <QTemporaryDir>
+
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+#include <memory>
+
+namespace {
+
+const QByteArray acceptedFirstLine("QRB11.00");
+
+// A settings file as the program writes it, with the first line given.
+QByteArray settingsText(const QByteArray &firstLine, const QByteArray &port, const QByteArray &baudRate,
+                        const QByteArray &autoConnect, const QByteArray &language)
+{
+    const QByteArray rule(40, '*');
+    return firstLine + "\n"
+        "Tunaris - Serial Console  - Configuration File\n"
+        "Generate by: Tunaris - Serial Console 1.0.0\n"
+        + rule + "\nSerial Port\n" + rule + "\n" + port + "\n"
+        + rule + "\nBaudrate\n" + rule + "\n" + baudRate + "\n"
+        + rule + "\nAuto-connect\n" + rule + "\n" + autoConnect + "\n"
+        + rule + "\nLanguage\n" + rule + "\n" + language + "\n";
+}
+
+QByteArray validSettings(const QByteArray &baudRate, const QByteArray &autoConnect, const QByteArray &language)
+{
+    return settingsText(acceptedFirstLine, "ttyUNLISTED", baudRate, autoConnect, language);
+}
+
+QByteArray firstLines(const QByteArray &text, int count)
+{
+    return text.split('\n').mid(0, count).join('\n');
+}
+
+QByteArray storedLanguage(const QString &checkedEntry)
+{
+    if (checkedEntry == QLatin1String("actionEnglish"))
+        return "English";
+    if (checkedEntry == QLatin1String("actionFran_ais"))
+        return "French";
+    return "(default)";
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(contents), contents.size());
+}
+
+// Every write to a file fails, as on a full disk, instead of killing the
+// process with SIGXFSZ.
+void forbidWritingFiles()
+{
+    const rlimit none {0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Root writes anywhere through this capability: without it, the folder's
+// permissions hold for root too. A normal user has nothing to drop.
+void dropWritingAnywhere()
+{
+    ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+}
+
+QStringList filesNamedLikeSettings(const QString &directory)
+{
+    return QDir(directory).entryList({QStringLiteral("Tunaris - Serial Console.cfg*")}, QDir::AllEntries | QDir::Hidden);
+}
+
+} // namespace
+
+class ConfigurationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void writtenFile_data();
+    void writtenFile();
+    void roundTrip_data();
+    void roundTrip();
+    void autoConnectionAtStart_data();
+    void autoConnectionAtStart();
+    void oddFiles_data();
+    void oddFiles();
+    void storedValueSelectsItem_data();
+    void storedValueSelectsItem();
+    void failedSaveKeepsTheOldFile_data();
+    void failedSaveKeepsTheOldFile();
+    void savedWhereTheUserCanWrite_data();
+    void savedWhereTheUserCanWrite();
+
+private:
+    void startWindow() { window = std::make_unique<MainWindow>(); }
+    QComboBox *ports() const { return child<QComboBox>(*window, "comboBox_Serial_Port"); }
+    QComboBox *baudRates() const { return child<QComboBox>(*window, "comboBox_Serial_Baudrate"); }
+    QCheckBox *autoConnect() const { return child<QCheckBox>(*window, "checkBox_AutoConnect"); }
+    void checkLanguageEntries(const QStringList &names);
+
+    std::unique_ptr<MainWindow> window;
+};
+
+void ConfigurationTest::initTestCase()
+{
+    setApplicationIdentity();
+}
+
+void ConfigurationTest::init()
+{
+    failOnConnectionWarnings();
+    removeSavedSettings();
+}
+
+void ConfigurationTest::cleanup()
+{
+    window.reset();
+    serialPort->close();
+    // A saved auto-connection or language would change the next test's start.
+    removeSavedSettings();
+    QDir().rmdir(savedSettingsPath());
+}
+
+void ConfigurationTest::checkLanguageEntries(const QStringList &names)
+{
+    for (const char *name : {"actionDefault", "actionEnglish", "actionFran_ais"})
+        child<QAction>(*window, name)->setChecked(names.contains(QLatin1String(name)));
+}
+
+void ConfigurationTest::writtenFile_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("baudRate");
+    QTest::addColumn<bool>("autoConnect");
+    QTest::addColumn<QStringList>("checkedEntries");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("default language") << "ttyUSB7" << "9600" << false << QStringList{"actionDefault"}
+                                      << settingsText("QRB11.00", "ttyUSB7", "9600", "0", "(default)");
+    QTest::newRow("English, auto-connect") << "ttyUSB7" << "115200" << true << QStringList{"actionEnglish"}
+                                           << settingsText("QRB11.00", "ttyUSB7", "115200", "1", "English");
+    QTest::newRow("French") << "COM3" << "38400" << false << QStringList{"actionFran_ais"}
+                            << settingsText("QRB11.00", "COM3", "38400", "0", "French");
+    QTest::newRow("English and French checked") << "COM3" << "14400" << true
+                                                << QStringList{"actionEnglish", "actionFran_ais"}
+                                                << settingsText("QRB11.00", "COM3", "14400", "1", "French");
+    QTest::newRow("no entry checked") << "COM3" << "19200" << false << QStringList{}
+                                      << settingsText("QRB11.00", "COM3", "19200", "0", "(default)");
+    QTest::newRow("no serial port") << "" << "57600" << false << QStringList{"actionDefault"}
+                                    << settingsText("QRB11.00", "", "57600", "0", "(default)");
+}
+
+void ConfigurationTest::writtenFile()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, baudRate);
+    QFETCH(bool, autoConnect);
+    QFETCH(QStringList, checkedEntries);
+    QFETCH(QByteArray, expected);
+
+    startWindow();
+    ports()->clear();
+    if (!port.isEmpty())
+        selectPort(*window, port);
+    selectBaudRate(*window, baudRate);
+    this->autoConnect()->setChecked(autoConnect);
+    checkLanguageEntries(checkedEntries);
+    // Nothing is written before the exit.
+    QVERIFY(!QFile::exists(savedSettingsPath()));
+    window.reset();
+
+    const QByteArray written = readFile(savedSettingsPath());
+    QCOMPARE(written, expected);
+    QCOMPARE(written.count('\n'), 19);
+    QVERIFY(!written.contains('\r'));
+}
+
+void ConfigurationTest::roundTrip_data()
+{
+    QTest::addColumn<QString>("baudRate");
+    QTest::addColumn<bool>("autoConnect");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("serialTitle");
+
+    QTest::newRow("French, 9600") << "9600" << false << "actionFran_ais" << "Port série";
+    QTest::newRow("English, 57600, auto-connect") << "57600" << true << "actionEnglish" << "Serial Port";
+    QTest::newRow("default, 115200") << "115200" << false << "actionDefault" << "Serial Port";
+    QTest::newRow("French, 14400, auto-connect") << "14400" << true << "actionFran_ais" << "Port série";
+}
+
+void ConfigurationTest::roundTrip()
+{
+    QFETCH(QString, baudRate);
+    QFETCH(bool, autoConnect);
+    QFETCH(QString, language);
+    QFETCH(QString, serialTitle);
+
+    startWindow();
+    // The last listed port, so that restoring it is more than the default.
+    ports()->setCurrentIndex(ports()->count() - 1);
+    const QString port = ports()->currentText();
+    selectBaudRate(*window, baudRate);
+    this->autoConnect()->setChecked(autoConnect);
+    child<QAction>(*window, qPrintable(language))->trigger();
+    window.reset();
+
+    startWindow();
+    QCOMPARE(ports()->currentText(), port);
+    QCOMPARE(baudRates()->currentText(), baudRate);
+    QCOMPARE(this->autoConnect()->isChecked(), autoConnect);
+    QCOMPARE(checkedLanguageEntries(*window), language);
+    // The language is applied at start, not only checked.
+    QCOMPARE(child<QGroupBox>(*window, "groupBox_Serial")->title(), serialTitle);
+}
+
+void ConfigurationTest::autoConnectionAtStart_data()
+{
+    QTest::addColumn<QByteArray>("autoConnect");
+    QTest::addColumn<bool>("attempted");
+
+    QTest::newRow("saved auto-connection") << QByteArray("1") << true;
+    QTest::newRow("no auto-connection") << QByteArray("0") << false;
+}
+
+void ConfigurationTest::autoConnectionAtStart()
+{
+    QFETCH(QByteArray, autoConnect);
+    QFETCH(bool, attempted);
+
+    writeFile(savedSettingsPath(), validSettings("9600", autoConnect, "English"));
+    serialPort->setBaudRate(19200);
+    startWindow();
+    QVERIFY(!window->isVisible());
+
+    // The Open step ran inside the constructor with the loaded rate, on the
+    // first listed port since the saved one is not listed.
+    const QString status = child<QLabel>(*window, "label_Status")->text();
+    QCOMPARE(serialPort->baudRate(), attempted ? 9600 : 19200);
+    if (!attempted)
+        QCOMPARE(status, QStringLiteral("..."));
+    else if (QSerialPortInfo::availablePorts().isEmpty())
+        QCOMPARE(status, QStringLiteral("No serial port"));
+    else
+        QCOMPARE(serialPort->isOpen(), status == QLatin1String("Open"));
+    QCOMPARE(child<QWidget>(*window, "pushButton_Close")->isEnabled(), serialPort->isOpen());
+}
+
+void ConfigurationTest::oddFiles_data()
+{
+    QTest::addColumn<QByteArray>("file");   // null: no file at all
+    QTest::addColumn<bool>("directory");    // a folder in place of the file
+    QTest::addColumn<QString>("baudRate");
+    QTest::addColumn<bool>("autoConnect");
+    QTest::addColumn<QString>("language");
+
+    const QString untouched = QStringLiteral("115200");   // as the window fills the list
+    const QString firstItem = QStringLiteral("9600");
+    // A saved auto-connection opens the first listed port at start, as the
+    // program does: only the rows about that value save one.
+    const QByteArray full = validSettings("19200", "0", "French");
+
+    QTest::newRow("missing file") << QByteArray() << false << untouched << false << "actionDefault";
+    QTest::newRow("empty file") << QByteArray("") << false << untouched << false << "actionDefault";
+    QTest::newRow("folder in place of the file") << QByteArray() << true << untouched << false << "actionDefault";
+    QTest::newRow("only a valid first line") << QByteArray("QRB11.00\n") << false << firstItem << false << "actionDefault";
+    QTest::newRow("first line without line end") << QByteArray("QRB11.00") << false << firstItem << false << "actionDefault";
+
+    QTest::newRow("QRB12.00 rejected") << settingsText("QRB12.00", "p", "19200", "0", "French") << false
+                                       << untouched << false << "actionDefault";
+    QTest::newRow("lower-case identifier rejected") << settingsText("qrb11.00", "p", "19200", "0", "French")
+                                                    << false << untouched << false << "actionDefault";
+    QTest::newRow("QRB11.001 accepted") << settingsText("QRB11.001", "p", "19200", "0", "French") << false
+                                        << "19200" << false << "actionFran_ais";
+    QTest::newRow("QRB1 version 1.00 accepted") << settingsText("QRB1 version 1.00", "p", "19200", "0", "French")
+                                                << false << "19200" << false << "actionFran_ais";
+    QTest::newRow("version before identifier") << settingsText("1.00 QRB1", "p", "19200", "0", "French") << false
+                                               << "19200" << false << "actionFran_ais";
+    QTest::newRow("CR LF line ends") << QByteArray(full).replace("\n", "\r\n") << false << "19200" << false
+                                     << "actionFran_ais";
+
+    QTest::newRow("truncated after the baud rate") << firstLines(full, 11) << false << "19200" << false
+                                                   << "actionDefault";
+    QTest::newRow("truncated inside line 15") << firstLines(validSettings("19200", "2", "French"), 15) << false
+                                              << "19200" << true << "actionDefault";
+    QTest::newRow("truncated inside line 19") << QByteArray(full).left(full.size() - 4) << false << "19200" << false
+                                              << "actionDefault";
+
+    QByteArray binary;
+    for (int i = 0; i < 64 * 256; ++i)
+        binary += char(i % 256);
+    QTest::newRow("binary file") << binary << false << untouched << false << "actionDefault";
+    QTest::newRow("binary after a valid first line") << "QRB11.00\n" + QByteArray(binary).replace('\n', ' ')
+                                                     << false << firstItem << false << "actionDefault";
+    QTest::newRow("NUL inside the baud rate") << validSettings(QByteArray("192\0" "00", 6), "0", "English")
+                                              << false << firstItem << false << "actionEnglish";
+
+    QByteArray junkLines;
+    for (int i = 0; i < 200000; ++i)
+        junkLines += "junk junk junk junk junk junk junk junk junk junk junk junk junk junk junk junk\n";
+    QTest::newRow("huge file after valid settings") << validSettings("38400", "0", "English") + junkLines << false
+                                                    << "38400" << false << "actionEnglish";
+    QTest::newRow("huge first line") << QByteArray(16 << 20, 'x') + "\n" + full.mid(full.indexOf('\n') + 1)
+                                     << false << untouched << false << "actionDefault";
+    QTest::newRow("huge line before the values")
+        << "QRB11.00\n" + QByteArray(16 << 20, 'x') + "\n" + full.mid(full.indexOf("Generate"))
+        << false << "19200" << false << "actionFran_ais";
+
+    QTest::newRow("trailing blanks") << settingsText("QRB11.00", "p ", "19200 ", "0", "French ") << false
+                                     << firstItem << false << "actionDefault";
+
+    const struct { const char *name; const char *value; bool checked; } autoValues[] = {
+        {"2", "2", true},       {"-1", "-1", true},    {"0", "0", false},      {"yes", "yes", false},
+        {"empty", "", false},   {"hex", "0x1", false}, {"007", "007", true},
+    };
+    for (const auto &row : autoValues) {
+        QTest::addRow("auto-connect %s", row.name) << validSettings("57600", row.value, "English") << false
+                                                   << "57600" << row.checked << "actionEnglish";
+    }
+
+    const struct { const char *name; const char *value; const char *entry; } languages[] = {
+        {"English", "English", "actionEnglish"},    {"French", "French", "actionFran_ais"},
+        {"(default)", "(default)", "actionDefault"}, {"english", "english", "actionDefault"},
+        {"Francais", "Francais", "actionDefault"},   {"Français", "Français", "actionDefault"},
+        {"empty", "", "actionDefault"},
+    };
+    for (const auto &row : languages) {
+        QTest::addRow("language %s", row.name) << validSettings("57600", "0", row.value) << false << "57600" << false
+                                               << row.entry;
+    }
+}
+
+void ConfigurationTest::oddFiles()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, directory);
+    QFETCH(QString, baudRate);
+    QFETCH(bool, autoConnect);
+    QFETCH(QString, language);
+
+    if (directory)
+        QVERIFY(QDir().mkdir(savedSettingsPath()));
+    else if (!file.isNull())
+        writeFile(savedSettingsPath(), file);
+
+    startWindow();
+    // The saved port is never among the listed ones: the first item stays.
+    QCOMPARE(ports()->currentIndex(), ports()->count() > 0 ? 0 : -1);
+    QCOMPARE(baudRates()->currentText(), baudRate);
+    QCOMPARE(this->autoConnect()->isChecked(), autoConnect);
+    QCOMPARE(checkedLanguageEntries(*window), language);
+
+    // Whatever was there is replaced at exit by a file of the current format;
+    // a folder in the way stays, and the save fails silently.
+    const QByteArray expectedAtExit = settingsText(acceptedFirstLine, ports()->currentText().toUtf8(),
+                                                   baudRate.toUtf8(), autoConnect ? "1" : "0", storedLanguage(language));
+    window.reset();
+    if (directory) {
+        QVERIFY(QFileInfo(savedSettingsPath()).isDir());
+    } else {
+        QCOMPARE(readFile(savedSettingsPath()), expectedAtExit);
+    }
+}
+
+void ConfigurationTest::storedValueSelectsItem_data()
+{
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("index");
+
+    const QStringList listed = {"ttyS0", "ttyUSB0", "COM3", "ttyUSB0", "COM4"};
+    QTest::newRow("listed once") << listed << "COM3" << 2;
+    QTest::newRow("listed twice: the later one") << listed << "ttyUSB0" << 3;
+    QTest::newRow("not listed: the first") << listed << "ttyACM0" << 0;
+    QTest::newRow("other case") << listed << "com3" << 0;
+    QTest::newRow("trailing blank") << listed << "COM3 " << 0;
+    QTest::newRow("empty value") << listed << "" << 0;
+    QTest::newRow("empty item listed") << QStringList{"COM1", ""} << "" << 1;
+    QTest::newRow("empty list") << QStringList{} << "COM3" << 0;
+}
+
+void ConfigurationTest::storedValueSelectsItem()
+{
+    QFETCH(QStringList, items);
+    QFETCH(QString, value);
+    QFETCH(int, index);
+    QCOMPARE(indexForStoredValue(items, value), index);
+}
+
+void ConfigurationTest::failedSaveKeepsTheOldFile_data()
+{
+    QTest::addColumn<bool>("writingFails");
+    QTest::newRow("writing works") << false;
+    QTest::newRow("every write fails") << true;
+}
+
+void ConfigurationTest::failedSaveKeepsTheOldFile()
+{
+    QFETCH(bool, writingFails);
+
+    const QByteArray old = validSettings("19200", "0", "English");
+    writeFile(savedSettingsPath(), old);
+
+    ConsoleChild console;
+    console.changes = QStringList{"baud=57600"};
+    if (writingFails)
+        console.setup = forbidWritingFiles;
+    const ConsoleRun run = console.run();
+    QVERIFY2(run.succeeded(), qPrintable(run.errorOutput));
+    QCOMPARE(run.report.value("start.baud"), QStringLiteral("19200"));
+
+    const QByteArray now = readFile(savedSettingsPath());
+    if (writingFails)
+        QCOMPARE(now, old);
+    else
+        QCOMPARE(now, settingsText(acceptedFirstLine, run.report.value("end.port").toUtf8(), "57600", "0", "English"));
+    // No half-written temporary file is left behind either.
+    QCOMPARE(filesNamedLikeSettings(QCoreApplication::applicationDirPath()),
+             QStringList{QStringLiteral("Tunaris - Serial Console.cfg")});
+}
+
+void ConfigurationTest::savedWhereTheUserCanWrite_data()
+{
+    QTest::addColumn<bool>("readOnlyFolder");
+    QTest::newRow("program in a writable folder") << false;
+    QTest::newRow("program in a read-only folder") << true;
+}
+
+void ConfigurationTest::savedWhereTheUserCanWrite()
+{
+    QFETCH(bool, readOnlyFolder);
+
+    // An installed program: its own folder, and a separate user
+    // configuration folder.
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString programFolder = root.filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(programFolder));
+    ConsoleChild console;
+    console.program = copyOfThisProgram(programFolder);
+    console.setup = dropWritingAnywhere;
+    console.environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
+    const QString besideProgram = QDir(programFolder).absoluteFilePath(QStringLiteral("Tunaris - Serial Console.cfg"));
+    const QString userFile = root.filePath(QStringLiteral("config/%1/%2/%2.cfg")
+                                               .arg(QCoreApplication::organizationName(),
+                                                    QCoreApplication::applicationName()));
+
+    const QByteArray shipped = validSettings("19200", "0", "English");
+    writeFile(besideProgram, shipped);
+    const QFile::Permissions writable = QFile::permissions(programFolder);
+    if (readOnlyFolder)
+        QVERIFY(QFile::setPermissions(programFolder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
+                                                         | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    auto restorePermissions = qScopeGuard([&] { QFile::setPermissions(programFolder, writable); });
+
+    console.changes = QStringList{"baud=57600"};
+    const ConsoleRun first = console.run();
+    QVERIFY2(first.succeeded(), qPrintable(first.errorOutput));
+    if (readOnlyFolder && first.report.value("start.writableExecutableDirectory") == QLatin1String("1"))
+        QSKIP("This user writes into read-only folders: there is no read-only folder to test with.");
+    // While the user folder holds nothing, the file beside the program counts.
+    QCOMPARE(first.report.value("start.baud"), QStringLiteral("19200"));
+
+    const QByteArray saved = settingsText(acceptedFirstLine, first.report.value("end.port").toUtf8(), "57600", "0",
+                                          "English");
+    if (readOnlyFolder) {
+        QCOMPARE(readFile(besideProgram), shipped);
+        QCOMPARE(readFile(userFile), saved);
+    } else {
+        QCOMPARE(readFile(besideProgram), saved);
+        QVERIFY(!QFile::exists(userFile));
+    }
+
+    console.changes.clear();
+    const ConsoleRun second = console.run();
+    QVERIFY2(second.succeeded(), qPrintable(second.errorOutput));
+    QCOMPARE(second.report.value("start.baud"), QStringLiteral("57600"));
+}
+
+CONSOLE_TEST_MAIN(ConfigurationTest)
+#include "tst_configuration.moc"

@@ -1,0 +1,404 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="fr_FR">
+<context>
+    <name>AboutWindows</name>
+    <message>
+        <source>About</source>
+        <translation>À propos</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
+    </message>
+    <message>
+        <source>Microsoft Windows NT</source>
+        <translation>Microsoft Windows NT</translation>
+    </message>
+    <message>
+        <source>Microsoft Windows 2000</source>
+        <translation>Microsoft Windows 2000</translation>
+    </message>
+    <message>
+        <source>Microsoft Windows XP</source>
+        <translation>Microsoft Windows XP</translation>
+    </message>
+    <message>
+        <source>Microsoft Windows 2003</source>
+        <translation>Microsoft Windows 2003</translation>
+    </message>
+    <message>
+        <source>Microsoft Windows Vista</source>
+        <translation>Microsoft Windows Vista</translation>
+    </message>
+    <message>
+        <source>Microsoft Windows 7</source>
+        <translation>Microsoft Windows 7</translation>
+    </message>
+    <message>
+        <source>Microsoft OS</source>
+        <translation>Système d&apos;exploitation Microsoft</translation>
+    </message>
+    <message>
+        <source>(32bit)</source>
+        <translation>(32 bits)</translation>
+    </message>
+    <message>
+        <source>(64bit)</source>
+        <translation>(64 bits)</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="6"/>
+        <source>Tunaris - Serial Console</source>
+        <translation>Tunaris - Serial Console</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="20"/>
+        <source>Source</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="35"/>
+        <source>Change</source>
+        <translation>Changer</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="46"/>
+        <source>Web Radio</source>
+        <translation>Radio Web</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="60"/>
+        <location filename="../forms/mainwindow.ui" line="353"/>
+        <location filename="../forms/mainwindow.ui" line="457"/>
+        <location filename="../forms/mainwindow.ui" line="566"/>
+        <source>Load</source>
+        <translation>Charger</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="71"/>
+        <source>FTP Client</source>
+        <translation>Client FTP</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="85"/>
+        <source>Launch</source>
+        <translation>Lancer</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="98"/>
+        <source>Volume</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="111"/>
+        <source>XLR</source>
+        <translation>XLR</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="116"/>
+        <source>RCA</source>
+        <translation>RCA</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="121"/>
+        <location filename="../forms/mainwindow.ui" line="129"/>
+        <location filename="../forms/mainwindow.ui" line="137"/>
+        <source>Min</source>
+        <translation>Min</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="145"/>
+        <location filename="../forms/mainwindow.ui" line="195"/>
+        <location filename="../forms/mainwindow.ui" line="203"/>
+        <source>Max</source>
+        <translation>Max</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="211"/>
+        <location filename="../forms/mainwindow.ui" line="212"/>
+        <location filename="../forms/mainwindow.ui" line="217"/>
+        <location filename="../forms/mainwindow.ui" line="218"/>
+        <location filename="../forms/mainwindow.ui" line="223"/>
+        <location filename="../forms/mainwindow.ui" line="224"/>
+        <source>Mute</source>
+        <translation>Sourdine</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="247"/>
+        <location filename="../forms/mainwindow.ui" line="255"/>
+        <location filename="../forms/mainwindow.ui" line="263"/>
+        <source>More</source>
+        <translation>Plus</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="271"/>
+        <location filename="../forms/mainwindow.ui" line="279"/>
+        <location filename="../forms/mainwindow.ui" line="287"/>
+        <source>Less</source>
+        <translation>Moins</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="295"/>
+        <location filename="../forms/mainwindow.ui" line="300"/>
+        <location filename="../forms/mainwindow.ui" line="305"/>
+        <source>-0 dB</source>
+        <translation>-0 dB</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="310"/>
+        <source>ALL</source>
+        <translation>TOUT</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="323"/>
+        <source>Playlist</source>
+        <translation>Liste de lecture</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="336"/>
+        <location filename="../forms/mainwindow.ui" line="440"/>
+        <location filename="../forms/mainwindow.ui" line="574"/>
+        <source>RND</source>
+        <translation>ALÉA</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="342"/>
+        <location filename="../forms/mainwindow.ui" line="446"/>
+        <location filename="../forms/mainwindow.ui" line="583"/>
+        <source>SEQ</source>
+        <translation>SÉQ</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="347"/>
+        <location filename="../forms/mainwindow.ui" line="451"/>
+        <source>Reset</source>
+        <translation>Réinit.</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="369"/>
+        <source>Transport</source>
+        <translation>Transport</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="380"/>
+        <source>Previous File</source>
+        <translation>Fichier précédent</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="389"/>
+        <source>Play</source>
+        <translation>Lecture</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="398"/>
+        <source>Stop</source>
+        <translation>Arrêt</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="407"/>
+        <source>Pause</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="416"/>
+        <source>Next File</source>
+        <translation>Fichier suivant</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="427"/>
+        <source>Folder</source>
+        <translation>Dossier</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="473"/>
+        <source>Serial Port</source>
+        <translation>Port série</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="484"/>
+        <source>Connect</source>
+        <translation>Connecter</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="493"/>
+        <source>Disconnect</source>
+        <translation>Déconnecter</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="501"/>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="510"/>
+        <source>BaudRate</source>
+        <translation>Débit</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="519"/>
+        <source>Auto-connection</source>
+        <translation>Connexion automatique</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="532"/>
+        <source>Status / Command Message</source>
+        <translation>État / Message de commande</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="542"/>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="555"/>
+        <source>Spot</source>
+        <translation>Spot</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="588"/>
+        <source>X IN RND</source>
+        <translation>X EN ALÉA</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="593"/>
+        <source>X IN SEQ</source>
+        <translation>X EN SÉQ</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="610"/>
+        <source>&amp;File</source>
+        <translation>&amp;Fichier</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="614"/>
+        <source>&amp;Help</source>
+        <translation>&amp;Aide</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="621"/>
+        <source>&amp;Languages</source>
+        <translation>&amp;Langues</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="633"/>
+        <source>&amp;Exit</source>
+        <translation>&amp;Quitter</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="637"/>
+        <source>&amp;About</source>
+        <translation>À &amp;propos</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="641"/>
+        <source>&amp;Veldo Home Page</source>
+        <translation>Page d&apos;accueil &amp;Veldo</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="645"/>
+        <source>&amp;Contact Technical Support</source>
+        <translation>&amp;Contacter le support technique</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="649"/>
+        <source>Français</source>
+        <translation>Français</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="653"/>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <location filename="../forms/mainwindow.ui" line="658"/>
+        <source>(Default)</source>
+        <translation>(Par défaut)</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="48"/>
+        <source>Open</source>
+        <translation>Ouvert</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="50"/>
+        <source>No serial port</source>
+        <translation>Aucun port série</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="52"/>
+        <source>Cannot open %1: %2</source>
+        <translation>Impossible d&apos;ouvrir %1 : %2</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="64"/>
+        <source>Close</source>
+        <translation>Fermé</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="74"/>
+        <source>Serial port error: %1</source>
+        <translation>Erreur du port série : %1</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="94"/>
+        <source>not sent</source>
+        <translation>non envoyé</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>Suivant</translation>
+    </message>
+    <message>
+        <source>Previous</source>
+        <translation>Précédent</translation>
+    </message>
+    <message>
+        <source>Load folder</source>
+        <translation>Charger le dossier</translation>
+    </message>
+    <message>
+        <source>Load playlist</source>
+        <translation>Charger la liste de lecture</translation>
+    </message>
+    <message>
+        <source>Load Spot</source>
+        <translation>Charger le spot</translation>
+    </message>
+    <message>
+        <source>Load WebRadio</source>
+        <translation>Charger la radio Web</translation>
+    </message>
+    <message>
+        <source>Launch FTP</source>
+        <translation>Lancer le client FTP</translation>
+    </message>
+    <message>
+        <source>Absolute Volume</source>
+        <translation>Volume absolu</translation>
+    </message>
+    <message>
+        <source>Relative Volume</source>
+        <translation>Volume relatif</translation>
+    </message>
+    <message>
+        <source>Mute Volume</source>
+        <translation>Sourdine du volume</translation>
+    </message>
+    <message>
+        <source>Here: your question...</source>
+        <translation>Ici : votre question...</translation>
+    </message>
+    <message>
+        <source>Subject: Veldo Support Request (From:</source>
+        <translation>Objet : Demande d&apos;assistance Veldo (de :</translation>
+    </message>
+</context>
+</TS>
