@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "portquery.h"
 #include "ui_mainwindow.h"
 
 #include <QSerialPortInfo>
@@ -11,12 +12,35 @@ const char *const baudRates[] = {"9600", "14400", "19200", "38400", "57600", "11
 // the port; at 9600 baud a single frame takes about 4 ms on the line.
 constexpr int flushTimeoutMs = 200;
 
+PortQuery &portQuery()
+{
+    static PortQuery query = systemPortNames;
+    return query;
+}
+
 } // namespace
+
+QStringList systemPortNames()
+{
+    QStringList names;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        names << info.portName();
+    return names;
+}
+
+void setPortQuery(PortQuery query)
+{
+    portQuery() = query ? std::move(query) : PortQuery(systemPortNames);
+}
+
+QStringList listedPortNames()
+{
+    return portQuery()();
+}
 
 void MainWindow::fillSerialCombos()
 {
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        ui->comboBox_Serial_Port->addItem(info.portName());
+    ui->comboBox_Serial_Port->addItems(listedPortNames());
     for (const char *rate : baudRates)
         ui->comboBox_Serial_Baudrate->addItem(QLatin1String(rate));
     ui->comboBox_Serial_Baudrate->setCurrentIndex(ui->comboBox_Serial_Baudrate->count() - 1);

@@ -65,6 +65,8 @@ int runConsoleChild(int argc, char **argv)
 {
     setApplicationIdentity();
     QApplication application(argc, argv);
+    // A saved auto-connection must not open a real port of the machine.
+    listPorts({});
     QTextStream out(stdout);
     auto window = std::make_unique<MainWindow>();
     report(out, *window, QStringLiteral("start"));

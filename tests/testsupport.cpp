@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "portquery.h"
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
@@ -68,4 +70,14 @@ void removeSavedSettings()
     const QDir userDirectory(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
     QFile::remove(userDirectory.absoluteFilePath(settingsFileName()));
     QFile::remove(savedSettingsPath());
+}
+
+void listPorts(const QStringList &ports)
+{
+    setPortQuery([ports] { return ports; });
+}
+
+void listSystemPorts()
+{
+    setPortQuery({});
 }

@@ -35,3 +35,9 @@ void removeSavedSettings();
 
 // Where a window of this test program keeps its settings: beside the program.
 QString savedSettingsPath();
+
+// Makes the next windows list exactly these ports, as if the system had
+// reported them; tests use it to keep real ports out of their way.
+void listPorts(const QStringList &ports);
+// Lets the next windows list the machine's real ports again.
+void listSystemPorts();

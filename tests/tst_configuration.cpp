@@ -5,6 +5,7 @@
 #include "consolechild.h"
 #include "identity.h"
 #include "mainwindow.h"
+#include "ptypair.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -13,8 +14,8 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QScopeGuard>
-#include <QSerialPortInfo>
 #include <QTemporaryDir>
 
 #include <linux/capability.h>
@@ -127,6 +128,7 @@ private:
     QCheckBox *autoConnect() const { return child<QCheckBox>(*window, "checkBox_AutoConnect"); }
     void checkLanguageEntries(const QStringList &names);
 
+    std::unique_ptr<PtyPair> pty;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -139,12 +141,18 @@ void ConfigurationTest::init()
 {
     failOnConnectionWarnings();
     removeSavedSettings();
+    // A saved auto-connection opens a port at start: let it be a
+    // pseudo-terminal of the test's own, never a real port of the machine.
+    pty = std::make_unique<PtyPair>();
+    QVERIFY(pty->isValid());
+    listPorts({QStringLiteral("/dev/tunaris-no-such-port"), pty->slavePath()});
 }
 
 void ConfigurationTest::cleanup()
 {
     window.reset();
     serialPort->close();
+    pty.reset();
     // A saved auto-connection or language would change the next test's start.
     removeSavedSettings();
     QDir().rmdir(savedSettingsPath());
@@ -244,34 +252,52 @@ void ConfigurationTest::roundTrip()
 
 void ConfigurationTest::autoConnectionAtStart_data()
 {
+    QTest::addColumn<QStringList>("listed");   // "pty" stands for the test's pseudo-terminal
+    QTest::addColumn<QByteArray>("savedPort");
     QTest::addColumn<QByteArray>("autoConnect");
-    QTest::addColumn<bool>("attempted");
+    QTest::addColumn<QString>("status");
 
-    QTest::newRow("saved auto-connection") << QByteArray("1") << true;
-    QTest::newRow("no auto-connection") << QByteArray("0") << false;
+    const QString missing = QStringLiteral("/dev/tunaris-no-such-port");
+    QTest::newRow("saved port listed") << QStringList{missing, "pty"} << QByteArray("pty") << QByteArray("1")
+                                       << "Open";
+    QTest::newRow("saved port gone: the first listed") << QStringList{"pty", missing} << QByteArray("ttyUNLISTED")
+                                                       << QByteArray("1") << "Open";
+    QTest::newRow("first listed port missing") << QStringList{missing, "pty"} << QByteArray("ttyUNLISTED")
+                                               << QByteArray("1") << "Cannot open " + missing + ": ";
+    QTest::newRow("no port at all") << QStringList{} << QByteArray("ttyUNLISTED") << QByteArray("1")
+                                    << "No serial port";
+    QTest::newRow("no auto-connection") << QStringList{"pty"} << QByteArray("pty") << QByteArray("0") << "...";
 }
 
 void ConfigurationTest::autoConnectionAtStart()
 {
+    QFETCH(QStringList, listed);
+    QFETCH(QByteArray, savedPort);
     QFETCH(QByteArray, autoConnect);
-    QFETCH(bool, attempted);
+    QFETCH(QString, status);
 
-    writeFile(savedSettingsPath(), validSettings("9600", autoConnect, "English"));
+    listed.replaceInStrings(QRegularExpression(QStringLiteral("^pty$")), pty->slavePath());
+    if (savedPort == "pty")
+        savedPort = pty->slavePath().toUtf8();
+    listPorts(listed);
+    writeFile(savedSettingsPath(), settingsText(acceptedFirstLine, savedPort, "9600", autoConnect, "English"));
     serialPort->setBaudRate(19200);
     startWindow();
     QVERIFY(!window->isVisible());
 
-    // The Open step ran inside the constructor with the loaded rate, on the
-    // first listed port since the saved one is not listed.
-    const QString status = child<QLabel>(*window, "label_Status")->text();
-    QCOMPARE(serialPort->baudRate(), attempted ? 9600 : 19200);
-    if (!attempted)
-        QCOMPARE(status, QStringLiteral("..."));
-    else if (QSerialPortInfo::availablePorts().isEmpty())
-        QCOMPARE(status, QStringLiteral("No serial port"));
-    else
-        QCOMPARE(serialPort->isOpen(), status == QLatin1String("Open"));
-    QCOMPARE(child<QWidget>(*window, "pushButton_Close")->isEnabled(), serialPort->isOpen());
+    // The Open step ran inside the constructor, with the loaded rate.
+    const QString shown = child<QLabel>(*window, "label_Status")->text();
+    QVERIFY2(shown.startsWith(status), qPrintable(shown));
+    const bool opened = status == QLatin1String("Open");
+    QCOMPARE(serialPort->isOpen(), opened);
+    QCOMPARE(serialPort->baudRate(), autoConnect == "1" ? 9600 : 19200);
+    QCOMPARE(child<QWidget>(*window, "pushButton_Close")->isEnabled(), opened);
+    QCOMPARE(child<QWidget>(*window, "groupBox_Transport")->isEnabled(), opened);
+    if (opened) {
+        // Connected before the window is first shown: a command goes out.
+        window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+        QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
+    }
 }
 
 void ConfigurationTest::oddFiles_data()
