@@ -9,6 +9,7 @@ AboutWindows::AboutWindows(QWidget *parent)
 {
     initResources();
     ui->setupUi(this);
+    useCompiledIconIfMissing(this);
 }
 
 AboutWindows::~AboutWindows()

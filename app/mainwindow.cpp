@@ -3,7 +3,6 @@
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
-#include <QIcon>
 
 // Created before main() and never destroyed: the port keeps its state for the
 // whole run, whatever happens to the window.
@@ -15,10 +14,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     initResources();
     ui->setupUi(this);
-    // The form reads the icon relative to the working directory. Started from
-    // anywhere else, the window shows the copy compiled into the program.
-    if (windowIcon().availableSizes().isEmpty())
-        setWindowIcon(QIcon(QStringLiteral(":/images/ressources/ico256x256Win.ico")));
+    useCompiledIconIfMissing(this);
     setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
                    + QCoreApplication::applicationVersion());
 

@@ -1,6 +1,7 @@
 #include "resources.h"
 
-#include <QtGlobal>
+#include <QIcon>
+#include <QWidget>
 
 void initResources()
 {
@@ -9,4 +10,10 @@ void initResources()
         return true;
     }();
     Q_UNUSED(registered)
+}
+
+void useCompiledIconIfMissing(QWidget *window)
+{
+    if (window->windowIcon().availableSizes().isEmpty())
+        window->setWindowIcon(QIcon(QStringLiteral(":/images/ressources/ico256x256Win.ico")));
 }

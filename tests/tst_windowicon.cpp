@@ -1,5 +1,7 @@
-// The window icon: read from "../images/ico256x256Win.ico" beside the working
-// directory when it is there, the compiled-in copy otherwise.
+// The window icons of the main window and the About dialog: read from
+// "../images/ico256x256Win.ico" beside the working directory when it is
+// there, the compiled-in copy otherwise.
+#include "aboutwindows.h"
 #include "identity.h"
 #include "mainwindow.h"
 #include "testsupport.h"
@@ -87,6 +89,8 @@ void WindowIconTest::iconWhereverTheProgramStarts()
 
     window = std::make_unique<MainWindow>();
     QCOMPARE(window->windowIcon().availableSizes(), sizes);
+    const AboutWindows about;
+    QCOMPARE(about.windowIcon().availableSizes(), sizes);
 }
 
 QTEST_MAIN(WindowIconTest)
