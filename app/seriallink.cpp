@@ -1,3 +1,4 @@
+#include "linesettings.h"
 #include "mainwindow.h"
 #include "portquery.h"
 #include "ui_mainwindow.h"
@@ -5,8 +6,6 @@
 #include <QSerialPortInfo>
 
 namespace {
-
-const char *const baudRates[] = {"9600", "14400", "19200", "38400", "57600", "115200"};
 
 // How long Close waits for queued frames to reach the system before it closes
 // the port; at 9600 baud a single frame takes about 4 ms on the line.
@@ -41,8 +40,8 @@ QStringList listedPortNames()
 void MainWindow::fillSerialCombos()
 {
     ui->comboBox_Serial_Port->addItems(listedPortNames());
-    for (const char *rate : baudRates)
-        ui->comboBox_Serial_Baudrate->addItem(QLatin1String(rate));
+    for (const qint32 rate : supportedBaudRates())
+        ui->comboBox_Serial_Baudrate->addItem(QString::number(rate));
     ui->comboBox_Serial_Baudrate->setCurrentIndex(ui->comboBox_Serial_Baudrate->count() - 1);
 }
 
@@ -61,12 +60,7 @@ void MainWindow::updateConnectionWidgets()
 void MainWindow::on_pushButton_Open_clicked()
 {
     const QString portName = ui->comboBox_Serial_Port->currentText();
-    serialPort->setPortName(portName);
-    serialPort->setBaudRate(ui->comboBox_Serial_Baudrate->currentText().toInt());
-    serialPort->setDataBits(QSerialPort::Data8);
-    serialPort->setParity(QSerialPort::NoParity);
-    serialPort->setStopBits(QSerialPort::OneStop);
-    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    configureLine(*serialPort, portName, ui->comboBox_Serial_Baudrate->currentText().toInt());
 
     if (serialPort->open(QIODevice::WriteOnly))
         ui->label_Status->setText(tr("Open"));

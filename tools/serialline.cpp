@@ -49,12 +49,6 @@ QString portDisplayName(const QSerialPortInfo &info)
 
 } // namespace
 
-const QList<qint32> &supportedBaudRates()
-{
-    static const QList<qint32> rates = {9600, 14400, 19200, 38400, 57600, 115200};
-    return rates;
-}
-
 QString supportedBaudRatesText()
 {
     QStringList texts;
@@ -74,12 +68,7 @@ std::optional<qint32> parseBaudRate(const QString &text)
 
 bool openLine(QSerialPort &port, const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error)
 {
-    port.setPortName(name);
-    port.setBaudRate(baudRate);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
+    configureLine(port, name, baudRate);
     if (port.open(mode))
         return true;
     *error = QStringLiteral("cannot open %1: %2").arg(name, port.errorString());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linesettings.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSerialPort>
@@ -8,12 +10,8 @@
 #include <optional>
 
 // The serial line as the command-line tools use it: the console's line
-// settings (8N1, no flow control) and its baud rates.
+// settings and baud rates (linesettings.h), opened, written and listed.
 
-constexpr qint32 DefaultBaudRate = 115200;
-
-// The rates the console offers, slowest first.
-const QList<qint32> &supportedBaudRates();
 // "9600, 14400, 19200, 38400, 57600 or 115200", for help and error texts.
 QString supportedBaudRatesText();
 // The rate a decimal text names, if the console offers it.
