@@ -33,7 +33,7 @@ QString levelText(int level)
 }
 
 // Min and Max: the end is sent even when the slider stood there already, so
-// the device follows whatever it did meanwhile. Returns the absolute value.
+// every press reaches the device. Returns the absolute value.
 int moveToLevel(QSlider *slider, int level)
 {
     userSliderAction = false;

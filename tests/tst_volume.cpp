@@ -437,27 +437,36 @@ void VolumeTest::muteAndUnmute()
 }
 
 // An operator action that changes nothing must not make a later change by
-// the program look like the operator's.
+// the program look like the operator's: each rule below moves the XLR slider
+// right after such an action and must still send only its own frame.
 void VolumeTest::actionWithoutChangeLeavesNoTrace()
 {
+    const QString all = QStringLiteral("All");
+    const QString xlr = QStringLiteral("XLR");
+    const auto actWithoutChange = [this, &all] {
+        QTest::keyClick(slider(all), Qt::Key_Right);
+        expectFrames(QByteArray());
+    };
     open();
-    startAt(QStringLiteral("XLR"), -20);
-    QTest::keyClick(slider(QStringLiteral("All")), Qt::Key_Right);
-    expectFrames(QByteArray());
+    startAt(xlr, -20);
 
+    actWithoutChange();
     clickButton(*window, "pushButton_XLR_Max");
     expectFrames(QByteArray::fromHex("30004002"));
 
-    QTest::keyClick(slider(QStringLiteral("RCA")), Qt::Key_Home);
-    expectFrames(QByteArray::fromHex("30000001"));
-    QTest::keyClick(slider(QStringLiteral("RCA")), Qt::Key_Left);
-    expectFrames(QByteArray());
-    QTest::keyClick(control<QCheckBox>("checkBox_", QStringLiteral("XLR")), Qt::Key_Space);
+    actWithoutChange();
+    clickButton(*window, "pushButton_XLR_Less");
+    expectFrames(QByteArray::fromHex("31001f02"));
+    QCOMPARE(slider(xlr)->value(), -1);
+
+    actWithoutChange();
+    QTest::keyClick(control<QCheckBox>("checkBox_", xlr), Qt::Key_Space);
     expectFrames(QByteArray::fromHex("33000102"));
-    QTest::keyClick(slider(QStringLiteral("All")), Qt::Key_End);
-    QTest::keyClick(control<QCheckBox>("checkBox_", QStringLiteral("XLR")), Qt::Key_Space);
+
+    actWithoutChange();
+    QTest::keyClick(control<QCheckBox>("checkBox_", xlr), Qt::Key_Space);
     expectFrames(QByteArray::fromHex("33000002"));
-    QCOMPARE(slider(QStringLiteral("XLR"))->value(), 0);
+    QCOMPARE(slider(xlr)->value(), -1);
 }
 
 QTEST_MAIN(VolumeTest)
