@@ -148,12 +148,13 @@ void CommandsTest::sourceNamesAreShownAsTheyAre()
     QCOMPARE(child<QComboBox>(*window, "comboBox_Source")->currentIndex(), 0);
 
     // The device's names for its sources are not the interface's to
-    // translate: not at a start in another language, not on a change of it.
+    // translate: not on a change of language, not at a start in another one.
     installMarkedTranslation();
+    window->findChild<QAction *>(QStringLiteral("actionFran_ais"))->trigger();
+    QCOMPARE(items("comboBox_Source"), expected);
     window.reset();
     window = std::make_unique<MainWindow>();
-    QCOMPARE(items("comboBox_Source"), expected);
-    window->findChild<QAction *>(QStringLiteral("actionEnglish"))->trigger();
+    QCOMPARE(checkedLanguageEntries(*window), QStringLiteral("actionFran_ais"));
     QCOMPARE(items("comboBox_Source"), expected);
 }
 
@@ -309,46 +310,63 @@ void CommandsTest::installMarkedTranslation()
 void CommandsTest::namesFollowTheLanguage_data()
 {
     QTest::addColumn<QString>("control");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("english");
+    QTest::addColumn<QString>("french");
+    // The frames of three clicks in a row: the mute box toggles.
+    QTest::addColumn<QByteArrayList>("frames");
 
-    const auto row = [](const char *control, const char *name, const char *hex) {
-        QTest::newRow(name) << QString::fromLatin1(control) << QString::fromLatin1(name) << QByteArray::fromHex(hex);
+    const auto row = [](const char *control, const char *english, const char *french, const char *hex,
+                        const char *secondHex = nullptr) {
+        const QByteArray frame = QByteArray::fromHex(hex);
+        const QByteArray second = secondHex ? QByteArray::fromHex(secondHex) : frame;
+        QTest::newRow(english) << QString::fromLatin1(control) << QString::fromUtf8(english)
+                               << QString::fromUtf8(french) << QByteArrayList{frame, second, frame};
     };
-    row("pushButton_Play", "Play", "20ffffff");
-    row("pushButton_Pause", "Pause", "21ffffff");
-    row("pushButton_Stop", "Stop", "22ffffff");
-    row("pushButton_Next", "Next", "23ffffff");
-    row("pushButton_Previous", "Previous", "24ffffff");
-    row("pushButton_Folder_Load", "Load folder", "000001ff");
-    row("pushButton_Playlist_Load", "Load playlist", "080001ff");
-    row("pushButton_Spot_Load", "Load Spot", "100001ff");
-    row("pushButton_WebRadio_Load", "Load WebRadio", "400001ff");
-    row("pushButton_FTP_Load", "Launch FTP", "410001ff");
-    row("pushButton_Source_Load", "Source", "500001ff");
-    row("pushButton_All_Max", "Absolute Volume", "30004000");
-    row("pushButton_RCA_Less", "Relative Volume", "31001f01");
-    row("checkBox_XLR", "Mute Volume", "33000102");
+    row("pushButton_Play", "Play", "Lecture", "20ffffff");
+    row("pushButton_Pause", "Pause", "Pause", "21ffffff");
+    row("pushButton_Stop", "Stop", "Arrêt", "22ffffff");
+    row("pushButton_Next", "Next", "Suivant", "23ffffff");
+    row("pushButton_Previous", "Previous", "Précédent", "24ffffff");
+    row("pushButton_Folder_Load", "Load folder", "Charger le dossier", "000001ff");
+    row("pushButton_Playlist_Load", "Load playlist", "Charger la liste de lecture", "080001ff");
+    row("pushButton_Spot_Load", "Load Spot", "Charger le spot", "100001ff");
+    row("pushButton_WebRadio_Load", "Load WebRadio", "Charger la radio Web", "400001ff");
+    row("pushButton_FTP_Load", "Launch FTP", "Lancer le client FTP", "410001ff");
+    row("pushButton_Source_Load", "Source", "Source", "500001ff");
+    row("pushButton_All_Max", "Absolute Volume", "Volume absolu", "30004000");
+    row("pushButton_RCA_Less", "Relative Volume", "Volume relatif", "31001f01");
+    row("checkBox_XLR", "Mute Volume", "Sourdine du volume", "33000102", "33000002");
 }
 
 void CommandsTest::namesFollowTheLanguage()
 {
     QFETCH(QString, control);
-    QFETCH(QString, name);
-    QFETCH(QByteArray, frame);
+    QFETCH(QString, english);
+    QFETCH(QString, french);
+    QFETCH(QByteArrayList, frames);
+
+    // The name is looked up in the language in force when the command is
+    // sent; the bytes never follow the language.
+    const auto sendAndExpect = [&](const QString &name, const QByteArray &frame) {
+        if (control.startsWith(QLatin1String("checkBox")))
+            clickMode(control);
+        else
+            clickButton(*window, control.toLatin1().constData());
+        const CommandFrame sent = {quint8(frame[0]), quint8(frame[1]), quint8(frame[2]), quint8(frame[3])};
+        QCOMPARE(status(), commandEcho(name, sent));
+        QCOMPARE(pty->read(4).toHex(' '), frame.toHex(' '));
+        QCOMPARE(pty->readRest().toHex(' '), QByteArray());
+    };
 
     open();
+    sendAndExpect(english, frames.at(0));
+    // The shipped French translation, chosen from the menu.
+    window->findChild<QAction *>(QStringLiteral("actionFran_ais"))->trigger();
+    sendAndExpect(french, frames.at(1));
+    // A translation that marks every text shows that also the names whose
+    // French reads as the English one are looked up, by their exact text.
     installMarkedTranslation();
-    if (control.startsWith(QLatin1String("checkBox")))
-        clickMode(control);
-    else
-        clickButton(*window, control.toLatin1().constData());
-    // The name follows the language in force when the command is sent; the
-    // bytes never do.
-    const CommandFrame sent = {quint8(frame[0]), quint8(frame[1]), quint8(frame[2]), quint8(frame[3])};
-    QCOMPARE(status(), commandEcho(QLatin1Char('[') + name + QLatin1Char(']'), sent));
-    QCOMPARE(pty->read(4).toHex(' '), frame.toHex(' '));
-    QCOMPARE(pty->readRest().toHex(' '), QByteArray());
+    sendAndExpect(QLatin1Char('[') + english + QLatin1Char(']'), frames.at(2));
 }
 
 QTEST_MAIN(CommandsTest)
