@@ -1,50 +1,113 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+namespace {
+
+// "1" to "last", the numbers an operator picks a folder, spot or station by.
+QStringList numberTexts(int last)
+{
+    QStringList texts;
+    texts.reserve(last);
+    for (int number = 1; number <= last; ++number)
+        texts << QString::number(number);
+    return texts;
+}
+
+// The lists are not editable, so the current text is always one of the
+// numbers they were filled with.
+int currentNumber(const QComboBox *list)
+{
+    return list->currentText().toInt();
+}
+
+Commands::LoadMode loadMode(const QRadioButton *sequential)
+{
+    return sequential->isChecked() ? Commands::LoadMode::Sequential : Commands::LoadMode::Random;
+}
+
+} // namespace
+
 void MainWindow::fillParameterCombos()
 {
+    // One call per list: each list takes its items in one insertion instead
+    // of up to 999 separate ones, which keeps the start quick.
+    const QStringList mediaNumbers = numberTexts(Commands::MaxMediaNumber);
+    const QStringList stationNumbers = numberTexts(Commands::MaxStation);
+    ui->comboBox_Folder->addItems(mediaNumbers);
+    ui->comboBox_Playlist->addItems(mediaNumbers);
+    ui->comboBox_Spot->addItems(mediaNumbers);
+    ui->comboBox_WebRadio->addItems(stationNumbers);
+    ui->comboBox_FTP->addItems(stationNumbers);
+    ui->comboBox_Spot_Option->addItems(numberTexts(Commands::MaxSpotCount));
+    // Device names, shown as the device calls them in every language.
+    ui->comboBox_Source->addItems(Commands::sourceNames());
 }
 
 void MainWindow::on_pushButton_Play_clicked()
 {
+    sendCommand(tr("Play"), Commands::transport(Commands::Play));
 }
 
 void MainWindow::on_pushButton_Pause_clicked()
 {
+    sendCommand(tr("Pause"), Commands::transport(Commands::Pause));
 }
 
 void MainWindow::on_pushButton_Stop_clicked()
 {
+    sendCommand(tr("Stop"), Commands::transport(Commands::Stop));
 }
 
 void MainWindow::on_pushButton_Next_clicked()
 {
+    sendCommand(tr("Next"), Commands::transport(Commands::Next));
 }
 
 void MainWindow::on_pushButton_Previous_clicked()
 {
+    sendCommand(tr("Previous"), Commands::transport(Commands::Previous));
 }
 
 void MainWindow::on_pushButton_Folder_Load_clicked()
 {
+    sendCommand(tr("Load folder"),
+                Commands::loadFolder(currentNumber(ui->comboBox_Folder), loadMode(ui->radioButton_Folder_SEQ),
+                                     ui->checkBox_Folder_Reset->isChecked()));
 }
 
 void MainWindow::on_pushButton_Playlist_Load_clicked()
 {
+    sendCommand(tr("Load playlist"),
+                Commands::loadPlaylist(currentNumber(ui->comboBox_Playlist), loadMode(ui->radioButton_Playlist_SEQ),
+                                       ui->checkBox_Playlist_Reset->isChecked()));
 }
 
 void MainWindow::on_pushButton_Spot_Load_clicked()
 {
+    // The RND button is never read: random is the mode without a flag.
+    Commands::SpotMode mode = Commands::SpotMode::Random;
+    if (ui->radioButton_Spot_SEQ->isChecked())
+        mode = Commands::SpotMode::Sequential;
+    else if (ui->radioButton_Spot_X_IN_RND->isChecked())
+        mode = Commands::SpotMode::XInRandom;
+    else if (ui->radioButton_Spot_X_IN_SEQ->isChecked())
+        mode = Commands::SpotMode::XInSequential;
+    sendCommand(tr("Load Spot"),
+                Commands::loadSpot(currentNumber(ui->comboBox_Spot), mode, currentNumber(ui->comboBox_Spot_Option)));
 }
 
 void MainWindow::on_pushButton_WebRadio_Load_clicked()
 {
+    sendCommand(tr("Load WebRadio"), Commands::loadWebRadio(currentNumber(ui->comboBox_WebRadio)));
 }
 
 void MainWindow::on_pushButton_FTP_Load_clicked()
 {
+    sendCommand(tr("Launch FTP"), Commands::launchFtp(currentNumber(ui->comboBox_FTP)));
 }
 
 void MainWindow::on_pushButton_Source_Load_clicked()
 {
+    // The index, not the shown name, selects the source.
+    sendCommand(tr("Source"), Commands::selectSource(ui->comboBox_Source->currentIndex()));
 }

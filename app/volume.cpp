@@ -1,106 +1,233 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::sendAbsoluteVolume(int, Commands::VolumeChannel)
+using Commands::VolumeChannel;
+
+namespace {
+
+// Set when the operator acts on any of the three sliders and cleared by every
+// other volume slot. The slider reports the operator's action before it
+// changes its value, so the value change that follows knows whether the
+// operator made it (send it) or the program did (the slot that moved the
+// slider sends its own command).
+bool userSliderAction = false;
+
+// The level each channel had when it was last muted, restored on unmuting;
+// resetVolumeState() starts them at the levels the window starts with.
+int savedLevelAll = 0;
+int savedLevelXLR = 0;
+int savedLevelRCA = 0;
+
+bool takeUserSliderAction()
 {
+    const bool operatorMoved = userSliderAction;
+    userSliderAction = false;
+    return operatorMoved;
 }
 
-void MainWindow::sendRelativeVolume(int, Commands::VolumeChannel)
+QString levelText(int level)
 {
+    if (level <= Commands::MinLevel)
+        return MainWindow::tr("Mute");
+    return QString::number(level) + QLatin1String(" dB");
+}
+
+// Min and Max: the end is sent even when the slider stood there already, so
+// every press reaches the device. Returns the absolute value.
+int moveToLevel(QSlider *slider, int level)
+{
+    userSliderAction = false;
+    slider->setValue(level);
+    return level + Commands::LevelOffset;
+}
+
+// More and Less: the slider stops at its ends, but the full step is always
+// sent. Returns the relative value.
+int stepLevel(QSlider *slider, int step)
+{
+    userSliderAction = false;
+    slider->setValue(qBound(slider->minimum(), slider->value() + step, slider->maximum()));
+    return Commands::RelativeZero + step;
+}
+
+// Muting keeps the level to come back to and drops the slider to the bottom;
+// unmuting restores the level. Returns whether the channel is now muted.
+bool applyMute(const QCheckBox *mute, QSlider *slider, int &savedLevel)
+{
+    userSliderAction = false;
+    if (mute->isChecked()) {
+        savedLevel = slider->value();
+        slider->setValue(slider->minimum());
+    } else {
+        slider->setValue(savedLevel);
+    }
+    return mute->isChecked();
+}
+
+void enableUnlessMuted(const QCheckBox *mute, std::initializer_list<QWidget *> controls)
+{
+    for (QWidget *control : controls)
+        control->setEnabled(!mute->isChecked());
+}
+
+} // namespace
+
+void MainWindow::sendAbsoluteVolume(int value, VolumeChannel channel)
+{
+    sendCommand(tr("Absolute Volume"), Commands::absoluteVolume(value, channel));
+}
+
+void MainWindow::sendRelativeVolume(int value, VolumeChannel channel)
+{
+    sendCommand(tr("Relative Volume"), Commands::relativeVolume(value, channel));
 }
 
 void MainWindow::refreshVolumeLabels()
 {
+    ui->label_Volume_Value_All->setText(levelText(ui->horizontalSlider_All->value()));
+    ui->label_Volume_Value_XLR->setText(levelText(ui->horizontalSlider_XLR->value()));
+    ui->label_Volume_Value_RCA->setText(levelText(ui->horizontalSlider_RCA->value()));
 }
 
 void MainWindow::updateMuteWidgets()
 {
+    enableUnlessMuted(ui->checkBox_All, {ui->horizontalSlider_All, ui->pushButton_All_Max, ui->pushButton_All_Min,
+                                         ui->pushButton_All_Less, ui->pushButton_All_Plus, ui->spinBox_All});
+    enableUnlessMuted(ui->checkBox_XLR, {ui->horizontalSlider_XLR, ui->pushButton_XLR_Max, ui->pushButton_XLR_Min,
+                                         ui->pushButton_XLR_Less, ui->pushButton_XLR_Plus, ui->spinBox_XLR});
+    enableUnlessMuted(ui->checkBox_RCA, {ui->horizontalSlider_RCA, ui->pushButton_RCA_Max, ui->pushButton_RCA_Min,
+                                         ui->pushButton_RCA_Less, ui->pushButton_RCA_Plus, ui->spinBox_RCA});
 }
 
 void MainWindow::resetVolumeState()
 {
+    userSliderAction = false;
+    // Until a channel is first muted, its level to restore is the one the
+    // window starts with.
+    savedLevelAll = ui->horizontalSlider_All->value();
+    savedLevelXLR = ui->horizontalSlider_XLR->value();
+    savedLevelRCA = ui->horizontalSlider_RCA->value();
+}
+
+// ALL channel
+
+void MainWindow::on_horizontalSlider_All_actionTriggered(int)
+{
+    userSliderAction = true;
+}
+
+void MainWindow::on_horizontalSlider_All_valueChanged(int value)
+{
+    refreshVolumeLabels();
+    if (takeUserSliderAction())
+        sendAbsoluteVolume(value + Commands::LevelOffset, VolumeChannel::All);
 }
 
 void MainWindow::on_pushButton_All_Min_clicked()
 {
+    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_All, Commands::MinLevel), VolumeChannel::All);
 }
 
 void MainWindow::on_pushButton_All_Max_clicked()
 {
+    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_All, Commands::MaxLevel), VolumeChannel::All);
 }
 
 void MainWindow::on_pushButton_All_Plus_clicked()
 {
+    sendRelativeVolume(stepLevel(ui->horizontalSlider_All, ui->spinBox_All->value()), VolumeChannel::All);
 }
 
 void MainWindow::on_pushButton_All_Less_clicked()
 {
-}
-
-void MainWindow::on_horizontalSlider_All_actionTriggered(int)
-{
-}
-
-void MainWindow::on_horizontalSlider_All_valueChanged(int)
-{
+    sendRelativeVolume(stepLevel(ui->horizontalSlider_All, -ui->spinBox_All->value()), VolumeChannel::All);
 }
 
 void MainWindow::on_checkBox_All_stateChanged(int)
 {
+    const bool muted = applyMute(ui->checkBox_All, ui->horizontalSlider_All, savedLevelAll);
+    sendCommand(tr("Mute Volume"), Commands::muteVolume(muted, VolumeChannel::All));
+    updateMuteWidgets();
+}
+
+// XLR channel
+
+void MainWindow::on_horizontalSlider_XLR_actionTriggered(int)
+{
+    userSliderAction = true;
+}
+
+void MainWindow::on_horizontalSlider_XLR_valueChanged(int value)
+{
+    refreshVolumeLabels();
+    if (takeUserSliderAction())
+        sendAbsoluteVolume(value + Commands::LevelOffset, VolumeChannel::Xlr);
 }
 
 void MainWindow::on_pushButton_XLR_Min_clicked()
 {
+    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_XLR, Commands::MinLevel), VolumeChannel::Xlr);
 }
 
 void MainWindow::on_pushButton_XLR_Max_clicked()
 {
+    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_XLR, Commands::MaxLevel), VolumeChannel::Xlr);
 }
 
 void MainWindow::on_pushButton_XLR_Plus_clicked()
 {
+    sendRelativeVolume(stepLevel(ui->horizontalSlider_XLR, ui->spinBox_XLR->value()), VolumeChannel::Xlr);
 }
 
 void MainWindow::on_pushButton_XLR_Less_clicked()
 {
-}
-
-void MainWindow::on_horizontalSlider_XLR_actionTriggered(int)
-{
-}
-
-void MainWindow::on_horizontalSlider_XLR_valueChanged(int)
-{
+    sendRelativeVolume(stepLevel(ui->horizontalSlider_XLR, -ui->spinBox_XLR->value()), VolumeChannel::Xlr);
 }
 
 void MainWindow::on_checkBox_XLR_stateChanged(int)
 {
+    const bool muted = applyMute(ui->checkBox_XLR, ui->horizontalSlider_XLR, savedLevelXLR);
+    sendCommand(tr("Mute Volume"), Commands::muteVolume(muted, VolumeChannel::Xlr));
+    updateMuteWidgets();
+}
+
+// RCA channel
+
+void MainWindow::on_horizontalSlider_RCA_actionTriggered(int)
+{
+    userSliderAction = true;
+}
+
+void MainWindow::on_horizontalSlider_RCA_valueChanged(int value)
+{
+    refreshVolumeLabels();
+    if (takeUserSliderAction())
+        sendAbsoluteVolume(value + Commands::LevelOffset, VolumeChannel::Rca);
 }
 
 void MainWindow::on_pushButton_RCA_Min_clicked()
 {
+    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_RCA, Commands::MinLevel), VolumeChannel::Rca);
 }
 
 void MainWindow::on_pushButton_RCA_Max_clicked()
 {
+    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_RCA, Commands::MaxLevel), VolumeChannel::Rca);
 }
 
 void MainWindow::on_pushButton_RCA_Plus_clicked()
 {
+    sendRelativeVolume(stepLevel(ui->horizontalSlider_RCA, ui->spinBox_RCA->value()), VolumeChannel::Rca);
 }
 
 void MainWindow::on_pushButton_RCA_Less_clicked()
 {
-}
-
-void MainWindow::on_horizontalSlider_RCA_actionTriggered(int)
-{
-}
-
-void MainWindow::on_horizontalSlider_RCA_valueChanged(int)
-{
+    sendRelativeVolume(stepLevel(ui->horizontalSlider_RCA, -ui->spinBox_RCA->value()), VolumeChannel::Rca);
 }
 
 void MainWindow::on_checkBox_RCA_stateChanged(int)
 {
+    const bool muted = applyMute(ui->checkBox_RCA, ui->horizontalSlider_RCA, savedLevelRCA);
+    sendCommand(tr("Mute Volume"), Commands::muteVolume(muted, VolumeChannel::Rca));
+    updateMuteWidgets();
 }

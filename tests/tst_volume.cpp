@@ -1,0 +1,477 @@
+// The volume panel driven as an operator drives it, with mouse and keys on
+// the real sliders, buttons and boxes, on a real serial device: a
+// pseudo-terminal whose master end the test reads byte for byte.
+#include "identity.h"
+#include "mainwindow.h"
+#include "ptypair.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <memory>
+
+class VolumeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void levelLabelsShowRealLevels_data();
+    void levelLabelsShowRealLevels();
+    void keyMovesSendOneFramePerChange_data();
+    void keyMovesSendOneFramePerChange();
+    void dragSendsEveryValuePassed_data();
+    void dragSendsEveryValuePassed();
+    void wheelSendsOneFramePerChange_data();
+    void wheelSendsOneFramePerChange();
+    void buttonSendsExactlyOneFrame_data();
+    void buttonSendsExactlyOneFrame();
+    void muteAndUnmute_data();
+    void muteAndUnmute();
+    void actionWithoutChangeLeavesNoTrace();
+
+private:
+    template<typename T>
+    T *control(const char *prefix, const QString &channel, const char *suffix = "") const
+    {
+        T *found = window->findChild<T *>(QLatin1String(prefix) + channel + QLatin1String(suffix));
+        Q_ASSERT_X(found, prefix, qPrintable(channel));
+        return found;
+    }
+    QSlider *slider(const QString &channel) const { return control<QSlider>("horizontalSlider_", channel); }
+    QString levelLabel(const QString &channel) const
+    {
+        return control<QLabel>("label_Volume_Value_", channel)->text();
+    }
+    QStringList levelLabels() const;
+    QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
+    void open();
+    void startAt(const QString &channel, int level);
+    QByteArray absoluteFrames(const QSignalSpy &valueChanges, int code) const;
+    void expectFrames(const QByteArray &frames);
+
+    std::unique_ptr<PtyPair> pty;
+    std::unique_ptr<MainWindow> window;
+};
+
+Q_DECLARE_METATYPE(Qt::Key)
+
+namespace {
+
+const QStringList channels = {"All", "XLR", "RCA"};
+
+// Where the slider's handle is drawn, so a press there grabs it.
+QPoint handleCentre(const QSlider *slider)
+{
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.singleStep = slider->singleStep();
+    option.pageStep = slider->pageStep();
+    option.tickPosition = slider->tickPosition();
+    option.tickInterval = slider->tickInterval();
+    option.upsideDown = slider->invertedAppearance() != (option.direction == Qt::RightToLeft);
+    return slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+}
+
+} // namespace
+
+void VolumeTest::initTestCase()
+{
+    setApplicationIdentity();
+}
+
+void VolumeTest::init()
+{
+    failOnConnectionWarnings();
+    removeSavedSettings();
+    pty = std::make_unique<PtyPair>();
+    QVERIFY(pty->isValid());
+    window = std::make_unique<MainWindow>();
+    // Shown, so the sliders have their real size under the mouse. The
+    // offscreen platform says once that it has no window manager to tell.
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void VolumeTest::cleanup()
+{
+    window.reset();
+    serialPort->close();
+    pty.reset();
+}
+
+QStringList VolumeTest::levelLabels() const
+{
+    QStringList texts;
+    for (const QString &channel : channels)
+        texts << levelLabel(channel);
+    return texts;
+}
+
+void VolumeTest::open()
+{
+    selectPort(*window, pty->slavePath());
+    clickButton(*window, "pushButton_Open");
+    QCOMPARE(status(), QStringLiteral("Open"));
+}
+
+// Puts a channel at a level the way the program does, which sends nothing.
+void VolumeTest::startAt(const QString &channel, int level)
+{
+    slider(channel)->setValue(level);
+    QCOMPARE(slider(channel)->value(), level);
+    QCOMPARE(pty->readRest().toHex(' '), QByteArray());
+}
+
+// The Absolute Volume frames the operator's moves must have sent: one per
+// value the slider took, in order.
+QByteArray VolumeTest::absoluteFrames(const QSignalSpy &valueChanges, int code) const
+{
+    QByteArray frames;
+    for (const QList<QVariant> &change : valueChanges)
+        frames += QByteArray::fromHex("3000") + char(change.first().toInt() + 64) + char(code);
+    return frames;
+}
+
+// Exactly these bytes arrive, and nothing after them.
+void VolumeTest::expectFrames(const QByteArray &frames)
+{
+    QCOMPARE(pty->read(frames.size()).toHex(' '), frames.toHex(' '));
+    QCOMPARE(pty->readRest().toHex(' '), QByteArray());
+}
+
+void VolumeTest::levelLabelsShowRealLevels_data()
+{
+    QTest::addColumn<QList<int>>("levels");
+    // The Languages menu entry to trigger afterwards, if any.
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QStringList>("labels");
+
+    const QStringList atStart = {"0 dB", "0 dB", "-10 dB"};
+    QTest::newRow("at start") << QList<int>() << QString() << atStart;
+    QTest::newRow("at start, after a language change") << QList<int>() << "actionEnglish" << atStart;
+    QTest::newRow("at start, in French") << QList<int>() << "actionFran_ais" << atStart;
+    QTest::newRow("moved") << QList<int>{-63, 0, -64} << QString() << QStringList{"-63 dB", "0 dB", "Mute"};
+    QTest::newRow("moved, after a language change")
+        << QList<int>{-64, -20, -1} << "actionEnglish" << QStringList{"Mute", "-20 dB", "-1 dB"};
+    QTest::newRow("moved, in French")
+        << QList<int>{-64, -20, -1} << "actionFran_ais" << QStringList{"Sourdine", "-20 dB", "-1 dB"};
+}
+
+void VolumeTest::levelLabelsShowRealLevels()
+{
+    QFETCH(QList<int>, levels);
+    QFETCH(QString, language);
+    QFETCH(QStringList, labels);
+
+    open();
+    for (int i = 0; i < levels.size(); ++i)
+        startAt(channels.at(i), levels.at(i));
+    if (!language.isEmpty())
+        window->findChild<QAction *>(language)->trigger();
+    QCOMPARE(levelLabels(), labels);
+    // Showing the levels is not a command.
+    QCOMPARE(pty->readRest().toHex(' '), QByteArray());
+}
+
+void VolumeTest::keyMovesSendOneFramePerChange_data()
+{
+    QTest::addColumn<QString>("channel");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QByteArray>("frame");
+
+    const auto row = [](const char *name, const char *channel, int start, Qt::Key key, int level, const char *hex) {
+        QTest::newRow(name) << QString::fromLatin1(channel) << start << key << level << QByteArray::fromHex(hex);
+    };
+    // Page Up moves ALL by 1 dB, XLR and RCA by 8 dB.
+    row("ALL page up", "All", -10, Qt::Key_PageUp, -9, "30003700");
+    row("XLR page up", "XLR", -20, Qt::Key_PageUp, -12, "30003402");
+    row("RCA page up", "RCA", -10, Qt::Key_PageUp, -2, "30003e01");
+    row("RCA page down", "RCA", -10, Qt::Key_PageDown, -18, "30002e01");
+    row("XLR page up stops at the top", "XLR", -4, Qt::Key_PageUp, 0, "30004002");
+    row("ALL left", "All", 0, Qt::Key_Left, -1, "30003f00");
+    row("RCA right", "RCA", -10, Qt::Key_Right, -9, "30003701");
+    // The bottom reads as muted but is a level like any other.
+    row("ALL home", "All", -10, Qt::Key_Home, -64, "30000000");
+    row("XLR end", "XLR", -20, Qt::Key_End, 0, "30004002");
+    // Actions at the end of the range change nothing and send nothing.
+    row("ALL right at the top", "All", 0, Qt::Key_Right, 0, "");
+    row("XLR left at the bottom", "XLR", -64, Qt::Key_Left, -64, "");
+    row("RCA page up at the top", "RCA", 0, Qt::Key_PageUp, 0, "");
+    row("ALL end at the top", "All", 0, Qt::Key_End, 0, "");
+}
+
+void VolumeTest::keyMovesSendOneFramePerChange()
+{
+    QFETCH(QString, channel);
+    QFETCH(int, start);
+    QFETCH(Qt::Key, key);
+    QFETCH(int, level);
+    QFETCH(QByteArray, frame);
+
+    open();
+    startAt(channel, start);
+    slider(channel)->setFocus();
+    QTest::keyClick(slider(channel), key);
+    QCOMPARE(slider(channel)->value(), level);
+    expectFrames(frame);
+    QCOMPARE(levelLabel(channel), level == -64 ? QStringLiteral("Mute") : QString::number(level) + " dB");
+    // Reaching the bottom by hand is not muting.
+    QVERIFY(!control<QCheckBox>("checkBox_", channel)->isChecked());
+}
+
+void VolumeTest::dragSendsEveryValuePassed_data()
+{
+    QTest::addColumn<QString>("channel");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+
+    QTest::newRow("ALL down to the bottom") << "All" << 0 << 0 << -64;
+    QTest::newRow("XLR down to the bottom") << "XLR" << 2 << -20 << -64;
+    QTest::newRow("RCA up to the top") << "RCA" << 1 << -10 << 0;
+    QTest::newRow("ALL up to the top") << "All" << 0 << -40 << 0;
+}
+
+void VolumeTest::dragSendsEveryValuePassed()
+{
+    QFETCH(QString, channel);
+    QFETCH(int, code);
+    QFETCH(int, start);
+    QFETCH(int, end);
+
+    open();
+    startAt(channel, start);
+    QSlider *handle = slider(channel);
+    QSignalSpy valueChanges(handle, &QSlider::valueChanged);
+
+    // Grab the handle and pull it past the end of the groove a little at a time.
+    QPoint position = handleCentre(handle);
+    QTest::mousePress(handle, Qt::LeftButton, {}, position);
+    QVERIFY(handle->isSliderDown());
+    const int stop = end < start ? -10 : handle->width() + 10;
+    const int stride = end < start ? -2 : 2;
+    while ((stride < 0 && position.x() > stop) || (stride > 0 && position.x() < stop)) {
+        position.rx() += stride;
+        QTest::mouseMove(handle, position);
+    }
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, position);
+
+    QCOMPARE(handle->value(), end);
+    // Tracking is on: many values on the way, each sent once, in order.
+    QVERIFY2(valueChanges.size() > 5, qPrintable(QString::number(valueChanges.size())));
+    expectFrames(absoluteFrames(valueChanges, code));
+    QCOMPARE(levelLabel(channel), end == -64 ? QStringLiteral("Mute") : QStringLiteral("0 dB"));
+    QVERIFY(!control<QCheckBox>("checkBox_", channel)->isChecked());
+}
+
+void VolumeTest::wheelSendsOneFramePerChange_data()
+{
+    QTest::addColumn<QString>("channel");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("notches");
+    QTest::addColumn<bool>("moves");
+
+    QTest::newRow("ALL down") << "All" << 0 << 0 << -1 << true;
+    QTest::newRow("XLR down twice") << "XLR" << 2 << -20 << -2 << true;
+    QTest::newRow("RCA up") << "RCA" << 1 << -10 << 1 << true;
+    QTest::newRow("ALL up at the top") << "All" << 0 << 0 << 1 << false;
+    QTest::newRow("RCA down at the bottom") << "RCA" << 1 << -64 << -1 << false;
+}
+
+void VolumeTest::wheelSendsOneFramePerChange()
+{
+    QFETCH(QString, channel);
+    QFETCH(int, code);
+    QFETCH(int, start);
+    QFETCH(int, notches);
+    QFETCH(bool, moves);
+
+    open();
+    startAt(channel, start);
+    QSlider *wheeled = slider(channel);
+    QSignalSpy valueChanges(wheeled, &QSlider::valueChanged);
+    const QPoint centre = handleCentre(wheeled);
+    for (int turned = 0; turned < qAbs(notches); ++turned) {
+        QWheelEvent notch(centre, wheeled->mapToGlobal(centre), QPoint(), QPoint(0, notches > 0 ? 120 : -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(wheeled, &notch);
+    }
+    QCOMPARE(valueChanges.size() > 0, moves);
+    QCOMPARE(wheeled->value() > start, moves && notches > 0);
+    QCOMPARE(wheeled->value() < start, moves && notches < 0);
+    expectFrames(absoluteFrames(valueChanges, code));
+}
+
+void VolumeTest::buttonSendsExactlyOneFrame_data()
+{
+    QTest::addColumn<QString>("channel");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("echo");
+
+    const auto row = [](const char *name, const char *channel, int start, int step, const char *button, int level,
+                        const char *hex, const char *echo) {
+        QTest::newRow(name) << QString::fromLatin1(channel) << start << step << QString::fromLatin1(button) << level
+                            << QByteArray::fromHex(hex) << QString::fromLatin1(echo);
+    };
+    row("RCA min", "RCA", -10, 1, "Min", -64, "30000001", "Absolute Volume : 0x30 0x0 0x0 0x1");
+    row("RCA min at the bottom", "RCA", -64, 1, "Min", -64, "30000001", "Absolute Volume : 0x30 0x0 0x0 0x1");
+    row("XLR max", "XLR", -20, 1, "Max", 0, "30004002", "Absolute Volume : 0x30 0x0 0x40 0x2");
+    row("XLR max at the top", "XLR", 0, 1, "Max", 0, "30004002", "Absolute Volume : 0x30 0x0 0x40 0x2");
+    row("ALL min", "All", 0, 32, "Min", -64, "30000000", "Absolute Volume : 0x30 0x0 0x0 0x0");
+    // More and Less clamp the slider but always send the full step.
+    row("ALL more 32 at -10", "All", -10, 32, "Plus", 0, "31004000", "Relative Volume : 0x31 0x0 0x40 0x0");
+    row("ALL less 1 at the bottom", "All", -64, 1, "Less", -64, "31001f00", "Relative Volume : 0x31 0x0 0x1f 0x0");
+    row("XLR more 10 at -3", "XLR", -3, 10, "Plus", 0, "31002a02", "Relative Volume : 0x31 0x0 0x2a 0x2");
+    row("XLR less 5 at -20", "XLR", -20, 5, "Less", -25, "31001b02", "Relative Volume : 0x31 0x0 0x1b 0x2");
+    row("RCA more 5 at -10", "RCA", -10, 5, "Plus", -5, "31002501", "Relative Volume : 0x31 0x0 0x25 0x1");
+    row("RCA less 32 at -40", "RCA", -40, 32, "Less", -64, "31000001", "Relative Volume : 0x31 0x0 0x0 0x1");
+    row("RCA more 1 at the top", "RCA", 0, 1, "Plus", 0, "31002101", "Relative Volume : 0x31 0x0 0x21 0x1");
+}
+
+void VolumeTest::buttonSendsExactlyOneFrame()
+{
+    QFETCH(QString, channel);
+    QFETCH(int, start);
+    QFETCH(int, step);
+    QFETCH(QString, button);
+    QFETCH(int, level);
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, echo);
+
+    open();
+    startAt(channel, start);
+    control<QSpinBox>("spinBox_", channel)->setValue(step);
+    clickButton(*window, qPrintable(QLatin1String("pushButton_") + channel + QLatin1Char('_') + button));
+    QCOMPARE(slider(channel)->value(), level);
+    // The slider moved by the button sends no Absolute Volume frame of its own.
+    expectFrames(frame);
+    QCOMPARE(status(), echo);
+    QCOMPARE(levelLabel(channel), level == -64 ? QStringLiteral("Mute") : QString::number(level) + " dB");
+}
+
+void VolumeTest::muteAndUnmute_data()
+{
+    QTest::addColumn<QString>("channel");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QByteArray>("muteFrame");
+    QTest::addColumn<QByteArray>("unmuteFrame");
+
+    QTest::newRow("XLR at -20") << "XLR" << -20 << QByteArray::fromHex("33000102") << QByteArray::fromHex("33000002");
+    QTest::newRow("ALL at the top") << "All" << 0 << QByteArray::fromHex("33000100") << QByteArray::fromHex("33000000");
+    QTest::newRow("RCA at its start level")
+        << "RCA" << -10 << QByteArray::fromHex("33000101") << QByteArray::fromHex("33000001");
+    QTest::newRow("RCA at the bottom")
+        << "RCA" << -64 << QByteArray::fromHex("33000101") << QByteArray::fromHex("33000001");
+}
+
+void VolumeTest::muteAndUnmute()
+{
+    QFETCH(QString, channel);
+    QFETCH(int, level);
+    QFETCH(QByteArray, muteFrame);
+    QFETCH(QByteArray, unmuteFrame);
+
+    open();
+    startAt(channel, level);
+    QCheckBox *mute = control<QCheckBox>("checkBox_", channel);
+    const QList<QWidget *> controls = {slider(channel),
+                                       control<QWidget>("pushButton_", channel, "_Min"),
+                                       control<QWidget>("pushButton_", channel, "_Max"),
+                                       control<QWidget>("pushButton_", channel, "_Plus"),
+                                       control<QWidget>("pushButton_", channel, "_Less"),
+                                       control<QWidget>("spinBox_", channel)};
+    const auto enabledControls = [&controls] {
+        int enabled = 0;
+        for (const QWidget *widget : controls)
+            enabled += widget->isEnabled() ? 1 : 0;
+        return enabled;
+    };
+    const auto othersUntouched = [this, &channel] {
+        for (const QString &other : channels) {
+            if (other != channel && !(slider(other)->isEnabled() && control<QWidget>("pushButton_", other, "_Min")->isEnabled()))
+                return false;
+        }
+        return true;
+    };
+
+    mute->setFocus();
+    QTest::keyClick(mute, Qt::Key_Space);
+    QVERIFY(mute->isChecked());
+    expectFrames(muteFrame);
+    QCOMPARE(slider(channel)->value(), -64);
+    QCOMPARE(levelLabel(channel), QStringLiteral("Mute"));
+    QCOMPARE(enabledControls(), 0);
+    QVERIFY(mute->isEnabled());
+    QVERIFY(control<QLabel>("label_Volume_Value_", channel)->isEnabled());
+    QVERIFY(othersUntouched());
+
+    QTest::keyClick(mute, Qt::Key_Space);
+    QVERIFY(!mute->isChecked());
+    // Unmuting restores the level without an Absolute Volume frame.
+    expectFrames(unmuteFrame);
+    QCOMPARE(slider(channel)->value(), level);
+    QCOMPARE(levelLabel(channel), level == -64 ? QStringLiteral("Mute") : QString::number(level) + " dB");
+    QCOMPARE(enabledControls(), int(controls.size()));
+    QVERIFY(othersUntouched());
+}
+
+// An operator action that changes nothing must not make a later change by
+// the program look like the operator's: each rule below moves the XLR slider
+// right after such an action and must still send only its own frame.
+void VolumeTest::actionWithoutChangeLeavesNoTrace()
+{
+    const QString all = QStringLiteral("All");
+    const QString xlr = QStringLiteral("XLR");
+    const auto actWithoutChange = [this, &all] {
+        QTest::keyClick(slider(all), Qt::Key_Right);
+        expectFrames(QByteArray());
+    };
+    open();
+    startAt(xlr, -20);
+
+    actWithoutChange();
+    clickButton(*window, "pushButton_XLR_Max");
+    expectFrames(QByteArray::fromHex("30004002"));
+
+    actWithoutChange();
+    clickButton(*window, "pushButton_XLR_Less");
+    expectFrames(QByteArray::fromHex("31001f02"));
+    QCOMPARE(slider(xlr)->value(), -1);
+
+    actWithoutChange();
+    QTest::keyClick(control<QCheckBox>("checkBox_", xlr), Qt::Key_Space);
+    expectFrames(QByteArray::fromHex("33000102"));
+
+    actWithoutChange();
+    QTest::keyClick(control<QCheckBox>("checkBox_", xlr), Qt::Key_Space);
+    expectFrames(QByteArray::fromHex("33000002"));
+    QCOMPARE(slider(xlr)->value(), -1);
+}
+
+QTEST_MAIN(VolumeTest)
+#include "tst_volume.moc"
