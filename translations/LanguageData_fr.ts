@@ -4,50 +4,62 @@
 <context>
     <name>AboutWindows</name>
     <message>
+        <location filename="../forms/aboutwindows.ui" line="7"/>
         <source>About</source>
         <translation>À propos</translation>
     </message>
     <message>
+        <location filename="../forms/aboutwindows.ui" line="29"/>
         <source>...</source>
         <translation>...</translation>
     </message>
     <message>
+        <location filename="../forms/aboutwindows.ui" line="42"/>
         <source>Close</source>
         <translation>Fermer</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="24"/>
         <source>Microsoft Windows NT</source>
         <translation>Microsoft Windows NT</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="25"/>
         <source>Microsoft Windows 2000</source>
         <translation>Microsoft Windows 2000</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="26"/>
         <source>Microsoft Windows XP</source>
         <translation>Microsoft Windows XP</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="27"/>
         <source>Microsoft Windows 2003</source>
         <translation>Microsoft Windows 2003</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="28"/>
         <source>Microsoft Windows Vista</source>
         <translation>Microsoft Windows Vista</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="29"/>
         <source>Microsoft Windows 7</source>
         <translation>Microsoft Windows 7</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="40"/>
         <source>Microsoft OS</source>
         <translation>Système d&apos;exploitation Microsoft</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="93"/>
         <source>(32bit)</source>
         <translation>(32 bits)</translation>
     </message>
     <message>
+        <location filename="../about/aboutinfo.cpp" line="95"/>
         <source>(64bit)</source>
         <translation>(64 bits)</translation>
     </message>
@@ -61,6 +73,7 @@
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="20"/>
+        <location filename="../app/commands.cpp" line="112"/>
         <source>Source</source>
         <translation>Source</translation>
     </message>
@@ -128,6 +141,7 @@
         <location filename="../forms/mainwindow.ui" line="218"/>
         <location filename="../forms/mainwindow.ui" line="223"/>
         <location filename="../forms/mainwindow.ui" line="224"/>
+        <location filename="../app/volume.cpp" line="31"/>
         <source>Mute</source>
         <translation>Sourdine</translation>
     </message>
@@ -194,16 +208,19 @@
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="389"/>
+        <location filename="../app/commands.cpp" line="48"/>
         <source>Play</source>
         <translation>Lecture</translation>
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="398"/>
+        <location filename="../app/commands.cpp" line="58"/>
         <source>Stop</source>
         <translation>Arrêt</translation>
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="407"/>
+        <location filename="../app/commands.cpp" line="53"/>
         <source>Pause</source>
         <translation>Pause</translation>
     </message>
@@ -323,80 +340,94 @@
         <translation>(Par défaut)</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="48"/>
+        <location filename="../app/seriallink.cpp" line="66"/>
         <source>Open</source>
         <translation>Ouvert</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="50"/>
+        <location filename="../app/seriallink.cpp" line="68"/>
         <source>No serial port</source>
         <translation>Aucun port série</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="52"/>
+        <location filename="../app/seriallink.cpp" line="70"/>
         <source>Cannot open %1: %2</source>
         <translation>Impossible d&apos;ouvrir %1 : %2</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="64"/>
+        <location filename="../app/seriallink.cpp" line="82"/>
         <source>Close</source>
         <translation>Fermé</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="74"/>
+        <location filename="../app/seriallink.cpp" line="92"/>
         <source>Serial port error: %1</source>
         <translation>Erreur du port série : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="94"/>
+        <location filename="../app/seriallink.cpp" line="112"/>
         <source>not sent</source>
         <translation>non envoyé</translation>
     </message>
     <message>
+        <location filename="../app/commands.cpp" line="63"/>
         <source>Next</source>
         <translation>Suivant</translation>
     </message>
     <message>
+        <location filename="../app/commands.cpp" line="68"/>
         <source>Previous</source>
         <translation>Précédent</translation>
     </message>
     <message>
+        <location filename="../app/commands.cpp" line="73"/>
         <source>Load folder</source>
         <translation>Charger le dossier</translation>
     </message>
     <message>
+        <location filename="../app/commands.cpp" line="80"/>
         <source>Load playlist</source>
         <translation>Charger la liste de lecture</translation>
     </message>
     <message>
+        <location filename="../app/commands.cpp" line="95"/>
         <source>Load Spot</source>
         <translation>Charger le spot</translation>
     </message>
     <message>
+        <location filename="../app/commands.cpp" line="101"/>
         <source>Load WebRadio</source>
         <translation>Charger la radio Web</translation>
     </message>
     <message>
+        <location filename="../app/commands.cpp" line="106"/>
         <source>Launch FTP</source>
         <translation>Lancer le client FTP</translation>
     </message>
     <message>
+        <location filename="../app/volume.cpp" line="77"/>
         <source>Absolute Volume</source>
         <translation>Volume absolu</translation>
     </message>
     <message>
+        <location filename="../app/volume.cpp" line="82"/>
         <source>Relative Volume</source>
         <translation>Volume relatif</translation>
     </message>
     <message>
+        <location filename="../app/volume.cpp" line="149"/>
+        <location filename="../app/volume.cpp" line="190"/>
+        <location filename="../app/volume.cpp" line="231"/>
         <source>Mute Volume</source>
         <translation>Sourdine du volume</translation>
     </message>
     <message>
+        <location filename="../about/helplinks.cpp" line="30"/>
         <source>Here: your question...</source>
         <translation>Ici : votre question...</translation>
     </message>
     <message>
+        <location filename="../about/helplinks.cpp" line="28"/>
         <source>Subject: Veldo Support Request (From:</source>
         <translation>Objet : Demande d&apos;assistance Veldo (de :</translation>
     </message>
