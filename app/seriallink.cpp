@@ -5,6 +5,8 @@
 
 #include <QSerialPortInfo>
 
+#include <future>
+
 namespace {
 
 // How long Close waits for queued frames to reach the system before it closes
@@ -30,6 +32,12 @@ QStringList systemPortNames()
 void setPortQuery(PortQuery query)
 {
     portQuery() = query ? std::move(query) : PortQuery(systemPortNames);
+}
+
+void startPortQuery()
+{
+    const std::shared_future<QStringList> answer = std::async(std::launch::async, systemPortNames).share();
+    portQuery() = [answer] { return answer.get(); };
 }
 
 QStringList listedPortNames()
