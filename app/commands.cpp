@@ -13,6 +13,18 @@ QStringList numberTexts(int last)
     return texts;
 }
 
+// Fills a list with "1" to "last". Sized to its contents, a list would
+// measure every one of its up to 999 items when the window is first shown,
+// the largest single cost of the start; the width of the longest number,
+// without room for an icon (the lists have none), gives the same width.
+void fillNumbers(QComboBox *list, const QStringList &numbers)
+{
+    list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    list->setMinimumContentsLength(int(numbers.constLast().size()));
+    list->setIconSize(QSize(0, 0));
+    list->addItems(numbers);
+}
+
 // The lists are not editable, so the current text is always one of the
 // numbers they were filled with.
 int currentNumber(const QComboBox *list)
@@ -33,12 +45,12 @@ void MainWindow::fillParameterCombos()
     // of up to 999 separate ones, which keeps the start quick.
     const QStringList mediaNumbers = numberTexts(Commands::MaxMediaNumber);
     const QStringList stationNumbers = numberTexts(Commands::MaxStation);
-    ui->comboBox_Folder->addItems(mediaNumbers);
-    ui->comboBox_Playlist->addItems(mediaNumbers);
-    ui->comboBox_Spot->addItems(mediaNumbers);
-    ui->comboBox_WebRadio->addItems(stationNumbers);
-    ui->comboBox_FTP->addItems(stationNumbers);
-    ui->comboBox_Spot_Option->addItems(numberTexts(Commands::MaxSpotCount));
+    fillNumbers(ui->comboBox_Folder, mediaNumbers);
+    fillNumbers(ui->comboBox_Playlist, mediaNumbers);
+    fillNumbers(ui->comboBox_Spot, mediaNumbers);
+    fillNumbers(ui->comboBox_WebRadio, stationNumbers);
+    fillNumbers(ui->comboBox_FTP, stationNumbers);
+    fillNumbers(ui->comboBox_Spot_Option, numberTexts(Commands::MaxSpotCount));
     // Device names, shown as the device calls them in every language.
     ui->comboBox_Source->addItems(Commands::sourceNames());
 }
