@@ -1,28 +1,30 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QStringListModel>
+
 namespace {
 
-// "1" to "last", the numbers an operator picks a folder, spot or station by.
-QStringList numberTexts(int last)
+// The numbers "1" to "last" an operator picks a folder, spot or station by,
+// as one model that several lists can show.
+QStringListModel *numberModel(int last, QObject *owner)
 {
     QStringList texts;
     texts.reserve(last);
     for (int number = 1; number <= last; ++number)
         texts << QString::number(number);
-    return texts;
+    return new QStringListModel(texts, owner);
 }
 
-// Fills a list with "1" to "last". Sized to its contents, a list would
-// measure every one of its up to 999 items when the window is first shown,
-// the largest single cost of the start; the width of the longest number,
+// Sized to its contents, a list would measure every one of its up to 999
+// items when the window is first shown; the width of the longest number,
 // without room for an icon (the lists have none), gives the same width.
-void fillNumbers(QComboBox *list, const QStringList &numbers)
+void showNumbers(QComboBox *list, QStringListModel *numbers)
 {
     list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    list->setMinimumContentsLength(int(numbers.constLast().size()));
+    list->setMinimumContentsLength(int(numbers->stringList().constLast().size()));
     list->setIconSize(QSize(0, 0));
-    list->addItems(numbers);
+    list->setModel(numbers);
 }
 
 // The lists are not editable, so the current text is always one of the
@@ -41,16 +43,16 @@ Commands::LoadMode loadMode(const QRadioButton *sequential)
 
 void MainWindow::fillParameterCombos()
 {
-    // One call per list: each list takes its items in one insertion instead
-    // of up to 999 separate ones, which keeps the start quick.
-    const QStringList mediaNumbers = numberTexts(Commands::MaxMediaNumber);
-    const QStringList stationNumbers = numberTexts(Commands::MaxStation);
-    fillNumbers(ui->comboBox_Folder, mediaNumbers);
-    fillNumbers(ui->comboBox_Playlist, mediaNumbers);
-    fillNumbers(ui->comboBox_Spot, mediaNumbers);
-    fillNumbers(ui->comboBox_WebRadio, stationNumbers);
-    fillNumbers(ui->comboBox_FTP, stationNumbers);
-    fillNumbers(ui->comboBox_Spot_Option, numberTexts(Commands::MaxSpotCount));
+    // Lists of the same numbers share one model: three thousand items made
+    // one by one were the largest part of the window's construction.
+    QStringListModel *mediaNumbers = numberModel(Commands::MaxMediaNumber, this);
+    QStringListModel *stationNumbers = numberModel(Commands::MaxStation, this);
+    showNumbers(ui->comboBox_Folder, mediaNumbers);
+    showNumbers(ui->comboBox_Playlist, mediaNumbers);
+    showNumbers(ui->comboBox_Spot, mediaNumbers);
+    showNumbers(ui->comboBox_WebRadio, stationNumbers);
+    showNumbers(ui->comboBox_FTP, stationNumbers);
+    showNumbers(ui->comboBox_Spot_Option, numberModel(Commands::MaxSpotCount, this));
     // Device names, shown as the device calls them in every language.
     ui->comboBox_Source->addItems(Commands::sourceNames());
 }
