@@ -8,6 +8,8 @@ int main(int argc, char **argv)
 {
     startPortQuery();
     setApplicationIdentity();
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.example.tunaris.SerialConsole"));
     QApplication application(argc, argv);
     MainWindow window;
     window.show();
