@@ -7,27 +7,15 @@
 set -eu
 console=${1:?console executable}
 keep=${2:-}
-work=$(mktemp -d)
-app=
-xvfb=
-cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/e2e_common.sh"
 
 # The console keeps its settings beside its executable: run a private copy.
 mkdir -p "$work/bin" "$work/home"
 cp "$console" "$work/bin/"
 settings="$work/bin/Tunaris - Serial Console.cfg"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+start_display
+export QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 
 cd "$work/home"
 "$work/bin/tunaris-console" >"$work/console.log" 2>&1 &
@@ -47,10 +35,7 @@ xdotool windowfocus --sync "$window"
 xdotool key --delay 100 alt+f
 sleep 0.5
 xdotool key e
-for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && fail "the console did not exit through File > Exit within 10 s"
-wait "$app" || fail "the console exited with status $?"
-app=
+wait_for_exit "the console did not exit through File > Exit within 10 s"
 
 [ -f "$settings" ] || fail "no settings file was written"
 lines=$(wc -l <"$settings")

@@ -12,16 +12,7 @@ set -eu
 build=${1:?build directory}
 user=nobody
 id=com.example.tunaris.SerialConsole
-work=$(mktemp -d)
-app=
-xvfb=
-cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/e2e_common.sh"
 
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || fail "cmake --install: $(cat "$work/install.log")"
@@ -48,11 +39,7 @@ printf '%s\n' 'QRB11.00' 'Tunaris - Serial Console  - Configuration File' \
 chown -R "$user" "$home"
 chmod -R a+rX,go-w "$prefix"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(cat "$work/display")"
+start_display
 
 cd "$home"
 setpriv --reuid="$user" --regid=nogroup --clear-groups \
@@ -68,10 +55,7 @@ xdotool windowfocus --sync "$window"
 xdotool key --delay 100 alt+f
 sleep 0.5
 xdotool key q
-for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && fail "Alt+F then Q did not leave: the French texts were not found"
-wait "$app" || fail "the console exited with status $?"
-app=
+wait_for_exit "Alt+F then Q did not leave: the French texts were not found"
 
 [ "$(wc -l <"$settings")" -eq 19 ] || fail "the settings in the user's folder were not rewritten"
 sed -n '11p;19p' "$settings" | tr '\n' ' ' | grep -q '^19200 French $' || fail "settings changed: $(cat "$settings")"

@@ -46,7 +46,8 @@ private:
     T *control(const char *prefix, const QString &channel, const char *suffix = "") const
     {
         T *found = window->findChild<T *>(QLatin1String(prefix) + channel + QLatin1String(suffix));
-        Q_ASSERT_X(found, prefix, qPrintable(channel));
+        if (!found)
+            qFatal("no control named %s%s%s", prefix, qPrintable(channel), suffix);
         return found;
     }
     QSlider *slider(const QString &channel) const { return control<QSlider>("horizontalSlider_", channel); }
