@@ -3,47 +3,13 @@
 #include "portquery.h"
 #include "ui_mainwindow.h"
 
-#include <QSerialPortInfo>
-
-#include <future>
-
 namespace {
 
 // How long Close waits for queued frames to reach the system before it closes
 // the port; at 9600 baud a single frame takes about 4 ms on the line.
 constexpr int flushTimeoutMs = 200;
 
-PortQuery &portQuery()
-{
-    static PortQuery query = systemPortNames;
-    return query;
-}
-
 } // namespace
-
-QStringList systemPortNames()
-{
-    QStringList names;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        names << info.portName();
-    return names;
-}
-
-void setPortQuery(PortQuery query)
-{
-    portQuery() = query ? std::move(query) : PortQuery(systemPortNames);
-}
-
-void startPortQuery()
-{
-    const std::shared_future<QStringList> answer = std::async(std::launch::async, systemPortNames).share();
-    portQuery() = [answer] { return answer.get(); };
-}
-
-QStringList listedPortNames()
-{
-    return portQuery()();
-}
 
 void MainWindow::fillSerialCombos()
 {

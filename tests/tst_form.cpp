@@ -2,6 +2,7 @@
 // the lists the serial link fills, and the enabled states of a closed link.
 #include "identity.h"
 #include "mainwindow.h"
+#include "portquery.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -31,6 +32,7 @@ private slots:
     void everyObjectExists();
     void objectCount();
     void initialValues();
+    void serialLists_data();
     void serialLists();
     void closedLinkStates();
     void menus();
@@ -237,8 +239,23 @@ void FormTest::initialValues()
     }
 }
 
+void FormTest::serialLists_data()
+{
+    QTest::addColumn<bool>("queriedEarly");
+    QTest::newRow("ports queried by the window") << false;
+    // The program starts the query before the application object exists.
+    QTest::newRow("ports queried at start-up") << true;
+}
+
 void FormTest::serialLists()
 {
+    QFETCH(bool, queriedEarly);
+    if (queriedEarly) {
+        startPortQuery();
+        window = std::make_unique<MainWindow>();
+        listSystemPorts();
+    }
+
     const QComboBox *rates = child<QComboBox>(*window, "comboBox_Serial_Baudrate");
     QStringList items;
     for (int i = 0; i < rates->count(); ++i)
