@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIODevice>
 #include <QList>
 #include <QString>
 
@@ -13,6 +14,17 @@ constexpr qint32 DefaultBaudRate = 115200;
 
 // Slowest first; the default is the last.
 const QList<qint32> &supportedBaudRates();
+
+// How a sender opens the line. The player never answers, so write access is
+// all it needs; Windows serial drivers (and Wine) refuse the line settings on
+// a handle without read access, so there the line is opened both ways and
+// whatever arrives is dropped.
+constexpr QIODevice::OpenMode SendOpenMode =
+#if defined(Q_OS_WIN)
+    QIODevice::ReadWrite;
+#else
+    QIODevice::WriteOnly;
+#endif
 
 // Applies the port name, the rate and the fixed line settings; they take
 // effect at the next opening.

@@ -19,6 +19,9 @@ MainWindow::MainWindow(QWidget *parent)
                    + QCoreApplication::applicationVersion());
 
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleSerialError);
+    // Where the line has to be opened for reading too, the player's silence is
+    // all there is to read; drop any noise rather than let it pile up.
+    connect(serialPort, &QIODevice::readyRead, this, [] { serialPort->skip(serialPort->bytesAvailable()); });
     fillSerialCombos();
     updateConnectionWidgets();
     fillParameterCombos();

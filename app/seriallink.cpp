@@ -36,7 +36,7 @@ void MainWindow::on_pushButton_Open_clicked()
     const QString portName = ui->comboBox_Serial_Port->currentText();
     configureLine(*serialPort, portName, ui->comboBox_Serial_Baudrate->currentText().toInt());
 
-    if (serialPort->open(QIODevice::WriteOnly))
+    if (serialPort->open(SendOpenMode))
         ui->label_Status->setText(tr("Open"));
     else if (portName.isEmpty())
         ui->label_Status->setText(tr("No serial port"));

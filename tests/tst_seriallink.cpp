@@ -1,6 +1,7 @@
 // The serial link on a real device: a pseudo-terminal whose master end the
 // test reads byte for byte.
 #include "identity.h"
+#include "linesettings.h"
 #include "mainwindow.h"
 #include "ptypair.h"
 #include "testsupport.h"
@@ -92,7 +93,7 @@ void SerialLinkTest::open()
     QCOMPARE(serialPort->parity(), QSerialPort::NoParity);
     QCOMPARE(serialPort->stopBits(), QSerialPort::OneStop);
     QCOMPARE(serialPort->flowControl(), QSerialPort::NoFlowControl);
-    QCOMPARE(serialPort->openMode(), QIODevice::WriteOnly);
+    QCOMPARE(serialPort->openMode(), SendOpenMode);
 }
 
 void SerialLinkTest::framesArriveExactly_data()

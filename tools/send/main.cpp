@@ -25,7 +25,7 @@ int sendCommands(const SendRequest &request)
 
     QSerialPort port;
     QString error;
-    if (!openLine(port, request.port, request.baudRate, QIODevice::WriteOnly, &error)) {
+    if (!openLine(port, request.port, request.baudRate, SendOpenMode, &error)) {
         printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(error));
         return PortFailed;
     }
