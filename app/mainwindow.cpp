@@ -32,7 +32,7 @@ MainWindow::MainWindow(QWidget *parent)
     // Connect before the window is shown, so a saved auto-connection is
     // already in force when the operator first sees it.
     if (ui->checkBox_AutoConnect->isChecked())
-        on_pushButton_Open_clicked();
+        connectAtStart();
 }
 
 MainWindow::~MainWindow()

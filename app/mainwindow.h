@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <QSerialPort>
 
+class PortWatcher;
+
 namespace Ui {
 class MainWindow;
 }
@@ -73,6 +75,12 @@ private:
     void fillSerialCombos();
     void updateConnectionWidgets();
     void handleSerialError(QSerialPort::SerialPortError error);
+    void showPorts(const QStringList &ports, const QStringList &before);
+    void connectAtStart();
+    bool openLink(const QString &portName);
+    void awaitPort(const QString &portName);
+    void handlePortLost();
+    void reconnectIfBack();
 
     // Commands
     void fillParameterCombos();
@@ -90,4 +98,10 @@ private:
     void applyLanguage();
 
     Ui::MainWindow *ui;
+
+    // The link beyond the Open and Close buttons: the system's ports as they
+    // come and go, and a lost port to reopen when it returns.
+    PortWatcher *portWatcher = nullptr;
+    QString linkPort;          // the port last opened or awaited, as the operator named it
+    bool awaitingPort = false; // lost, or absent when auto-connection started
 };

@@ -3,13 +3,33 @@
 #include <QSerialPortInfo>
 
 #include <future>
+#include <optional>
 
 namespace {
 
-PortQuery &portQuery()
+PortSource systemSource()
 {
-    static PortQuery query = systemPortNames;
-    return query;
+#if defined(Q_OS_UNIX)
+    // Device nodes come and go in /dev; udev adds its stable names below
+    // /dev/serial a moment later.
+    return {systemPortNames,
+            {QStringLiteral("/dev"), QStringLiteral("/dev/serial"), QStringLiteral("/dev/serial/by-id"),
+             QStringLiteral("/dev/serial/by-path")}};
+#else
+    return {systemPortNames, {}};
+#endif
+}
+
+struct PortQueryState
+{
+    PortSource source = systemSource();
+    std::optional<std::shared_future<QStringList>> startUpAnswer;
+};
+
+PortQueryState &state()
+{
+    static PortQueryState current;
+    return current;
 }
 
 } // namespace
@@ -22,18 +42,37 @@ QStringList systemPortNames()
     return names;
 }
 
-void setPortQuery(PortQuery query)
-{
-    portQuery() = query ? std::move(query) : PortQuery(systemPortNames);
-}
-
 void startPortQuery()
 {
-    const std::shared_future<QStringList> answer = std::async(std::launch::async, systemPortNames).share();
-    portQuery() = [answer] { return answer.get(); };
+    state().startUpAnswer = std::async(std::launch::async, systemPortNames).share();
+}
+
+void setPortSource(PortSource source)
+{
+    state().source = source.query ? std::move(source) : systemSource();
+    state().startUpAnswer.reset();
+}
+
+PortSource portSource()
+{
+    return state().source;
 }
 
 QStringList listedPortNames()
 {
-    return portQuery()();
+    if (state().startUpAnswer) {
+        const QStringList answer = state().startUpAnswer->get();
+        state().startUpAnswer.reset();
+        return answer;
+    }
+    return state().source.query();
+}
+
+QString devicePath(const QString &portName)
+{
+#if defined(Q_OS_UNIX)
+    if (!portName.startsWith(QLatin1Char('/')))
+        return QLatin1String("/dev/") + portName;
+#endif
+    return portName;
 }

@@ -13,8 +13,23 @@ QStringList systemPortNames();
 // window's construction put together.
 void startPortQuery();
 
-// Tests swap in their own query, so that a window lists a pseudo-terminal
-// instead of the machine's real ports; an empty query restores the system's.
-using PortQuery = std::function<QStringList()>;
-void setPortQuery(PortQuery query);
+// Where the ports come from: the query, which must be safe to run on any
+// thread, and the folders in which a device appears or vanishes when an
+// adapter is plugged in or pulled out (none where the system announces such
+// changes by message instead). Tests swap in their own source, so that a
+// window lists their pseudo-terminals instead of the machine's real ports; a
+// source without a query restores the system's.
+struct PortSource
+{
+    std::function<QStringList()> query;
+    QStringList folders;
+};
+void setPortSource(PortSource source);
+PortSource portSource();
+
+// The first list of a window: the start-up query's answer when there is one.
 QStringList listedPortNames();
+
+// The device a port name stands for: "ttyUSB0" is /dev/ttyUSB0 and a path is
+// itself on Unix; elsewhere the name is the device.
+QString devicePath(const QString &portName);

@@ -1,7 +1,11 @@
 #include "linesettings.h"
 #include "mainwindow.h"
 #include "portquery.h"
+#include "portwatcher.h"
 #include "ui_mainwindow.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
 
 namespace {
 
@@ -9,14 +13,61 @@ namespace {
 // the port; at 9600 baud a single frame takes about 4 ms on the line.
 constexpr int flushTimeoutMs = 200;
 
+// Longer than any device path; keeps a pasted text out of the settings file.
+constexpr int maxTypedPortLength = 1024;
+
+bool portIsPresent(const QString &portName, const QStringList &listed)
+{
+#if defined(Q_OS_UNIX)
+    Q_UNUSED(listed);
+    // Follows links, so a /dev/serial/by-id name counts once its device is back.
+    return QFileInfo::exists(devicePath(portName));
+#else
+    return listed.contains(portName, Qt::CaseInsensitive);
+#endif
+}
+
 } // namespace
 
 void MainWindow::fillSerialCombos()
 {
-    ui->comboBox_Serial_Port->addItems(listedPortNames());
+    QComboBox *ports = ui->comboBox_Serial_Port;
+    const QStringList listed = listedPortNames();
+    ports->addItems(listed);
+    // A typed name is opened as typed: no completion may turn COM1 into COM12.
+    ports->setCompleter(nullptr);
+    ports->lineEdit()->setMaxLength(maxTypedPortLength);
+    portWatcher = new PortWatcher(listed, this);
+    connect(portWatcher, &PortWatcher::portsChanged, this, &MainWindow::showPorts);
+    connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::reconnectIfBack);
+    connect(portWatcher, &PortWatcher::openPortLost, this, &MainWindow::handlePortLost);
+
     for (const qint32 rate : supportedBaudRates())
         ui->comboBox_Serial_Baudrate->addItem(QString::number(rate));
     ui->comboBox_Serial_Baudrate->setCurrentIndex(ui->comboBox_Serial_Baudrate->count() - 1);
+}
+
+// The list follows the system. The port shown stays unless it was one the
+// system listed and no longer does: a typed or saved name, the open port and
+// a port awaited back are kept even while the system does not list them.
+void MainWindow::showPorts(const QStringList &ports, const QStringList &before)
+{
+    QComboBox *combo = ui->comboBox_Serial_Port;
+    const QString shown = combo->currentText();
+    const bool typed = combo->findText(shown) < 0;
+    const bool keep = !shown.isEmpty()
+        && (ports.contains(shown) || !before.contains(shown)
+            || (shown == linkPort && (serialPort->isOpen() || awaitingPort)));
+    const int cursor = combo->lineEdit()->cursorPosition();
+
+    combo->clear();
+    combo->addItems(ports);
+    if (!keep)
+        return;
+    if (!typed && !ports.contains(shown))
+        combo->addItem(shown);
+    combo->setCurrentText(shown);
+    combo->lineEdit()->setCursorPosition(cursor);
 }
 
 void MainWindow::updateConnectionWidgets()
@@ -31,12 +82,32 @@ void MainWindow::updateConnectionWidgets()
         widget->setEnabled(open);
 }
 
+bool MainWindow::openLink(const QString &portName)
+{
+    configureLine(*serialPort, portName, ui->comboBox_Serial_Baudrate->currentText().toInt());
+    if (!serialPort->open(SendOpenMode))
+        return false;
+    linkPort = portName;
+    awaitingPort = false;
+    portWatcher->watchPath(QString());
+    portWatcher->watchOpenPort(serialPort);
+    return true;
+}
+
+void MainWindow::awaitPort(const QString &portName)
+{
+    linkPort = portName;
+    awaitingPort = true;
+    portWatcher->watchPath(devicePath(portName));
+}
+
 void MainWindow::on_pushButton_Open_clicked()
 {
     const QString portName = ui->comboBox_Serial_Port->currentText();
-    configureLine(*serialPort, portName, ui->comboBox_Serial_Baudrate->currentText().toInt());
+    awaitingPort = false;
+    portWatcher->watchPath(QString());
 
-    if (serialPort->open(SendOpenMode))
+    if (openLink(portName))
         ui->label_Status->setText(tr("Open"));
     else if (portName.isEmpty())
         ui->label_Status->setText(tr("No serial port"));
@@ -45,15 +116,57 @@ void MainWindow::on_pushButton_Open_clicked()
     updateConnectionWidgets();
 }
 
+// A saved port that is not there yet is waited for: opening whatever else
+// is listed would send the player's commands to another device.
+void MainWindow::connectAtStart()
+{
+    const QString portName = ui->comboBox_Serial_Port->currentText();
+    if (portName.isEmpty() || portIsPresent(portName, portWatcher->ports())) {
+        on_pushButton_Open_clicked();
+        return;
+    }
+    awaitPort(portName);
+    ui->label_Status->setText(tr("Waiting for %1").arg(portName));
+}
+
 void MainWindow::on_pushButton_Close_clicked()
 {
     // The port only queues writes; hand every echoed frame to the system
     // before closing, or close() would discard it.
     while (serialPort->bytesToWrite() > 0 && serialPort->waitForBytesWritten(flushTimeoutMs)) {
     }
+    // Closed by the operator: never reopened by itself.
+    awaitingPort = false;
+    portWatcher->watchPath(QString());
     serialPort->close();
     if (!serialPort->isOpen())
         ui->label_Status->setText(tr("Close"));
+    updateConnectionWidgets();
+}
+
+void MainWindow::handlePortLost()
+{
+    if (!serialPort->isOpen())
+        return;
+    serialPort->close();
+    awaitPort(linkPort);
+    ui->label_Status->setText(tr("Serial port lost: %1").arg(linkPort));
+    updateConnectionWidgets();
+}
+
+void MainWindow::reconnectIfBack()
+{
+    if (!awaitingPort || serialPort->isOpen() || !ui->checkBox_AutoConnect->isChecked()
+        || !portIsPresent(linkPort, portWatcher->ports()))
+        return;
+    const QString portName = linkPort;
+    ui->comboBox_Serial_Port->setCurrentText(portName);
+    // Not yet usable (udev may still be setting its permissions): the next
+    // change of the devices tries again.
+    if (openLink(portName))
+        ui->label_Status->setText(tr("Serial port reconnected: %1").arg(portName));
+    else
+        ui->label_Status->setText(tr("Cannot open %1: %2").arg(portName, serialPort->errorString()));
     updateConnectionWidgets();
 }
 
@@ -63,12 +176,11 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
     // Open slot itself: only a port that fails while open is of interest here.
     if (error == QSerialPort::NoError || !serialPort->isOpen())
         return;
-    ui->label_Status->setText(tr("Serial port error: %1").arg(serialPort->errorString()));
     // A vanished device keeps reporting the error until the port is closed.
-    if (error == QSerialPort::ResourceError) {
-        serialPort->close();
-        updateConnectionWidgets();
-    }
+    if (error == QSerialPort::ResourceError)
+        handlePortLost();
+    else
+        ui->label_Status->setText(tr("Serial port error: %1").arg(serialPort->errorString()));
 }
 
 void MainWindow::sendCommand(const QString &name, const CommandFrame &frame)

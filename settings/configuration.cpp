@@ -13,10 +13,19 @@ QStringList itemTexts(const QComboBox &combo)
     return texts;
 }
 
-// A stored port or rate that is no longer listed selects the first item.
+// A stored rate that is not offered selects the first item.
 void selectStoredItem(QComboBox &combo, const QString &value)
 {
     combo.setCurrentIndex(indexForStoredValue(itemTexts(combo), value));
+}
+
+// The saved port is restored even while the system does not list it, so
+// that an auto-connection waits for that port instead of opening another.
+void selectStoredPort(QComboBox &combo, const QString &value)
+{
+    if (!value.isEmpty() && combo.findText(value) < 0)
+        combo.addItem(value);
+    selectStoredItem(combo, value);
 }
 
 } // namespace
@@ -28,7 +37,7 @@ void MainWindow::loadConfiguration()
     const std::optional<Configuration> saved = readConfigurationFile(configurationPaths().readPath);
     if (!saved)
         return;
-    selectStoredItem(*ui->comboBox_Serial_Port, saved->port);
+    selectStoredPort(*ui->comboBox_Serial_Port, saved->port);
     selectStoredItem(*ui->comboBox_Serial_Baudrate, saved->baudRate);
     ui->checkBox_AutoConnect->setChecked(saved->autoConnect);
     checkLanguage(*ui, saved->language);

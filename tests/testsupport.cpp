@@ -76,10 +76,11 @@ void removeSavedSettings()
 
 void listPorts(const QStringList &ports)
 {
-    setPortQuery([ports] { return ports; });
+    // No folders to watch: the list stays exactly this one.
+    setPortSource({[ports] { return ports; }, {}});
 }
 
 void listSystemPorts()
 {
-    setPortQuery({});
+    setPortSource({});
 }

@@ -73,7 +73,7 @@
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="20"/>
-        <location filename="../app/commands.cpp" line="112"/>
+        <location filename="../app/commands.cpp" line="126"/>
         <source>Source</source>
         <translation>Source</translation>
     </message>
@@ -91,7 +91,7 @@
         <location filename="../forms/mainwindow.ui" line="60"/>
         <location filename="../forms/mainwindow.ui" line="353"/>
         <location filename="../forms/mainwindow.ui" line="457"/>
-        <location filename="../forms/mainwindow.ui" line="566"/>
+        <location filename="../forms/mainwindow.ui" line="571"/>
         <source>Load</source>
         <translation>Charger</translation>
     </message>
@@ -179,14 +179,14 @@
     <message>
         <location filename="../forms/mainwindow.ui" line="336"/>
         <location filename="../forms/mainwindow.ui" line="440"/>
-        <location filename="../forms/mainwindow.ui" line="574"/>
+        <location filename="../forms/mainwindow.ui" line="579"/>
         <source>RND</source>
         <translation>ALÉA</translation>
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="342"/>
         <location filename="../forms/mainwindow.ui" line="446"/>
-        <location filename="../forms/mainwindow.ui" line="583"/>
+        <location filename="../forms/mainwindow.ui" line="588"/>
         <source>SEQ</source>
         <translation>SÉQ</translation>
     </message>
@@ -208,19 +208,19 @@
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="389"/>
-        <location filename="../app/commands.cpp" line="48"/>
+        <location filename="../app/commands.cpp" line="62"/>
         <source>Play</source>
         <translation>Lecture</translation>
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="398"/>
-        <location filename="../app/commands.cpp" line="58"/>
+        <location filename="../app/commands.cpp" line="72"/>
         <source>Stop</source>
         <translation>Arrêt</translation>
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="407"/>
-        <location filename="../app/commands.cpp" line="53"/>
+        <location filename="../app/commands.cpp" line="67"/>
         <source>Pause</source>
         <translation>Pause</translation>
     </message>
@@ -255,152 +255,168 @@
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="510"/>
+        <location filename="../forms/mainwindow.ui" line="515"/>
         <source>BaudRate</source>
         <translation>Débit</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="519"/>
+        <location filename="../forms/mainwindow.ui" line="524"/>
         <source>Auto-connection</source>
         <translation>Connexion automatique</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="532"/>
+        <location filename="../forms/mainwindow.ui" line="537"/>
         <source>Status / Command Message</source>
         <translation>État / Message de commande</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="542"/>
+        <location filename="../forms/mainwindow.ui" line="547"/>
         <source>...</source>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="555"/>
+        <location filename="../forms/mainwindow.ui" line="560"/>
         <source>Spot</source>
         <translation>Spot</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="588"/>
+        <location filename="../forms/mainwindow.ui" line="593"/>
         <source>X IN RND</source>
         <translation>X EN ALÉA</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="593"/>
+        <location filename="../forms/mainwindow.ui" line="598"/>
         <source>X IN SEQ</source>
         <translation>X EN SÉQ</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="610"/>
+        <location filename="../forms/mainwindow.ui" line="615"/>
         <source>&amp;File</source>
         <translation>&amp;Fichier</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="614"/>
+        <location filename="../forms/mainwindow.ui" line="619"/>
         <source>&amp;Help</source>
         <translation>&amp;Aide</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="621"/>
+        <location filename="../forms/mainwindow.ui" line="626"/>
         <source>&amp;Languages</source>
         <translation>&amp;Langues</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="633"/>
+        <location filename="../forms/mainwindow.ui" line="638"/>
         <source>&amp;Exit</source>
         <translation>&amp;Quitter</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="637"/>
+        <location filename="../forms/mainwindow.ui" line="642"/>
         <source>&amp;About</source>
         <translation>À &amp;propos</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="641"/>
+        <location filename="../forms/mainwindow.ui" line="646"/>
         <source>&amp;Veldo Home Page</source>
         <translation>Page d&apos;accueil &amp;Veldo</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="645"/>
+        <location filename="../forms/mainwindow.ui" line="650"/>
         <source>&amp;Contact Technical Support</source>
         <translation>&amp;Contacter le support technique</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="649"/>
+        <location filename="../forms/mainwindow.ui" line="654"/>
         <source>Français</source>
         <translation>Français</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="653"/>
+        <location filename="../forms/mainwindow.ui" line="658"/>
         <source>English</source>
         <translation>English</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="658"/>
+        <location filename="../forms/mainwindow.ui" line="663"/>
         <source>(Default)</source>
         <translation>(Par défaut)</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="66"/>
+        <location filename="../app/seriallink.cpp" line="111"/>
         <source>Open</source>
         <translation>Ouvert</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="68"/>
+        <location filename="../app/seriallink.cpp" line="113"/>
         <source>No serial port</source>
         <translation>Aucun port série</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="70"/>
+        <location filename="../app/seriallink.cpp" line="115"/>
+        <location filename="../app/seriallink.cpp" line="169"/>
         <source>Cannot open %1: %2</source>
         <translation>Impossible d&apos;ouvrir %1 : %2</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="82"/>
+        <location filename="../app/seriallink.cpp" line="129"/>
+        <source>Waiting for %1</source>
+        <translation>En attente de %1</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="143"/>
         <source>Close</source>
         <translation>Fermé</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="92"/>
+        <location filename="../app/seriallink.cpp" line="153"/>
+        <source>Serial port lost: %1</source>
+        <translation>Port série perdu : %1</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="167"/>
+        <source>Serial port reconnected: %1</source>
+        <translation>Port série reconnecté : %1</translation>
+    </message>
+    <message>
+        <location filename="../app/seriallink.cpp" line="183"/>
         <source>Serial port error: %1</source>
         <translation>Erreur du port série : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="112"/>
+        <location filename="../app/seriallink.cpp" line="198"/>
         <source>not sent</source>
         <translation>non envoyé</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="63"/>
+        <location filename="../app/commands.cpp" line="77"/>
         <source>Next</source>
         <translation>Suivant</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="68"/>
+        <location filename="../app/commands.cpp" line="82"/>
         <source>Previous</source>
         <translation>Précédent</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="73"/>
+        <location filename="../app/commands.cpp" line="87"/>
         <source>Load folder</source>
         <translation>Charger le dossier</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="80"/>
+        <location filename="../app/commands.cpp" line="94"/>
         <source>Load playlist</source>
         <translation>Charger la liste de lecture</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="95"/>
+        <location filename="../app/commands.cpp" line="109"/>
         <source>Load Spot</source>
         <translation>Charger le spot</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="101"/>
+        <location filename="../app/commands.cpp" line="115"/>
         <source>Load WebRadio</source>
         <translation>Charger la radio Web</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="106"/>
+        <location filename="../app/commands.cpp" line="120"/>
         <source>Launch FTP</source>
         <translation>Lancer le client FTP</translation>
     </message>
