@@ -27,6 +27,7 @@ private slots:
     void showsWhatTheSenderSent();
     void readsPortUntilInterrupted();
     void vanishedPortEndsWithError();
+    void virtualPlayerOnItsOwnPty();
     void rejectsArguments_data();
     void rejectsArguments();
 
@@ -214,6 +215,32 @@ void MonitorTest::vanishedPortEndsWithError()
                                                                            "21           incomplete Pause frame"));
 }
 
+void MonitorTest::virtualPlayerOnItsOwnPty()
+{
+    QProcess monitor;
+    monitor.start(QStringLiteral(MONITOR_PATH), {"--pty"});
+    QVERIFY(readLines(monitor, 1));
+    const QString first = QString::fromUtf8(monitor.readLine()).trimmed();
+    const QString prefix = QStringLiteral("Connect the console to ");
+    QVERIFY2(first.startsWith(prefix), qPrintable(first));
+    const QString path = first.mid(prefix.size());
+
+    // Each sender opens and closes the device: the monitor stays and shows
+    // both, bytes that look like line ends included.
+    for (const char *command : {"play", "folder 10"}) {
+        const ToolRun sent = runTool(QStringLiteral(SEND_PATH),
+                                     QStringList{"--port", path} + QString::fromLatin1(command).split(QLatin1Char(' ')));
+        QCOMPARE(sent.exitCode, 0);
+    }
+    QVERIFY(readLines(monitor, 2));
+    ::kill(pid_t(monitor.processId()), SIGINT);
+    QVERIFY(monitor.waitForFinished(hangGuardMs));
+    QCOMPARE(monitor.exitCode(), 0);
+    QCOMPARE(withoutTimes(monitor.readAllStandardOutput()), QStringLiteral("20 ff ff ff  Play\n"
+                                                                           "00 00 0a ff  Load folder 10 RND"));
+    QVERIFY(!QFile::exists(path)); // the device is gone with the monitor
+}
+
 void MonitorTest::rejectsArguments_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -224,7 +251,9 @@ void MonitorTest::rejectsArguments_data()
                                        << "baud rate 12345 is not supported";
     QTest::newRow("baud without port") << QStringList{"--baud", "9600"} << 2 << "--baud needs --port";
     QTest::newRow("port and dash") << QStringList{"--port", "/dev/null", "-"} << 2
-                                   << "read either a port or standard input, not both";
+                                   << "read one of a port, a pseudo-terminal or standard input";
+    QTest::newRow("pty and port") << QStringList{"--pty", "--port", "/dev/null"} << 2
+                                  << "read one of a port, a pseudo-terminal or standard input";
     QTest::newRow("stray argument") << QStringList{"capture.bin"} << 2 << "unexpected argument 'capture.bin'";
     QTest::newRow("unknown option") << QStringList{"--seq"} << 2 << "Unknown option 'seq'.";
     QTest::newRow("missing device") << QStringList{"--port", "/dev/tunaris-no-such-port"} << 1

@@ -17,6 +17,8 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -98,13 +100,14 @@ int monitorPort(const QString &name, qint32 baudRate)
     return Ended;
 }
 
-int monitorStandardInput()
+// Reads a capture or a pseudo-terminal until its end or Ctrl+C.
+int monitorDescriptor(int descriptor, const QString &what)
 {
 #if defined(Q_OS_WIN)
-    _setmode(_fileno(stdin), _O_BINARY); // the capture is bytes, not text
-    const auto readInput = [](char *buffer, unsigned size) { return _read(0, buffer, size); };
+    _setmode(descriptor, _O_BINARY); // the capture is bytes, not text
+    const auto readInput = [descriptor](char *buffer, unsigned size) { return _read(descriptor, buffer, size); };
 #else
-    const auto readInput = [](char *buffer, size_t size) { return ::read(STDIN_FILENO, buffer, size); };
+    const auto readInput = [descriptor](char *buffer, size_t size) { return ::read(descriptor, buffer, size); };
 #endif
     FramePrinter printer;
     char buffer[4096];
@@ -117,12 +120,39 @@ int monitorStandardInput()
         } else if (errno != EINTR) {
             const int readError = errno;
             printer.finish();
-            return fail(QStringLiteral("standard input: %1").arg(QString::fromLocal8Bit(std::strerror(readError))),
+            return fail(QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(readError))),
                         InputFailed);
         }
     }
     printer.finish();
     return Ended;
+}
+
+// A virtual player: a pseudo-terminal pair of the monitor's own, whose far end
+// the console opens as its serial port. The monitor holds that end open too,
+// so the console can close and reopen it as often as it likes.
+int monitorPseudoTerminal()
+{
+#if defined(Q_OS_UNIX)
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return fail(QStringLiteral("cannot make a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno))),
+                    InputFailed);
+    // Raw, so that every byte arrives as it was sent.
+    termios settings {};
+    if (::tcgetattr(slave, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(slave, TCSANOW, &settings);
+    }
+    const QString path = QString::fromLocal8Bit(::ttyname(slave));
+    std::fputs(QStringLiteral("Connect the console to %1\n").arg(path).toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+    return monitorDescriptor(master, path);
+#else
+    return fail(QStringLiteral("--pty needs a system with pseudo-terminals; use a virtual serial port pair"),
+                BadArguments);
+#endif
 }
 
 } // namespace
@@ -143,8 +173,12 @@ int main(int argc, char **argv)
                                             .arg(supportedBaudRatesText())
                                             .arg(DefaultBaudRate),
                                         QStringLiteral("RATE"));
+    const QCommandLineOption ptyOption(QStringLiteral("pty"),
+                                       QStringLiteral("Be a virtual player: make a pseudo-terminal, print the path to "
+                                                      "connect the console to, and show what arrives."));
     parser.addOption(portOption);
     parser.addOption(baudOption);
+    parser.addOption(ptyOption);
     parser.addPositionalArgument(QStringLiteral("-"),
                                  QStringLiteral("Read standard input, as without --port."), QStringLiteral("[-]"));
 
@@ -157,8 +191,9 @@ int main(int argc, char **argv)
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1 || (positional.size() == 1 && positional.first() != QLatin1String("-")))
         return fail(QStringLiteral("unexpected argument '%1'").arg(positional.last()), BadArguments);
-    if (!positional.isEmpty() && parser.isSet(portOption))
-        return fail(QStringLiteral("read either a port or standard input, not both"), BadArguments);
+    const int sources = int(!positional.isEmpty()) + int(parser.isSet(portOption)) + int(parser.isSet(ptyOption));
+    if (sources > 1)
+        return fail(QStringLiteral("read one of a port, a pseudo-terminal or standard input"), BadArguments);
     if (parser.isSet(baudOption) && !parser.isSet(portOption))
         return fail(QStringLiteral("--baud needs --port"), BadArguments);
 
@@ -173,5 +208,9 @@ int main(int argc, char **argv)
     }
 
     catchStopSignals();
-    return parser.isSet(portOption) ? monitorPort(parser.value(portOption), baudRate) : monitorStandardInput();
+    if (parser.isSet(ptyOption))
+        return monitorPseudoTerminal();
+    if (parser.isSet(portOption))
+        return monitorPort(parser.value(portOption), baudRate);
+    return monitorDescriptor(0, QStringLiteral("standard input"));
 }
