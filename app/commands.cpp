@@ -59,41 +59,39 @@ void MainWindow::fillParameterCombos()
 
 void MainWindow::on_pushButton_Play_clicked()
 {
-    sendCommand(tr("Play"), Commands::transport(Commands::Play));
+    sendCommand(PlayerCommand::transportCommand(Commands::Play));
 }
 
 void MainWindow::on_pushButton_Pause_clicked()
 {
-    sendCommand(tr("Pause"), Commands::transport(Commands::Pause));
+    sendCommand(PlayerCommand::transportCommand(Commands::Pause));
 }
 
 void MainWindow::on_pushButton_Stop_clicked()
 {
-    sendCommand(tr("Stop"), Commands::transport(Commands::Stop));
+    sendCommand(PlayerCommand::transportCommand(Commands::Stop));
 }
 
 void MainWindow::on_pushButton_Next_clicked()
 {
-    sendCommand(tr("Next"), Commands::transport(Commands::Next));
+    sendCommand(PlayerCommand::transportCommand(Commands::Next));
 }
 
 void MainWindow::on_pushButton_Previous_clicked()
 {
-    sendCommand(tr("Previous"), Commands::transport(Commands::Previous));
+    sendCommand(PlayerCommand::transportCommand(Commands::Previous));
 }
 
 void MainWindow::on_pushButton_Folder_Load_clicked()
 {
-    sendCommand(tr("Load folder"),
-                Commands::loadFolder(currentNumber(ui->comboBox_Folder), loadMode(ui->radioButton_Folder_SEQ),
-                                     ui->checkBox_Folder_Reset->isChecked()));
+    sendCommand(PlayerCommand::folder(currentNumber(ui->comboBox_Folder), loadMode(ui->radioButton_Folder_SEQ),
+                                      ui->checkBox_Folder_Reset->isChecked()));
 }
 
 void MainWindow::on_pushButton_Playlist_Load_clicked()
 {
-    sendCommand(tr("Load playlist"),
-                Commands::loadPlaylist(currentNumber(ui->comboBox_Playlist), loadMode(ui->radioButton_Playlist_SEQ),
-                                       ui->checkBox_Playlist_Reset->isChecked()));
+    sendCommand(PlayerCommand::playlist(currentNumber(ui->comboBox_Playlist), loadMode(ui->radioButton_Playlist_SEQ),
+                                        ui->checkBox_Playlist_Reset->isChecked()));
 }
 
 void MainWindow::on_pushButton_Spot_Load_clicked()
@@ -106,22 +104,21 @@ void MainWindow::on_pushButton_Spot_Load_clicked()
         mode = Commands::SpotMode::XInRandom;
     else if (ui->radioButton_Spot_X_IN_SEQ->isChecked())
         mode = Commands::SpotMode::XInSequential;
-    sendCommand(tr("Load Spot"),
-                Commands::loadSpot(currentNumber(ui->comboBox_Spot), mode, currentNumber(ui->comboBox_Spot_Option)));
+    sendCommand(PlayerCommand::spot(currentNumber(ui->comboBox_Spot), mode, currentNumber(ui->comboBox_Spot_Option)));
 }
 
 void MainWindow::on_pushButton_WebRadio_Load_clicked()
 {
-    sendCommand(tr("Load WebRadio"), Commands::loadWebRadio(currentNumber(ui->comboBox_WebRadio)));
+    sendCommand(PlayerCommand::webRadio(currentNumber(ui->comboBox_WebRadio)));
 }
 
 void MainWindow::on_pushButton_FTP_Load_clicked()
 {
-    sendCommand(tr("Launch FTP"), Commands::launchFtp(currentNumber(ui->comboBox_FTP)));
+    sendCommand(PlayerCommand::ftp(currentNumber(ui->comboBox_FTP)));
 }
 
 void MainWindow::on_pushButton_Source_Load_clicked()
 {
     // The index, not the shown name, selects the source.
-    sendCommand(tr("Source"), Commands::selectSource(ui->comboBox_Source->currentIndex()));
+    sendCommand(PlayerCommand::source(ui->comboBox_Source->currentIndex()));
 }

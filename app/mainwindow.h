@@ -1,5 +1,6 @@
 #pragma once
 
+#include "command/playercommand.h"
 #include "commandframe.h"
 
 #include <QMainWindow>
@@ -26,6 +27,9 @@ public:
     // The one way a command leaves the program: writes the frame to the open
     // port and echoes its name and bytes in the status label.
     void sendCommand(const QString &name, const CommandFrame &frame);
+    // The same for a command value, echoed by its name in the interface
+    // language. Returns whether the whole frame went to the port.
+    bool sendCommand(const PlayerCommand &command);
 
 private slots:
     void on_pushButton_Play_clicked();
@@ -72,6 +76,7 @@ private slots:
 
 private:
     // Serial link
+    bool sendFrame(const QString &name, const CommandFrame &frame);
     void fillSerialCombos();
     void updateConnectionWidgets();
     void handleSerialError(QSerialPort::SerialPortError error);
@@ -86,8 +91,6 @@ private:
     void fillParameterCombos();
 
     // Volume
-    void sendAbsoluteVolume(int value, Commands::VolumeChannel channel);
-    void sendRelativeVolume(int value, Commands::VolumeChannel channel);
     void refreshVolumeLabels();
     void updateMuteWidgets();
     void resetVolumeState();

@@ -1,4 +1,4 @@
-#include "linesettings.h"
+#include "link/linesettings.h"
 #include "mainwindow.h"
 #include "portquery.h"
 #include "portwatcher.h"
@@ -185,6 +185,17 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
 
 void MainWindow::sendCommand(const QString &name, const CommandFrame &frame)
 {
+    sendFrame(name, frame);
+}
+
+bool MainWindow::sendCommand(const PlayerCommand &command)
+{
+    return sendFrame(translatedCommandName(command), toFrame(command));
+}
+
+bool MainWindow::sendFrame(const QString &name, const CommandFrame &frame)
+{
+    bool sent = false;
     if (serialPort->isOpen()) {
         const QString echo = commandEcho(name, frame);
         ui->label_Status->setText(echo);
@@ -194,8 +205,10 @@ void MainWindow::sendCommand(const QString &name, const CommandFrame &frame)
         serialPort->flush();
         // A device that vanished during the write has closed the link and
         // said so in the label already.
-        if (written != qint64(frame.size()) && serialPort->isOpen())
-            ui->label_Status->setText(echo + QLatin1String(" (") + tr("not sent") + QLatin1Char(')'));
+        sent = written == qint64(frame.size()) && serialPort->isOpen();
+        if (!sent && serialPort->isOpen())
+            ui->label_Status->setText(tr("%1 (not sent)").arg(echo));
     }
     updateConnectionWidgets();
+    return sent;
 }

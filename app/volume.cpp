@@ -33,21 +33,21 @@ QString levelText(int level)
 }
 
 // Min and Max: the end is sent even when the slider stood there already, so
-// every press reaches the device. Returns the absolute value.
-int moveToLevel(QSlider *slider, int level)
+// every press reaches the device.
+PlayerCommand moveToLevel(QSlider *slider, VolumeChannel channel, int level)
 {
     userSliderAction = false;
     slider->setValue(level);
-    return level + Commands::LevelOffset;
+    return PlayerCommand::volume(channel, level);
 }
 
 // More and Less: the slider stops at its ends, but the full step is always
-// sent. Returns the relative value.
-int stepLevel(QSlider *slider, int step)
+// sent.
+PlayerCommand stepLevel(QSlider *slider, VolumeChannel channel, int step)
 {
     userSliderAction = false;
     slider->setValue(qBound(slider->minimum(), slider->value() + step, slider->maximum()));
-    return Commands::RelativeZero + step;
+    return PlayerCommand::volumeStep(channel, step);
 }
 
 // Muting keeps the level to come back to and drops the slider to the bottom;
@@ -71,16 +71,6 @@ void enableUnlessMuted(const QCheckBox *mute, std::initializer_list<QWidget *> c
 }
 
 } // namespace
-
-void MainWindow::sendAbsoluteVolume(int value, VolumeChannel channel)
-{
-    sendCommand(tr("Absolute Volume"), Commands::absoluteVolume(value, channel));
-}
-
-void MainWindow::sendRelativeVolume(int value, VolumeChannel channel)
-{
-    sendCommand(tr("Relative Volume"), Commands::relativeVolume(value, channel));
-}
 
 void MainWindow::refreshVolumeLabels()
 {
@@ -120,33 +110,33 @@ void MainWindow::on_horizontalSlider_All_valueChanged(int value)
 {
     refreshVolumeLabels();
     if (takeUserSliderAction())
-        sendAbsoluteVolume(value + Commands::LevelOffset, VolumeChannel::All);
+        sendCommand(PlayerCommand::volume(VolumeChannel::All, value));
 }
 
 void MainWindow::on_pushButton_All_Min_clicked()
 {
-    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_All, Commands::MinLevel), VolumeChannel::All);
+    sendCommand(moveToLevel(ui->horizontalSlider_All, VolumeChannel::All, Commands::MinLevel));
 }
 
 void MainWindow::on_pushButton_All_Max_clicked()
 {
-    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_All, Commands::MaxLevel), VolumeChannel::All);
+    sendCommand(moveToLevel(ui->horizontalSlider_All, VolumeChannel::All, Commands::MaxLevel));
 }
 
 void MainWindow::on_pushButton_All_Plus_clicked()
 {
-    sendRelativeVolume(stepLevel(ui->horizontalSlider_All, ui->spinBox_All->value()), VolumeChannel::All);
+    sendCommand(stepLevel(ui->horizontalSlider_All, VolumeChannel::All, ui->spinBox_All->value()));
 }
 
 void MainWindow::on_pushButton_All_Less_clicked()
 {
-    sendRelativeVolume(stepLevel(ui->horizontalSlider_All, -ui->spinBox_All->value()), VolumeChannel::All);
+    sendCommand(stepLevel(ui->horizontalSlider_All, VolumeChannel::All, -ui->spinBox_All->value()));
 }
 
 void MainWindow::on_checkBox_All_stateChanged(int)
 {
     const bool muted = applyMute(ui->checkBox_All, ui->horizontalSlider_All, savedLevelAll);
-    sendCommand(tr("Mute Volume"), Commands::muteVolume(muted, VolumeChannel::All));
+    sendCommand(PlayerCommand::muteChannel(VolumeChannel::All, muted));
     updateMuteWidgets();
 }
 
@@ -161,33 +151,33 @@ void MainWindow::on_horizontalSlider_XLR_valueChanged(int value)
 {
     refreshVolumeLabels();
     if (takeUserSliderAction())
-        sendAbsoluteVolume(value + Commands::LevelOffset, VolumeChannel::Xlr);
+        sendCommand(PlayerCommand::volume(VolumeChannel::Xlr, value));
 }
 
 void MainWindow::on_pushButton_XLR_Min_clicked()
 {
-    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_XLR, Commands::MinLevel), VolumeChannel::Xlr);
+    sendCommand(moveToLevel(ui->horizontalSlider_XLR, VolumeChannel::Xlr, Commands::MinLevel));
 }
 
 void MainWindow::on_pushButton_XLR_Max_clicked()
 {
-    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_XLR, Commands::MaxLevel), VolumeChannel::Xlr);
+    sendCommand(moveToLevel(ui->horizontalSlider_XLR, VolumeChannel::Xlr, Commands::MaxLevel));
 }
 
 void MainWindow::on_pushButton_XLR_Plus_clicked()
 {
-    sendRelativeVolume(stepLevel(ui->horizontalSlider_XLR, ui->spinBox_XLR->value()), VolumeChannel::Xlr);
+    sendCommand(stepLevel(ui->horizontalSlider_XLR, VolumeChannel::Xlr, ui->spinBox_XLR->value()));
 }
 
 void MainWindow::on_pushButton_XLR_Less_clicked()
 {
-    sendRelativeVolume(stepLevel(ui->horizontalSlider_XLR, -ui->spinBox_XLR->value()), VolumeChannel::Xlr);
+    sendCommand(stepLevel(ui->horizontalSlider_XLR, VolumeChannel::Xlr, -ui->spinBox_XLR->value()));
 }
 
 void MainWindow::on_checkBox_XLR_stateChanged(int)
 {
     const bool muted = applyMute(ui->checkBox_XLR, ui->horizontalSlider_XLR, savedLevelXLR);
-    sendCommand(tr("Mute Volume"), Commands::muteVolume(muted, VolumeChannel::Xlr));
+    sendCommand(PlayerCommand::muteChannel(VolumeChannel::Xlr, muted));
     updateMuteWidgets();
 }
 
@@ -202,32 +192,32 @@ void MainWindow::on_horizontalSlider_RCA_valueChanged(int value)
 {
     refreshVolumeLabels();
     if (takeUserSliderAction())
-        sendAbsoluteVolume(value + Commands::LevelOffset, VolumeChannel::Rca);
+        sendCommand(PlayerCommand::volume(VolumeChannel::Rca, value));
 }
 
 void MainWindow::on_pushButton_RCA_Min_clicked()
 {
-    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_RCA, Commands::MinLevel), VolumeChannel::Rca);
+    sendCommand(moveToLevel(ui->horizontalSlider_RCA, VolumeChannel::Rca, Commands::MinLevel));
 }
 
 void MainWindow::on_pushButton_RCA_Max_clicked()
 {
-    sendAbsoluteVolume(moveToLevel(ui->horizontalSlider_RCA, Commands::MaxLevel), VolumeChannel::Rca);
+    sendCommand(moveToLevel(ui->horizontalSlider_RCA, VolumeChannel::Rca, Commands::MaxLevel));
 }
 
 void MainWindow::on_pushButton_RCA_Plus_clicked()
 {
-    sendRelativeVolume(stepLevel(ui->horizontalSlider_RCA, ui->spinBox_RCA->value()), VolumeChannel::Rca);
+    sendCommand(stepLevel(ui->horizontalSlider_RCA, VolumeChannel::Rca, ui->spinBox_RCA->value()));
 }
 
 void MainWindow::on_pushButton_RCA_Less_clicked()
 {
-    sendRelativeVolume(stepLevel(ui->horizontalSlider_RCA, -ui->spinBox_RCA->value()), VolumeChannel::Rca);
+    sendCommand(stepLevel(ui->horizontalSlider_RCA, VolumeChannel::Rca, -ui->spinBox_RCA->value()));
 }
 
 void MainWindow::on_checkBox_RCA_stateChanged(int)
 {
     const bool muted = applyMute(ui->checkBox_RCA, ui->horizontalSlider_RCA, savedLevelRCA);
-    sendCommand(tr("Mute Volume"), Commands::muteVolume(muted, VolumeChannel::Rca));
+    sendCommand(PlayerCommand::muteChannel(VolumeChannel::Rca, muted));
     updateMuteWidgets();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "playercommand.h"
+#include "command/playercommand.h"
 
 #include <QList>
 #include <QMetaType>

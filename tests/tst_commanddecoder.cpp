@@ -1,7 +1,10 @@
 // Frames back to commands: the decoder behind the monitor, and the scanner
-// that finds frames in a byte stream that has no start marker.
+// that finds frames in a byte stream that has no start marker. Every command
+// also makes the round trip through its words, the text form every text
+// interface reads.
 #include "commandcompare.h"
-#include "commanddecoder.h"
+#include "command/commanddecoder.h"
+#include "command/commandgrammar.h"
 
 #include <QSet>
 #include <QTest>
@@ -139,6 +142,9 @@ void CommandDecoderTest::everyCommandRoundTrips()
         QVERIFY2(decoded, qPrintable(describe(command)));
         QCOMPARE(*decoded, command);
         frames.insert(frameBytes(frame));
+        const ParsedCommands read = parseCommandWords(commandWords(command).split(QLatin1Char(' ')));
+        QCOMPARE(read.error, QString());
+        QCOMPARE(read.commands, QList<PlayerCommand>{command});
     }
     // No two commands share a frame.
     QCOMPARE(frames.size(), commands.size());

@@ -1,7 +1,7 @@
 // tunaris-send: its command line, and the real program writing to a real
 // serial device (a pseudo-terminal) whose far end the test reads.
 #include "commandcompare.h"
-#include "commanddecoder.h"
+#include "command/commanddecoder.h"
 #include "ptypair.h"
 #include "sendcommandline.h"
 #include "toolrun.h"

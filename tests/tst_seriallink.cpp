@@ -1,7 +1,7 @@
 // The serial link on a real device: a pseudo-terminal whose master end the
 // test reads byte for byte.
 #include "identity.h"
-#include "linesettings.h"
+#include "link/linesettings.h"
 #include "mainwindow.h"
 #include "ptypair.h"
 #include "testsupport.h"

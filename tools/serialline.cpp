@@ -1,5 +1,5 @@
 #include "serialline.h"
-#include "alternatives.h"
+#include "command/commandgrammar.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPortInfo>

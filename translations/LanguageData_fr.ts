@@ -73,7 +73,7 @@
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="20"/>
-        <location filename="../app/commands.cpp" line="126"/>
+        <location filename="../command/playercommand.cpp" line="61"/>
         <source>Source</source>
         <translation>Source</translation>
     </message>
@@ -208,19 +208,19 @@
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="389"/>
-        <location filename="../app/commands.cpp" line="62"/>
+        <location filename="../command/playercommand.cpp" line="36"/>
         <source>Play</source>
         <translation>Lecture</translation>
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="398"/>
-        <location filename="../app/commands.cpp" line="72"/>
+        <location filename="../command/playercommand.cpp" line="37"/>
         <source>Stop</source>
         <translation>Arrêt</translation>
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="407"/>
-        <location filename="../app/commands.cpp" line="67"/>
+        <location filename="../command/playercommand.cpp" line="36"/>
         <source>Pause</source>
         <translation>Pause</translation>
     </message>
@@ -381,59 +381,57 @@
         <translation>Erreur du port série : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="198"/>
-        <source>not sent</source>
-        <translation>non envoyé</translation>
+        <location filename="../app/seriallink.cpp" line="210"/>
+        <source>%1 (not sent)</source>
+        <translation>%1 (non envoyé)</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="77"/>
+        <location filename="../command/playercommand.cpp" line="37"/>
         <source>Next</source>
         <translation>Suivant</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="82"/>
+        <location filename="../command/playercommand.cpp" line="38"/>
         <source>Previous</source>
         <translation>Précédent</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="87"/>
+        <location filename="../command/playercommand.cpp" line="51"/>
         <source>Load folder</source>
         <translation>Charger le dossier</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="94"/>
+        <location filename="../command/playercommand.cpp" line="53"/>
         <source>Load playlist</source>
         <translation>Charger la liste de lecture</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="109"/>
+        <location filename="../command/playercommand.cpp" line="55"/>
         <source>Load Spot</source>
         <translation>Charger le spot</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="115"/>
+        <location filename="../command/playercommand.cpp" line="57"/>
         <source>Load WebRadio</source>
         <translation>Charger la radio Web</translation>
     </message>
     <message>
-        <location filename="../app/commands.cpp" line="120"/>
+        <location filename="../command/playercommand.cpp" line="59"/>
         <source>Launch FTP</source>
         <translation>Lancer le client FTP</translation>
     </message>
     <message>
-        <location filename="../app/volume.cpp" line="77"/>
+        <location filename="../command/playercommand.cpp" line="63"/>
         <source>Absolute Volume</source>
         <translation>Volume absolu</translation>
     </message>
     <message>
-        <location filename="../app/volume.cpp" line="82"/>
+        <location filename="../command/playercommand.cpp" line="65"/>
         <source>Relative Volume</source>
         <translation>Volume relatif</translation>
     </message>
     <message>
-        <location filename="../app/volume.cpp" line="149"/>
-        <location filename="../app/volume.cpp" line="190"/>
-        <location filename="../app/volume.cpp" line="231"/>
+        <location filename="../command/playercommand.cpp" line="67"/>
         <source>Mute Volume</source>
         <translation>Sourdine du volume</translation>
     </message>

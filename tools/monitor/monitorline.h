@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commanddecoder.h"
+#include "command/commanddecoder.h"
 
 #include <QString>
 #include <QTime>

@@ -1,9 +1,5 @@
 #include "sendcommandline.h"
-#include "alternatives.h"
-
-#include <QRegularExpression>
-
-#include <optional>
+#include "command/commandgrammar.h"
 
 using namespace Commands;
 
@@ -14,10 +10,6 @@ const QString shortHelpOption = QStringLiteral("-h");
 const QString portOption = QStringLiteral("--port");
 const QString baudOption = QStringLiteral("--baud");
 const QString listPortsOption = QStringLiteral("--list-ports");
-const QString seqOption = QStringLiteral("--seq");
-const QString resetOption = QStringLiteral("--reset");
-const QString xInRndOption = QStringLiteral("--x-in-rnd");
-const QString xInSeqOption = QStringLiteral("--x-in-seq");
 
 // "--port=/dev/ttyUSB0" is the same as "--port /dev/ttyUSB0".
 QStringList splitOptionValues(const QStringList &arguments)
@@ -33,102 +25,58 @@ QStringList splitOptionValues(const QStringList &arguments)
     return tokens;
 }
 
-// The channels as the command line writes them: "all", "xlr", "rca".
-QStringList channelWords()
-{
-    QStringList words;
-    for (const VolumeChannel channel : volumeChannels)
-        words << channelName(channel).toLower();
-    return words;
-}
-
-QStringList transportWords()
-{
-    QStringList words;
-    for (const Opcode opcode : transportOpcodes)
-        words << commandName(PlayerCommand::transportCommand(opcode)).toLower();
-    return words;
-}
-
-// Reads the arguments from left to right. Options that name the line may
-// stand anywhere; every command word takes the arguments that follow it.
-class SendArgumentParser
+// Takes the options that name the line, which may stand anywhere, out of
+// the arguments; the rest are the commands' words.
+class LineOptionReader
 {
 public:
-    explicit SendArgumentParser(const QStringList &arguments) : m_tokens(splitOptionValues(arguments)) {}
-    SendRequest parse();
+    explicit LineOptionReader(SendRequest &request) : m_request(request) {}
+    QStringList commandWords(const QStringList &tokens);
 
 private:
-    bool atEnd() const { return m_next >= m_tokens.size(); }
-    QString peek() const { return atEnd() ? QString() : m_tokens.at(m_next); }
-    QString take() { return atEnd() ? QString() : m_tokens.at(m_next++); }
     bool fail(const QString &message);
+    bool take(const QString &option, const QString &value);
 
-    bool parseLineOption();
-    bool parseCommand();
-    bool parseNumberedLoad(const QString &word);
-    bool parseSpot();
-    bool parseSource();
-    bool parseVolume();
-    bool parseMute();
-    bool misplacedOption(const QString &option);
-    std::optional<int> takeNumber(const QString &what, int low, int high);
-    std::optional<VolumeChannel> takeChannel(const QString &what);
-    bool add(const PlayerCommand &command);
-
-    QStringList m_tokens;
-    int m_next = 0;
-    SendRequest m_request;
+    SendRequest &m_request;
     bool m_portGiven = false;
     bool m_baudGiven = false;
-    QString m_lastCommandWord;
 };
 
-SendRequest SendArgumentParser::parse()
+QStringList LineOptionReader::commandWords(const QStringList &tokens)
 {
-    if (m_tokens.contains(helpOption) || m_tokens.contains(shortHelpOption)) {
-        m_request.action = SendRequest::Action::ShowHelp;
-        return m_request;
+    QStringList words;
+    for (int i = 0; i < tokens.size() && m_request.error.isEmpty(); ++i) {
+        const QString &token = tokens.at(i);
+        if (token == listPortsOption) {
+            m_request.action = SendRequest::Action::ListPorts;
+        } else if (token == portOption || token == baudOption) {
+            const QString value = tokens.value(i + 1);
+            if (value.isEmpty() || value.startsWith(QLatin1String("--")))
+                take(token, QString());
+            else
+                take(token, tokens.at(++i));
+        } else {
+            words << token;
+        }
     }
-    while (!atEnd() && m_request.error.isEmpty()) {
-        const QString token = peek();
-        if (token == portOption || token == baudOption || token == listPortsOption)
-            parseLineOption();
-        else if (token.startsWith(QLatin1String("--")))
-            misplacedOption(take());
-        else
-            parseCommand();
-    }
-    if (!m_request.error.isEmpty() || m_request.action == SendRequest::Action::ListPorts)
-        return m_request;
-    if (m_request.port.isEmpty())
-        fail(QStringLiteral("no port given (--port PORT)"));
-    else if (m_request.commands.isEmpty())
-        fail(QStringLiteral("no command given"));
-    return m_request;
+    return words;
 }
 
-bool SendArgumentParser::fail(const QString &message)
+bool LineOptionReader::fail(const QString &message)
 {
     if (m_request.error.isEmpty())
         m_request.error = message;
     return false;
 }
 
-bool SendArgumentParser::parseLineOption()
+bool LineOptionReader::take(const QString &option, const QString &value)
 {
-    const QString option = take();
-    if (option == listPortsOption) {
-        m_request.action = SendRequest::Action::ListPorts;
-        return true;
-    }
     bool &given = option == portOption ? m_portGiven : m_baudGiven;
     if (given)
         return fail(QStringLiteral("%1 given more than once").arg(option));
     given = true;
-    if (peek().isEmpty() || peek().startsWith(QLatin1String("--")))
+    if (value.isEmpty())
         return fail(QStringLiteral("%1 needs a value").arg(option));
-    const QString value = take();
     if (option == portOption) {
         m_request.port = value;
         return true;
@@ -140,180 +88,28 @@ bool SendArgumentParser::parseLineOption()
     return true;
 }
 
-bool SendArgumentParser::parseCommand()
-{
-    const QString given = take();
-    const QString word = given.toLower();
-    m_lastCommandWord = word;
-    const int transport = int(transportWords().indexOf(word));
-    if (transport >= 0)
-        return add(PlayerCommand::transportCommand(transportOpcodes[transport]));
-    if (word == QLatin1String("folder") || word == QLatin1String("playlist"))
-        return parseNumberedLoad(word);
-    if (word == QLatin1String("spot"))
-        return parseSpot();
-    if (word == QLatin1String("webradio")) {
-        const std::optional<int> station = takeNumber(word, 1, MaxStation);
-        return station && add(PlayerCommand::webRadio(*station));
-    }
-    if (word == QLatin1String("ftp")) {
-        const std::optional<int> client = takeNumber(word, 1, MaxStation);
-        return client && add(PlayerCommand::ftp(*client));
-    }
-    if (word == QLatin1String("source"))
-        return parseSource();
-    if (word == QLatin1String("volume"))
-        return parseVolume();
-    if (word == QLatin1String("mute"))
-        return parseMute();
-    return fail(QStringLiteral("unknown command '%1'").arg(given));
-}
-
-bool SendArgumentParser::parseNumberedLoad(const QString &word)
-{
-    const std::optional<int> number = takeNumber(word, 1, MaxMediaNumber);
-    if (!number)
-        return false;
-    LoadMode mode = LoadMode::Random;
-    bool reset = false;
-    for (;;) {
-        if (peek() == seqOption)
-            mode = LoadMode::Sequential;
-        else if (peek() == resetOption)
-            reset = true;
-        else
-            break;
-        take();
-    }
-    return add(word == QLatin1String("folder") ? PlayerCommand::folder(*number, mode, reset)
-                                               : PlayerCommand::playlist(*number, mode, reset));
-}
-
-bool SendArgumentParser::parseSpot()
-{
-    const std::optional<int> number = takeNumber(QStringLiteral("spot"), 1, MaxMediaNumber);
-    if (!number)
-        return false;
-    QList<SpotMode> modes;
-    int count = 0;
-    for (;;) {
-        const QString option = peek();
-        if (option == seqOption) {
-            take();
-            modes << SpotMode::Sequential;
-        } else if (option == xInRndOption || option == xInSeqOption) {
-            take();
-            const std::optional<int> x = takeNumber(option, 1, MaxSpotCount);
-            if (!x)
-                return false;
-            count = *x;
-            modes << (option == xInRndOption ? SpotMode::XInRandom : SpotMode::XInSequential);
-        } else {
-            break;
-        }
-    }
-    if (modes.size() > 1)
-        return fail(QStringLiteral("spot takes only one of %1, %2 and %3").arg(seqOption, xInRndOption, xInSeqOption));
-    return add(PlayerCommand::spot(*number, modes.value(0, SpotMode::Random), count));
-}
-
-bool SendArgumentParser::parseSource()
-{
-    const QStringList names = sourceShortNames();
-    if (atEnd())
-        return fail(QStringLiteral("source needs a name (%1)").arg(alternatives(names)));
-    const QString name = take();
-    const int index = int(names.indexOf(name.toLower()));
-    if (index < 0)
-        return fail(QStringLiteral("unknown source '%1' (%2)").arg(name, alternatives(names)));
-    return add(PlayerCommand::source(index));
-}
-
-bool SendArgumentParser::parseVolume()
-{
-    const std::optional<VolumeChannel> channel = takeChannel(QStringLiteral("volume"));
-    if (!channel)
-        return false;
-    const QString what = QStringLiteral("volume ") + channelName(*channel).toLower();
-    const QString direction = peek().toLower();
-    if (direction == QLatin1String("up") || direction == QLatin1String("down")) {
-        take();
-        const std::optional<int> step = takeNumber(what + QLatin1Char(' ') + direction, 1, MaxStep);
-        return step && add(PlayerCommand::volumeStep(*channel, direction == QLatin1String("up") ? *step : -*step));
-    }
-    const std::optional<int> level = takeNumber(what, MinLevel, MaxLevel);
-    return level && add(PlayerCommand::volume(*channel, *level));
-}
-
-bool SendArgumentParser::parseMute()
-{
-    const std::optional<VolumeChannel> channel = takeChannel(QStringLiteral("mute"));
-    if (!channel)
-        return false;
-    const QString state = take().toLower();
-    if (state != QLatin1String("on") && state != QLatin1String("off"))
-        return fail(QStringLiteral("mute %1 needs on or off").arg(channelName(*channel).toLower()));
-    return add(PlayerCommand::muteChannel(*channel, state == QLatin1String("on")));
-}
-
-bool SendArgumentParser::misplacedOption(const QString &option)
-{
-    const QStringList commandOptions = {seqOption, resetOption, xInRndOption, xInSeqOption};
-    if (!commandOptions.contains(option))
-        return fail(QStringLiteral("unknown option '%1'").arg(option));
-    if (m_lastCommandWord.isEmpty())
-        return fail(QStringLiteral("%1 must follow the command it belongs to").arg(option));
-    return fail(QStringLiteral("%1 does not apply to %2").arg(option, m_lastCommandWord));
-}
-
-std::optional<int> SendArgumentParser::takeNumber(const QString &what, int low, int high)
-{
-    const QString range = QStringLiteral("%1 to %2").arg(low).arg(high);
-    if (atEnd() || peek().startsWith(QLatin1String("--"))) {
-        fail(QStringLiteral("%1 needs a number from %2").arg(what, range));
-        return std::nullopt;
-    }
-    const QString text = take();
-    static const QRegularExpression decimal(QStringLiteral("^-?[0-9]+$"));
-    if (!decimal.match(text).hasMatch()) {
-        fail(QStringLiteral("%1: '%2' is not a number (%3)").arg(what, text, range));
-        return std::nullopt;
-    }
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok || value < low || value > high) {
-        fail(QStringLiteral("%1 %2 is out of range (%3)").arg(what, text, range));
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<VolumeChannel> SendArgumentParser::takeChannel(const QString &what)
-{
-    const QString name = take();
-    for (const VolumeChannel channel : volumeChannels) {
-        if (name.compare(channelName(channel), Qt::CaseInsensitive) == 0)
-            return channel;
-    }
-    const QString names = alternatives(channelWords());
-    if (name.isEmpty())
-        fail(QStringLiteral("%1 needs a channel (%2)").arg(what, names));
-    else
-        fail(QStringLiteral("%1: unknown channel '%2' (%3)").arg(what, name, names));
-    return std::nullopt;
-}
-
-bool SendArgumentParser::add(const PlayerCommand &command)
-{
-    m_request.commands << command;
-    return true;
-}
-
 } // namespace
 
 SendRequest parseSendArguments(const QStringList &arguments)
 {
-    return SendArgumentParser(arguments).parse();
+    SendRequest request;
+    const QStringList tokens = splitOptionValues(arguments);
+    if (tokens.contains(helpOption) || tokens.contains(shortHelpOption)) {
+        request.action = SendRequest::Action::ShowHelp;
+        return request;
+    }
+    const QStringList words = LineOptionReader(request).commandWords(tokens);
+    if (!request.error.isEmpty() || request.action == SendRequest::Action::ListPorts)
+        return request;
+    const ParsedCommands parsed = parseCommandWords(words);
+    request.commands = parsed.commands;
+    if (!parsed.error.isEmpty())
+        request.error = parsed.error;
+    else if (request.port.isEmpty())
+        request.error = QStringLiteral("no port given (--port PORT)");
+    else if (request.commands.isEmpty())
+        request.error = QStringLiteral("no command given");
+    return request;
 }
 
 QString sendUsage()

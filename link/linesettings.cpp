@@ -1,4 +1,4 @@
-#include "linesettings.h"
+#include "link/linesettings.h"
 
 #include <QSerialPort>
 

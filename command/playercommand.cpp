@@ -1,6 +1,9 @@
-#include "playercommand.h"
+#include "command/playercommand.h"
+
+#include <QCoreApplication>
 
 #include <algorithm>
+#include <iterator>
 #include <tuple>
 
 using namespace Commands;
@@ -25,6 +28,45 @@ bool isKnownChannel(VolumeChannel channel)
 bool isKnownTransport(Opcode opcode)
 {
     return std::find(std::begin(transportOpcodes), std::end(transportOpcodes), opcode) != std::end(transportOpcodes);
+}
+
+// The names the console echoes, looked up in the window's translation: the
+// one table of command names in the program.
+const char *const transportNames[] = {
+    QT_TRANSLATE_NOOP("MainWindow", "Play"), QT_TRANSLATE_NOOP("MainWindow", "Pause"),
+    QT_TRANSLATE_NOOP("MainWindow", "Stop"), QT_TRANSLATE_NOOP("MainWindow", "Next"),
+    QT_TRANSLATE_NOOP("MainWindow", "Previous"),
+};
+static_assert(std::size(transportNames) == std::size(transportOpcodes));
+
+const char *nameSource(const PlayerCommand &command)
+{
+    using Kind = PlayerCommand::Kind;
+    switch (command.kind) {
+    case Kind::Transport: {
+        const auto *found = std::find(std::begin(transportOpcodes), std::end(transportOpcodes), command.transport);
+        return found == std::end(transportOpcodes) ? "" : transportNames[found - std::begin(transportOpcodes)];
+    }
+    case Kind::Folder:
+        return QT_TRANSLATE_NOOP("MainWindow", "Load folder");
+    case Kind::Playlist:
+        return QT_TRANSLATE_NOOP("MainWindow", "Load playlist");
+    case Kind::Spot:
+        return QT_TRANSLATE_NOOP("MainWindow", "Load Spot");
+    case Kind::WebRadio:
+        return QT_TRANSLATE_NOOP("MainWindow", "Load WebRadio");
+    case Kind::Ftp:
+        return QT_TRANSLATE_NOOP("MainWindow", "Launch FTP");
+    case Kind::Source:
+        return QT_TRANSLATE_NOOP("MainWindow", "Source");
+    case Kind::Volume:
+        return QT_TRANSLATE_NOOP("MainWindow", "Absolute Volume");
+    case Kind::VolumeStep:
+        return QT_TRANSLATE_NOOP("MainWindow", "Relative Volume");
+    case Kind::Mute:
+        return QT_TRANSLATE_NOOP("MainWindow", "Mute Volume");
+    }
+    return "";
 }
 
 PlayerCommand ofKind(PlayerCommand::Kind kind)
@@ -210,43 +252,12 @@ CommandFrame toFrame(const PlayerCommand &command)
 
 QString commandName(const PlayerCommand &command)
 {
-    using Kind = PlayerCommand::Kind;
-    switch (command.kind) {
-    case Kind::Transport:
-        switch (command.transport) {
-        case Play:
-            return QStringLiteral("Play");
-        case Pause:
-            return QStringLiteral("Pause");
-        case Stop:
-            return QStringLiteral("Stop");
-        case Next:
-            return QStringLiteral("Next");
-        case Previous:
-            return QStringLiteral("Previous");
-        default:
-            return QString();
-        }
-    case Kind::Folder:
-        return QStringLiteral("Load folder");
-    case Kind::Playlist:
-        return QStringLiteral("Load playlist");
-    case Kind::Spot:
-        return QStringLiteral("Load Spot");
-    case Kind::WebRadio:
-        return QStringLiteral("Load WebRadio");
-    case Kind::Ftp:
-        return QStringLiteral("Launch FTP");
-    case Kind::Source:
-        return QStringLiteral("Source");
-    case Kind::Volume:
-        return QStringLiteral("Absolute Volume");
-    case Kind::VolumeStep:
-        return QStringLiteral("Relative Volume");
-    case Kind::Mute:
-        return QStringLiteral("Mute Volume");
-    }
-    return QString();
+    return QLatin1String(nameSource(command));
+}
+
+QString translatedCommandName(const PlayerCommand &command)
+{
+    return QCoreApplication::translate("MainWindow", nameSource(command));
 }
 
 QString describe(const PlayerCommand &command)

@@ -1,4 +1,4 @@
-#include "commanddecoder.h"
+#include "command/commanddecoder.h"
 
 using namespace Commands;
 

@@ -5,9 +5,10 @@
 #include <QString>
 
 // One player command as a value: what the operator asked for, before it is
-// encoded or after it was decoded. The command-line sender builds these from
-// its arguments, the monitor gets them back from the bytes on the line, and
-// both turn them into frames only through the Commands encoder.
+// encoded or after it was decoded. The window's buttons and the command
+// words (command-line sender, the port's endpoint) make these, the monitor
+// gets them back from the bytes on the line, and all of them become frames
+// only through the Commands encoder.
 struct PlayerCommand
 {
     enum class Kind { Transport, Folder, Playlist, Spot, WebRadio, Ftp, Source, Volume, VolumeStep, Mute };
@@ -51,8 +52,10 @@ bool isValid(const PlayerCommand &command);
 
 CommandFrame toFrame(const PlayerCommand &command);
 
-// The English command name as the console echoes it: "Load folder".
+// The command name as the console echoes it, in English ("Load folder") and
+// in the interface language.
 QString commandName(const PlayerCommand &command);
+QString translatedCommandName(const PlayerCommand &command);
 // The name with its parameters: "Load folder 300 SEQ Reset".
 QString describe(const PlayerCommand &command);
 // "ALL", "XLR" or "RCA".
