@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QSerialPort>
 
+class PortEndpoint;
 class PortWatcher;
 
 namespace Ui {
@@ -83,6 +84,8 @@ private:
     void showPorts(const QStringList &ports, const QStringList &before);
     void connectAtStart();
     bool openLink(const QString &portName);
+    void showOpenFailure(const QString &portName);
+    QString sendForAnotherProgram(const PlayerCommand &command);
     void awaitPort(const QString &portName);
     void handlePortLost();
     void reconnectIfBack();
@@ -103,8 +106,10 @@ private:
     Ui::MainWindow *ui;
 
     // The link beyond the Open and Close buttons: the system's ports as they
-    // come and go, and a lost port to reopen when it returns.
+    // come and go, a lost port to reopen when it returns, and the commands of
+    // other programs for the open port.
     PortWatcher *portWatcher = nullptr;
+    PortEndpoint *endpoint = nullptr; // other programs' commands, while the port is open
     QString linkPort;          // the port last opened or awaited, as the operator named it
     bool awaitingPort = false; // lost, or absent when auto-connection started
 };

@@ -67,12 +67,3 @@ QStringList listedPortNames()
     }
     return state().source.query();
 }
-
-QString devicePath(const QString &portName)
-{
-#if defined(Q_OS_UNIX)
-    if (!portName.startsWith(QLatin1Char('/')))
-        return QLatin1String("/dev/") + portName;
-#endif
-    return portName;
-}

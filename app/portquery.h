@@ -29,7 +29,3 @@ PortSource portSource();
 
 // The first list of a window: the start-up query's answer when there is one.
 QStringList listedPortNames();
-
-// The device a port name stands for: "ttyUSB0" is /dev/ttyUSB0 and a path is
-// itself on Unix; elsewhere the name is the device.
-QString devicePath(const QString &portName);

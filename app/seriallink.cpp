@@ -1,4 +1,7 @@
 #include "link/linesettings.h"
+#include "link/portaccess.h"
+#include "link/portendpoint.h"
+#include "link/portnames.h"
 #include "mainwindow.h"
 #include "portquery.h"
 #include "portwatcher.h"
@@ -41,6 +44,13 @@ void MainWindow::fillSerialCombos()
     connect(portWatcher, &PortWatcher::portsChanged, this, &MainWindow::showPorts);
     connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::reconnectIfBack);
     connect(portWatcher, &PortWatcher::openPortLost, this, &MainWindow::handlePortLost);
+    // However the port closes, its endpoint goes with it. Later, because the
+    // port may close while the endpoint is sending for a client.
+    connect(serialPort, &QIODevice::aboutToClose, this, [this] {
+        if (endpoint)
+            endpoint->deleteLater();
+        endpoint = nullptr;
+    });
 
     for (const qint32 rate : supportedBaudRates())
         ui->comboBox_Serial_Baudrate->addItem(QString::number(rate));
@@ -91,7 +101,28 @@ bool MainWindow::openLink(const QString &portName)
     awaitingPort = false;
     portWatcher->watchPath(QString());
     portWatcher->watchOpenPort(serialPort);
+    // Without an endpoint the link still works; other programs are then
+    // told that the console holds the port.
+    endpoint = new PortEndpoint(portName, serialPort,
+                                [this](const PlayerCommand &command) { return sendForAnotherProgram(command); }, this);
+    endpoint->listen();
     return true;
+}
+
+void MainWindow::showOpenFailure(const QString &portName)
+{
+    ui->label_Status->setText(openFailureText(portName, diagnoseOpenFailure(portName, *serialPort)));
+}
+
+// Commands from the port's endpoint take the buttons' way to the wire, so
+// frames never interleave and each is echoed like a click.
+QString MainWindow::sendForAnotherProgram(const PlayerCommand &command)
+{
+    if (!serialPort->isOpen())
+        return QStringLiteral("the serial port is closed");
+    if (!sendCommand(command))
+        return QStringLiteral("not sent: %1").arg(serialPort->errorString());
+    return QString();
 }
 
 void MainWindow::awaitPort(const QString &portName)
@@ -112,7 +143,7 @@ void MainWindow::on_pushButton_Open_clicked()
     else if (portName.isEmpty())
         ui->label_Status->setText(tr("No serial port"));
     else
-        ui->label_Status->setText(tr("Cannot open %1: %2").arg(portName, serialPort->errorString()));
+        showOpenFailure(portName);
     updateConnectionWidgets();
 }
 
@@ -166,7 +197,7 @@ void MainWindow::reconnectIfBack()
     if (openLink(portName))
         ui->label_Status->setText(tr("Serial port reconnected: %1").arg(portName));
     else
-        ui->label_Status->setText(tr("Cannot open %1: %2").arg(portName, serialPort->errorString()));
+        showOpenFailure(portName);
     updateConnectionWidgets();
 }
 

@@ -1,6 +1,8 @@
 #include "toolrun.h"
 
+#include <QEventLoop>
 #include <QProcess>
+#include <QTimer>
 
 namespace {
 
@@ -18,7 +20,14 @@ ToolRun runTool(const QString &program, const QStringList &arguments, const QByt
         return run;
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(hangGuardMs)) {
+    // The event loop runs meanwhile: the program may be talking to a window
+    // of the test's own.
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(hangGuardMs, &loop, &QEventLoop::quit);
+    if (process.state() != QProcess::NotRunning)
+        loop.exec();
+    if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
     }

@@ -13,5 +13,6 @@ struct ToolRun
     QByteArray errors;
 };
 
-// Runs a built program to its end, with `input` as its standard input.
+// Runs a built program to its end, with `input` as its standard input, while
+// the test's event loop goes on.
 ToolRun runTool(const QString &program, const QStringList &arguments, const QByteArray &input = QByteArray());

@@ -257,7 +257,7 @@ void MonitorTest::rejectsArguments_data()
     QTest::newRow("stray argument") << QStringList{"capture.bin"} << 2 << "unexpected argument 'capture.bin'";
     QTest::newRow("unknown option") << QStringList{"--seq"} << 2 << "Unknown option 'seq'.";
     QTest::newRow("missing device") << QStringList{"--port", "/dev/tunaris-no-such-port"} << 1
-                                    << "cannot open /dev/tunaris-no-such-port: ";
+                                    << "Cannot open /dev/tunaris-no-such-port: no such port";
 }
 
 void MonitorTest::rejectsArguments()

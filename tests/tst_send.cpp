@@ -6,6 +6,8 @@
 #include "sendcommandline.h"
 #include "toolrun.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -34,7 +36,6 @@ private slots:
     void badArgumentsSendNothing();
     void unusablePortSaysWhy_data();
     void unusablePortSaysWhy();
-    void busyPortSaysWhy();
     void everyFrameLeavesBeforeExit();
     void listsPorts();
     void showsHelp();
@@ -296,41 +297,71 @@ void SendTest::badArgumentsSendNothing()
 
 void SendTest::unusablePortSaysWhy_data()
 {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("port");   // "pty": the test's pseudo-terminal
+    QTest::addColumn<QString>("holder"); // of the port's lock file: "", "living" or "ended"
+    QTest::addColumn<bool>("asNobody");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("error");  // "%1": the pseudo-terminal, "%2": this process, "%3": its group
 
-    QTest::newRow("missing device") << words("--port /dev/tunaris-no-such-port play") << 1
-                                    << "cannot open /dev/tunaris-no-such-port: ";
-    QTest::newRow("not a serial device") << words("--port /dev/null play") << 1 << "cannot open /dev/null: ";
-    QTest::newRow("no port given") << words("play") << 2 << "no port given (--port PORT)";
+    QTest::newRow("missing device") << "/dev/tunaris-no-such-port" << "" << false << 1
+                                    << "Cannot open /dev/tunaris-no-such-port: no such port";
+    // The library's own words follow.
+    QTest::newRow("not a serial device") << "/dev/null" << "" << false << 1 << "Cannot open /dev/null: ";
+    QTest::newRow("held by another program") << "pty" << "living" << false << 1
+                                             << "%1 is in use by another program (tst_send, process %2)";
+    QTest::newRow("lock left by an ended program") << "pty" << "ended" << false << 0 << "";
+    QTest::newRow("user may not use the device") << "pty" << "" << true << 1
+                                                 << "Cannot open %1: no permission (the user is not in the %3 group)";
+    QTest::newRow("no port given") << "" << "" << false << 2 << "no port given (--port PORT)";
 }
 
 void SendTest::unusablePortSaysWhy()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, port);
+    QFETCH(QString, holder);
+    QFETCH(bool, asNobody);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
-    const ToolRun run = runTool(QStringLiteral(SEND_PATH), arguments);
-    QVERIFY(run.finished);
-    QCOMPARE(run.exitCode, exitCode);
-    const QByteArray prefix = "tunaris-send: " + error.toUtf8();
-    QVERIFY2(run.errors.startsWith(prefix), run.errors.constData());
-    // The reason follows, not just the prefix.
-    QVERIFY2(run.errors.trimmed().size() > prefix.trimmed().size(), run.errors.constData());
-}
+    if (port == QLatin1String("pty"))
+        port = pty->slavePath();
+    error.replace(QLatin1String("%1"), pty->slavePath())
+        .replace(QLatin1String("%2"), QString::number(QCoreApplication::applicationPid()))
+        .replace(QLatin1String("%3"), QFileInfo(pty->slavePath()).group());
 
-void SendTest::busyPortSaysWhy()
-{
-    // Another program holds the device, as the console would.
-    QSerialPort holder(pty->slavePath());
-    QVERIFY(holder.open(QIODevice::WriteOnly));
-    const ToolRun run = runTool(QStringLiteral(SEND_PATH), QStringList{"--port", pty->slavePath(), "play"});
+    QSerialPort living(pty->slavePath());
+    if (holder == QLatin1String("living"))
+        QVERIFY(living.open(QIODevice::WriteOnly));
+    // A lock file in the old layout, naming a process that has ended.
+    QFile lock(QStringLiteral("/var/lock/LCK..") + pty->slavePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
+    if (holder == QLatin1String("ended")) {
+        QProcess ended;
+        ended.start(QStringLiteral("true"));
+        QVERIFY(ended.waitForStarted());
+        const qint64 pid = ended.processId();
+        QVERIFY(ended.waitForFinished());
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(pid).rightJustified(10) + '\n');
+        lock.close();
+    }
+
+    QStringList command = {"--port", port, "play"};
+    if (port.isEmpty())
+        command = QStringList{"play"};
+    const QString program = QStringLiteral(SEND_PATH);
+    const ToolRun run = asNobody ? runTool(QStringLiteral("setpriv"), QStringList{"--reuid=nobody", "--regid=nogroup",
+                                                                                  "--clear-groups", program} + command)
+                                 : runTool(program, command);
+    lock.remove();
     QVERIFY(run.finished);
-    QCOMPARE(run.exitCode, 1);
-    const QByteArray prefix = "tunaris-send: cannot open " + pty->slavePath().toUtf8() + ": ";
-    QVERIFY2(run.errors.startsWith(prefix) && run.errors.trimmed().size() > prefix.trimmed().size(),
-             run.errors.constData());
+    QVERIFY2(run.exitCode == exitCode, run.errors.constData());
+    if (exitCode == 0) {
+        QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
+        return;
+    }
+    QVERIFY2(run.errors.startsWith("tunaris-send: " + error.toUtf8()), run.errors.constData());
+    QVERIFY2(run.errors.trimmed().size() > QByteArray("tunaris-send: " + error.toUtf8()).trimmed().size()
+                 || !error.endsWith(QLatin1Char(' ')),
+             "the reason follows");
     QCOMPARE(pty->readRest(), QByteArray());
 }
 

@@ -1,5 +1,6 @@
 #include "serialline.h"
 #include "command/commandgrammar.h"
+#include "link/portaccess.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPortInfo>
@@ -71,7 +72,7 @@ bool openLine(QSerialPort &port, const QString &name, qint32 baudRate, QIODevice
     configureLine(port, name, baudRate);
     if (port.open(mode))
         return true;
-    *error = QStringLiteral("cannot open %1: %2").arg(name, port.errorString());
+    *error = openFailureText(name, diagnoseOpenFailure(name, port));
     return false;
 }
 

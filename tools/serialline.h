@@ -18,7 +18,7 @@ QString supportedBaudRatesText();
 std::optional<qint32> parseBaudRate(const QString &text);
 
 // Sets the line up and opens it; on failure `error` says why, in the form
-// "cannot open /dev/ttyUSB0: Permission denied".
+// "ttyUSB0 is in use by another program (cutecom, process 1234)".
 bool openLine(QSerialPort &port, const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error);
 
 // Writes the bytes and returns only when all of them have left the program

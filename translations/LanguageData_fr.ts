@@ -340,48 +340,72 @@
         <translation>(Par défaut)</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="111"/>
+        <location filename="../app/seriallink.cpp" line="142"/>
         <source>Open</source>
         <translation>Ouvert</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="113"/>
+        <location filename="../app/seriallink.cpp" line="144"/>
         <source>No serial port</source>
         <translation>Aucun port série</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="115"/>
-        <location filename="../app/seriallink.cpp" line="169"/>
+        <location filename="../link/portaccess.cpp" line="121"/>
+        <source>%1 is in use by another program (%2, process %3)</source>
+        <translation>%1 est utilisé par un autre programme (%2, processus %3)</translation>
+    </message>
+    <message>
+        <location filename="../link/portaccess.cpp" line="124"/>
+        <source>%1 is in use by another program</source>
+        <translation>%1 est utilisé par un autre programme</translation>
+    </message>
+    <message>
+        <location filename="../link/portaccess.cpp" line="126"/>
+        <source>Cannot open %1: no such port</source>
+        <translation>Impossible d&apos;ouvrir %1 : port inexistant</translation>
+    </message>
+    <message>
+        <location filename="../link/portaccess.cpp" line="129"/>
+        <source>Cannot open %1: no permission (the user is not in the %2 group)</source>
+        <translation>Impossible d&apos;ouvrir %1 : accès refusé (l&apos;utilisateur n&apos;est pas dans le groupe %2)</translation>
+    </message>
+    <message>
+        <location filename="../link/portaccess.cpp" line="132"/>
+        <source>Cannot open %1: no permission</source>
+        <translation>Impossible d&apos;ouvrir %1 : accès refusé</translation>
+    </message>
+    <message>
+        <location filename="../link/portaccess.cpp" line="136"/>
         <source>Cannot open %1: %2</source>
         <translation>Impossible d&apos;ouvrir %1 : %2</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="129"/>
+        <location filename="../app/seriallink.cpp" line="160"/>
         <source>Waiting for %1</source>
         <translation>En attente de %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="143"/>
+        <location filename="../app/seriallink.cpp" line="174"/>
         <source>Close</source>
         <translation>Fermé</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="153"/>
+        <location filename="../app/seriallink.cpp" line="184"/>
         <source>Serial port lost: %1</source>
         <translation>Port série perdu : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="167"/>
+        <location filename="../app/seriallink.cpp" line="198"/>
         <source>Serial port reconnected: %1</source>
         <translation>Port série reconnecté : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="183"/>
+        <location filename="../app/seriallink.cpp" line="214"/>
         <source>Serial port error: %1</source>
         <translation>Erreur du port série : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="210"/>
+        <location filename="../app/seriallink.cpp" line="241"/>
         <source>%1 (not sent)</source>
         <translation>%1 (non envoyé)</translation>
     </message>

@@ -1,5 +1,6 @@
 // tunaris-send: sends player commands to a serial port and exits, for
 // schedulers and show-control systems. The frames are the console's own.
+#include "link/portendpoint.h"
 #include "sendcommandline.h"
 #include "serialline.h"
 
@@ -19,6 +20,15 @@ void printTo(std::FILE *stream, const QString &text)
 
 int sendCommands(const SendRequest &request)
 {
+    // A program that holds the port (the console) sends them for us.
+    const EndpointDelivery delivery = sendThroughEndpoint(request.port, request.commands);
+    if (delivery.ownerFound) {
+        if (delivery.allSent)
+            return Sent;
+        printTo(stderr, QStringLiteral("tunaris-send: %1: %2\n").arg(request.port, delivery.error));
+        return PortFailed;
+    }
+
     QByteArray bytes;
     for (const PlayerCommand &command : request.commands)
         bytes += frameBytes(toFrame(command));

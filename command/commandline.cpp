@@ -1,0 +1,79 @@
+#include "command/commandline.h"
+#include "command/commandgrammar.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+bool endsLine(char byte)
+{
+    return byte == '\n' || byte == '\r' || byte == '\0';
+}
+
+bool isPrintable(char byte)
+{
+    return (byte >= 0x20 && byte < 0x7F) || byte == '\t';
+}
+
+} // namespace
+
+QList<CommandLineReader::Line> CommandLineReader::feed(const QByteArray &bytes)
+{
+    QList<Line> lines;
+    const QString tooLong = QStringLiteral("line longer than %1 bytes").arg(MaxCommandLineLength);
+    for (const char byte : bytes) {
+        if (endsLine(byte)) {
+            if (!m_dropping && !m_pending.isEmpty())
+                lines << Line{m_pending, QString()};
+            m_pending.clear();
+            m_dropping = false;
+        } else if (!m_dropping) {
+            m_pending += byte;
+            if (m_pending.size() > MaxCommandLineLength) {
+                lines << Line{QByteArray(), tooLong};
+                m_pending.clear();
+                m_dropping = true;
+            }
+        }
+    }
+    return lines;
+}
+
+QList<CommandLineReader::Line> CommandLineReader::finish()
+{
+    QList<Line> lines;
+    if (!m_dropping && !m_pending.isEmpty())
+        lines << Line{m_pending, QString()};
+    m_pending.clear();
+    m_dropping = false;
+    return lines;
+}
+
+CommandLineResult parseCommandLine(const QByteArray &line)
+{
+    if (!std::all_of(line.begin(), line.end(), isPrintable))
+        return {std::nullopt, QStringLiteral("line holds bytes that are not text")};
+    static const QRegularExpression blanks(QStringLiteral("[ \t]+"));
+    const QStringList words = QString::fromLatin1(line).split(blanks, Qt::SkipEmptyParts);
+    const ParsedCommands parsed = parseCommandWords(words);
+    if (!parsed.error.isEmpty())
+        return {std::nullopt, parsed.error};
+    if (parsed.commands.size() != 1)
+        return {std::nullopt, QStringLiteral("one command per line")};
+    return {parsed.commands.first(), QString()};
+}
+
+QByteArray okReply(const CommandFrame &frame)
+{
+    return "ok " + frameBytes(frame).toHex(' ') + '\n';
+}
+
+QByteArray errorReply(const QString &reason)
+{
+    // A reason may quote the offending words: keep the reply on one line.
+    QString oneLine = reason;
+    oneLine.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return "error " + oneLine.toUtf8() + '\n';
+}

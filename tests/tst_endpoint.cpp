@@ -1,0 +1,288 @@
+// Other programs' commands through the console that holds the port: the
+// real tunaris-send and raw local clients against a real window whose port
+// is a pseudo-terminal, read byte for byte at its far end.
+#include "identity.h"
+#include "link/portendpoint.h"
+#include "mainwindow.h"
+#include "ptypair.h"
+#include "testsupport.h"
+#include "toolrun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <future>
+#include <memory>
+
+#include <unistd.h>
+
+class EndpointTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void toolSendsThroughTheConsole_data();
+    void toolSendsThroughTheConsole();
+    void endpointLivesWithTheLink();
+    void hostileLinesSendNothing_data();
+    void hostileLinesSendNothing();
+    void crowdDoesNotStopTheConsole();
+    void anotherUserIsRefused();
+    void thousandCommandsArriveInOrder();
+    void readmeScriptTalksToTheConsole();
+
+private:
+    QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
+    QString endpoint() const { return portEndpointName(pty->slavePath()); }
+    // A raw client that has sent `bytes`; waits (serving the window) for its
+    // first reply line when one is due.
+    QByteArray exchange(QLocalSocket &client, const QByteArray &bytes, bool replyDue = true);
+    void openLink();
+    int openDescriptors() const { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
+
+    QTemporaryDir runtime;
+    std::unique_ptr<PtyPair> pty;
+    std::unique_ptr<MainWindow> window;
+};
+
+namespace {
+
+constexpr int answerMs = 5000;
+
+ToolRun send(const QString &port, const QString &commands, const QStringList &before = {})
+{
+    return runTool(before.isEmpty() ? QStringLiteral(SEND_PATH) : before.first(),
+                   before.mid(1) + (before.isEmpty() ? QStringList() : QStringList{QStringLiteral(SEND_PATH)})
+                       + QStringList{"--port", port} + commands.split(QLatin1Char(' ')));
+}
+
+} // namespace
+
+void EndpointTest::initTestCase()
+{
+    setApplicationIdentity();
+    // The endpoints of this run live here; others may pass through the
+    // folder, so that only the endpoint's own guard keeps them out.
+    QVERIFY(runtime.isValid());
+    QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                      | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                                      | QFile::ExeOther));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    listPorts({});
+}
+
+void EndpointTest::init()
+{
+    failOnConnectionWarnings();
+    removeSavedSettings();
+    pty = std::make_unique<PtyPair>();
+    QVERIFY(pty->isValid());
+    window = std::make_unique<MainWindow>();
+    openLink();
+}
+
+void EndpointTest::cleanup()
+{
+    window.reset();
+    serialPort->close();
+    pty.reset();
+}
+
+void EndpointTest::openLink()
+{
+    child<QComboBox>(*window, "comboBox_Serial_Port")->setCurrentText(pty->slavePath());
+    clickButton(*window, "pushButton_Open");
+    QCOMPARE(status(), QStringLiteral("Open"));
+}
+
+QByteArray EndpointTest::exchange(QLocalSocket &client, const QByteArray &bytes, bool replyDue)
+{
+    if (client.state() != QLocalSocket::ConnectedState) {
+        client.connectToServer(endpoint());
+        if (!client.waitForConnected(answerMs))
+            return "not connected: " + client.errorString().toUtf8();
+    }
+    client.write(bytes);
+    client.flush();
+    if (!replyDue)
+        return QByteArray();
+    if (!QTest::qWaitFor([&] { return client.canReadLine() || client.state() != QLocalSocket::ConnectedState; }, answerMs))
+        return "no answer";
+    return client.readLine().trimmed();
+}
+
+void EndpointTest::toolSendsThroughTheConsole_data()
+{
+    QTest::addColumn<bool>("byLink"); // the device named by a link to it, as /dev/serial/by-id does
+    QTest::newRow("the console's name for it") << false;
+    QTest::newRow("another name of the device") << true;
+}
+
+void EndpointTest::toolSendsThroughTheConsole()
+{
+    QFETCH(bool, byLink);
+    QTemporaryDir links;
+    const QString port = byLink ? links.filePath(QStringLiteral("usb-player-if00")) : pty->slavePath();
+    QVERIFY(!byLink || QFile::link(pty->slavePath(), port));
+
+    const ToolRun run = send(port, QStringLiteral("play folder 300 --seq --reset spot 5 --x-in-seq 3"));
+    QCOMPARE(run.errors, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(pty->read(12).toHex(' '), QByteArray("20 ff ff ff 03 01 2c ff 14 00 05 03"));
+    QCOMPARE(pty->readRest(), QByteArray());
+    // Echoed as a click on Load is.
+    QCOMPARE(status(), QStringLiteral("Load Spot : 0x14 0x0 0x5 0x3"));
+
+    // Bad words are still refused before anything is sent.
+    const ToolRun refused = send(port, QStringLiteral("play folder 1000"));
+    QCOMPARE(refused.exitCode, 2);
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void EndpointTest::endpointLivesWithTheLink()
+{
+    QVERIFY(QFileInfo(endpoint()).exists());
+    clickButton(*window, "pushButton_Close");
+    QTRY_VERIFY(!QFileInfo::exists(endpoint()));
+
+    // One left behind by a console that was killed is replaced, never used.
+    QFile stale(endpoint());
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    clickButton(*window, "pushButton_Open");
+    QLocalSocket client;
+    QCOMPARE(exchange(client, "play\n"), QByteArray("ok 20 ff ff ff"));
+    QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
+
+    // Gone when the console ends.
+    window.reset();
+    QVERIFY(!QFileInfo::exists(endpoint()));
+}
+
+void EndpointTest::hostileLinesSendNothing_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("reply"); // empty: the client leaves without one
+
+    QByteArray binary;
+    for (int byte = 0x80; byte <= 0xFF; ++byte)
+        binary += char(byte);
+    QTest::newRow("1 MiB without a line end") << QByteArray(1 << 20, 'a') << QByteArray("error line longer than 256 bytes");
+    QTest::newRow("binary garbage") << binary + '\n' << QByteArray("error line holds bytes that are not text");
+    QTest::newRow("left mid-line") << QByteArray("play") << QByteArray();
+    QTest::newRow("refused by the grammar") << QByteArray("folder 1000\n")
+                                            << QByteArray("error folder 1000 is out of range (1 to 999)");
+    QTest::newRow("two commands") << QByteArray("play stop\n") << QByteArray("error one command per line");
+    QTest::newRow("a line option") << QByteArray("--port /dev/null play\n") << QByteArray("error unknown option '--port'");
+    QTest::newRow("NUL ends a line") << QByteArray("pl\0ay\n", 6) << QByteArray("error unknown command 'pl'");
+}
+
+void EndpointTest::hostileLinesSendNothing()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, reply);
+    {
+        QLocalSocket client;
+        QCOMPARE(exchange(client, bytes, !reply.isEmpty()), reply);
+    }
+    QTest::qWait(50);
+    QCOMPARE(pty->readRest(), QByteArray());
+    // The endpoint goes on serving.
+    QLocalSocket next;
+    QCOMPARE(exchange(next, "play\r\n"), QByteArray("ok 20 ff ff ff"));
+    QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
+}
+
+void EndpointTest::crowdDoesNotStopTheConsole()
+{
+    const int descriptorsBefore = openDescriptors();
+    std::vector<std::unique_ptr<QLocalSocket>> crowd;
+    for (int i = 0; i < 200; ++i) {
+        crowd.push_back(std::make_unique<QLocalSocket>());
+        crowd.back()->connectToServer(endpoint());
+    }
+    // The endpoint keeps as many as it serves and turns the others away.
+    const auto turnedAway = [&] {
+        return std::count_if(crowd.begin(), crowd.end(), [](const auto &client) {
+            return client->state() == QLocalSocket::UnconnectedState
+                && client->peek(64) == "error too many clients, try again\n";
+        });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(turnedAway(), 200 - PortEndpoint::MaxClients, answerMs);
+    // The window answers its operator all the while.
+    clickButton(*window, "pushButton_Stop");
+    QCOMPARE(pty->read(4), QByteArray("\x22\xff\xff\xff", 4));
+
+    // Once they leave, there is room again.
+    crowd.clear();
+    const auto tryAgain = [&] {
+        QLocalSocket next;
+        return exchange(next, "next\n");
+    };
+    QTRY_COMPARE(tryAgain(), QByteArray("ok 23 ff ff ff"));
+    // Every connection's descriptor is given back.
+    QTRY_COMPARE(openDescriptors(), descriptorsBefore);
+}
+
+void EndpointTest::anotherUserIsRefused()
+{
+    const ToolRun run = send(pty->slavePath(), QStringLiteral("play"),
+                             {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    QCOMPARE(run.exitCode, 1);
+    const QByteArray busy = pty->slavePath().toUtf8() + " is in use by another program (tst_endpoint, process "
+        + QByteArray::number(qint64(::getpid())) + ")";
+    QVERIFY2(run.errors.contains(busy), run.errors.constData());
+    QCOMPARE(pty->readRest(), QByteArray());
+    QCOMPARE(status(), QStringLiteral("Open"));
+}
+
+void EndpointTest::thousandCommandsArriveInOrder()
+{
+    QStringList commands;
+    QByteArray expected;
+    for (int number = 1; number <= 1000; ++number) {
+        const int folder = (number - 1) % 999 + 1;
+        commands << QStringLiteral("folder %1").arg(folder);
+        expected += frameBytes(Commands::loadFolder(folder, Commands::LoadMode::Random, false));
+    }
+    // The far end reads as a device would, while the console serves.
+    auto received = std::async(std::launch::async, [&] { return pty->read(int(expected.size()), 30000); });
+    const ToolRun run = send(pty->slavePath(), commands.join(QLatin1Char(' ')));
+    QCOMPARE(run.errors, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(received.get(), expected);
+}
+
+// The README's script for the endpoint, exactly as written there, with the
+// test's device in place of ttyUSB0.
+void EndpointTest::readmeScriptTalksToTheConsole()
+{
+    QFile readme(QStringLiteral(README_PATH));
+    QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype start = text.indexOf(QLatin1String("    python3 - ttyUSB0"));
+    const qsizetype end = text.indexOf(QLatin1String("\n    EOF\n"), start);
+    const qsizetype printsAt = text.indexOf(QLatin1String("which prints\n\n"), end);
+    QVERIFY(start > 0 && end > start && printsAt > end);
+    QString script = text.mid(start, end + 9 - start).replace(QLatin1String("\n    "), QLatin1String("\n")).mid(4);
+    script.replace(QLatin1String("ttyUSB0"), QFileInfo(endpoint()).fileName());
+    QString prints = text.mid(printsAt + 14);
+    prints = prints.left(prints.indexOf(QLatin1String("\n\n")) + 1).replace(QLatin1String("    "), QString());
+
+    const ToolRun run = runTool(QStringLiteral("sh"), {"-c", script});
+    QCOMPARE(run.errors, QByteArray());
+    QCOMPARE(QString::fromUtf8(run.output), prints);
+    QCOMPARE(pty->read(8).toHex(' '), QByteArray("03 01 2c ff 20 ff ff ff"));
+}
+
+QTEST_MAIN(EndpointTest)
+#include "tst_endpoint.moc"
