@@ -254,6 +254,8 @@ void PortEndpoint::accept()
 EndpointDelivery sendThroughEndpoint(const QString &portName, const QList<PlayerCommand> &commands)
 {
     EndpointDelivery delivery;
+    if (isDeviceServerName(portName))
+        return delivery; // a device server's stream has no local owner
     QLocalSocket owner;
     owner.connectToServer(portEndpointName(portName));
     if (!owner.waitForConnected(connectTimeoutMs))

@@ -1,6 +1,7 @@
 #include "link/portnames.h"
 
 #include <QFileInfo>
+#include <QUrl>
 
 QString devicePath(const QString &portName)
 {
@@ -23,4 +24,19 @@ QString canonicalPortPath(const QString &portName)
     const QString canonical = device.canonicalFilePath();
     return canonical.isEmpty() ? device.absoluteFilePath() : canonical;
 #endif
+}
+
+bool isDeviceServerName(const QString &portName)
+{
+    return portName.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive);
+}
+
+std::optional<DeviceServerAddress> parseDeviceServerName(const QString &portName)
+{
+    const QUrl url(portName, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("tcp") || url.host().isEmpty() || url.port() <= 0
+        || !url.userInfo().isEmpty() || !(url.path().isEmpty() || url.path() == QLatin1String("/"))
+        || url.hasQuery() || url.hasFragment())
+        return std::nullopt;
+    return DeviceServerAddress{url.host(), quint16(url.port())};
 }

@@ -7,6 +7,8 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -28,6 +30,7 @@ private slots:
     void readsPortUntilInterrupted();
     void vanishedPortEndsWithError();
     void virtualPlayerOnItsOwnPty();
+    void deviceServerGoingAwayEndsWithError();
     void rejectsArguments_data();
     void rejectsArguments();
 
@@ -239,6 +242,26 @@ void MonitorTest::virtualPlayerOnItsOwnPty()
     QCOMPARE(withoutTimes(monitor.readAllStandardOutput()), QStringLiteral("20 ff ff ff  Play\n"
                                                                            "00 00 0a ff  Load folder 10 RND"));
     QVERIFY(!QFile::exists(path)); // the device is gone with the monitor
+}
+
+void MonitorTest::deviceServerGoingAwayEndsWithError()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QString port = QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort());
+    QProcess monitor;
+    monitor.start(QStringLiteral(MONITOR_PATH), {"--port", port});
+    QVERIFY(server.waitForNewConnection(hangGuardMs));
+    QTcpSocket *device = server.nextPendingConnection();
+    device->write(QByteArray::fromHex("20ffffff"));
+    QVERIFY(device->waitForBytesWritten(hangGuardMs));
+    QVERIFY(readLines(monitor, 1));
+    device->close();
+    QVERIFY(monitor.waitForFinished(hangGuardMs));
+    QCOMPARE(monitor.exitCode(), 1);
+    QCOMPARE(monitor.readAllStandardError(),
+             "tunaris-monitor: " + port.toUtf8() + ": the device server closed the connection\n");
+    QCOMPARE(withoutTimes(monitor.readAllStandardOutput()), QStringLiteral("20 ff ff ff  Play"));
 }
 
 void MonitorTest::rejectsArguments_data()

@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
@@ -36,6 +38,8 @@ private slots:
     void badArgumentsSendNothing();
     void unusablePortSaysWhy_data();
     void unusablePortSaysWhy();
+    void deviceServerGetsTheFrames_data();
+    void deviceServerGetsTheFrames();
     void everyFrameLeavesBeforeExit();
     void listsPorts();
     void showsHelp();
@@ -281,6 +285,7 @@ void SendTest::badArgumentsSendNothing_data()
     QTest::newRow("unknown baud rate") << words("--baud 12345 play") << "baud rate 12345 is not supported";
     QTest::newRow("port twice") << words("--port /dev/null play") << "--port given more than once";
     QTest::newRow("no command") << QStringList() << "no command given";
+
 }
 
 void SendTest::badArgumentsSendNothing()
@@ -363,6 +368,50 @@ void SendTest::unusablePortSaysWhy()
                  || !error.endsWith(QLatin1Char(' ')),
              "the reason follows");
     QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void SendTest::deviceServerGetsTheFrames_data()
+{
+    QTest::addColumn<QString>("host"); // of a device server on this machine
+    QTest::addColumn<QString>("state"); // "up", "down", or "unnumbered": the address lacks its number
+    QTest::newRow("IPv4") << "127.0.0.1" << "up";
+    QTest::newRow("IPv6") << "::1" << "up";
+    QTest::newRow("server down") << "127.0.0.1" << "down";
+    QTest::newRow("no port number") << "127.0.0.1" << "unnumbered";
+}
+
+void SendTest::deviceServerGetsTheFrames()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, state);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress(host)));
+    QString port = QStringLiteral("tcp://%1:%2")
+                       .arg(host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host)
+                       .arg(server.serverPort());
+    if (state == QLatin1String("down"))
+        server.close();
+    if (state == QLatin1String("unnumbered"))
+        port = port.section(QLatin1Char(':'), 0, 1);
+    QByteArray received;
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *client = server.nextPendingConnection();
+        connect(client, &QTcpSocket::readyRead, this, [&, client] { received += client->readAll(); });
+    });
+
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), {"--port", port, "play", "folder", "300", "--seq", "--reset"});
+    if (state == QLatin1String("up")) {
+        QCOMPARE(run.errors, QByteArray());
+        QCOMPARE(run.exitCode, 0);
+        QTRY_COMPARE(received.toHex(' '), QByteArray("20 ff ff ff 03 01 2c ff"));
+        return;
+    }
+    const bool down = state == QLatin1String("down");
+    QCOMPARE(run.exitCode, down ? 1 : 2);
+    const QByteArray error = down ? "cannot reach " + port.toUtf8() + ": "
+                                  : "'" + port.toUtf8() + "' is not a device server address (tcp://HOST:NUMBER)";
+    QVERIFY2(run.errors.startsWith("tunaris-send: " + error), run.errors.constData());
+    QCOMPARE(received, QByteArray());
 }
 
 void SendTest::everyFrameLeavesBeforeExit()

@@ -2,9 +2,13 @@
 #include "command/commandgrammar.h"
 #include "link/portaccess.h"
 
+#include "link/portnames.h"
+
 #include <QDeadlineTimer>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QStringList>
+#include <QTcpSocket>
 
 #if defined(Q_OS_UNIX)
 #include <termios.h>
@@ -17,6 +21,10 @@ namespace {
 // Time allowed beyond the bytes' own time on the line for the system to
 // take them; a line that takes longer is stuck.
 constexpr int handOverMarginMs = 2000;
+// A device server on the local network answers well within this.
+constexpr int connectTimeoutMs = 5000;
+// The rate assumed for a device server, whose line rate is set on the server.
+constexpr qint32 deviceServerRate = 9600;
 
 int lineTimeMs(qint64 byteCount, qint32 baudRate)
 {
@@ -67,36 +75,83 @@ std::optional<qint32> parseBaudRate(const QString &text)
     return rate;
 }
 
-bool openLine(QSerialPort &port, const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error)
+std::unique_ptr<QIODevice> openLine(const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error)
 {
-    configureLine(port, name, baudRate);
-    if (port.open(mode))
-        return true;
-    *error = openFailureText(name, diagnoseOpenFailure(name, port));
-    return false;
+    if (isDeviceServerName(name)) {
+        const std::optional<DeviceServerAddress> address = parseDeviceServerName(name);
+        if (!address) {
+            *error = QStringLiteral("'%1' is not a device server address (tcp://HOST:NUMBER)").arg(name);
+            return nullptr;
+        }
+        auto server = std::make_unique<QTcpSocket>();
+        server->connectToHost(address->host, address->port, mode);
+        if (!server->waitForConnected(connectTimeoutMs)) {
+            *error = QStringLiteral("cannot reach %1: %2").arg(name, server->errorString());
+            return nullptr;
+        }
+        return server;
+    }
+    auto port = std::make_unique<QSerialPort>();
+    configureLine(*port, name, baudRate);
+    if (port->open(mode))
+        return port;
+    *error = openFailureText(name, diagnoseOpenFailure(name, *port));
+    return nullptr;
 }
 
-bool writeAll(QSerialPort &port, const QByteArray &bytes, QString *error)
+bool writeAll(QIODevice &line, const QByteArray &bytes, QString *error)
 {
-    if (port.write(bytes) != bytes.size()) {
-        *error = QStringLiteral("write failed: %1").arg(port.errorString());
+    auto *port = qobject_cast<QSerialPort *>(&line);
+    if (line.write(bytes) != bytes.size()) {
+        *error = QStringLiteral("write failed: %1").arg(line.errorString());
         return false;
     }
-    // QSerialPort only queues the bytes; hand them to the system now.
-    QDeadlineTimer deadline(handOverMarginMs + lineTimeMs(bytes.size(), port.baudRate()));
-    while (port.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!port.waitForBytesWritten(int(deadline.remainingTime())))
+    // Both only queue the bytes; hand them to the system now.
+    QDeadlineTimer deadline(handOverMarginMs + lineTimeMs(bytes.size(), port ? port->baudRate() : deviceServerRate));
+    while (line.bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!line.waitForBytesWritten(int(deadline.remainingTime())))
             break;
     }
-    if (port.bytesToWrite() > 0) {
+    if (line.bytesToWrite() > 0) {
         *error = QStringLiteral("%1 of %2 bytes not sent: %3")
-                     .arg(port.bytesToWrite())
+                     .arg(line.bytesToWrite())
                      .arg(bytes.size())
-                     .arg(port.errorString());
+                     .arg(line.errorString());
         return false;
     }
-    drainLine(port);
+    if (port) {
+        drainLine(*port);
+        return true;
+    }
+    // A device server gets the connection's end after the last byte, not a
+    // reset that could discard what it has not read yet.
+    auto *server = static_cast<QTcpSocket *>(&line);
+    server->disconnectFromHost();
+    if (server->state() != QAbstractSocket::UnconnectedState && !server->waitForDisconnected(handOverMarginMs)) {
+        *error = QStringLiteral("the device server did not take the last bytes: %1").arg(server->errorString());
+        return false;
+    }
     return true;
+}
+
+bool waitForBytes(QIODevice &line, int ms, bool *ready, QString *error)
+{
+    *ready = line.waitForReadyRead(ms);
+    if (*ready)
+        return true;
+    if (auto *port = qobject_cast<QSerialPort *>(&line)) {
+        if (port->error() == QSerialPort::NoError || port->error() == QSerialPort::TimeoutError)
+            return true;
+        *error = port->errorString();
+        return false;
+    }
+    auto *server = static_cast<QTcpSocket *>(&line);
+    if (server->state() == QAbstractSocket::ConnectedState)
+        return true;
+    *error = server->error() == QAbstractSocket::RemoteHostClosedError
+        ? QStringLiteral("the device server closed the connection")
+        : server->errorString();
+    return false;
 }
 
 QStringList portListing()

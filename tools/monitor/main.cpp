@@ -6,7 +6,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSerialPort>
 
 #include <cerrno>
 #include <csignal>
@@ -82,20 +81,22 @@ private:
 
 int monitorPort(const QString &name, qint32 baudRate)
 {
-    QSerialPort port;
     QString error;
-    if (!openLine(port, name, baudRate, QIODevice::ReadOnly, &error))
+    const std::unique_ptr<QIODevice> line = openLine(name, baudRate, QIODevice::ReadOnly, &error);
+    if (!line)
         return fail(error, InputFailed);
     FramePrinter printer;
     while (!stopRequested) {
-        if (port.waitForReadyRead(stopPollIntervalMs)) {
-            printer.take(port.readAll());
-        } else if (port.error() != QSerialPort::NoError && port.error() != QSerialPort::TimeoutError) {
+        bool ready = false;
+        if (!waitForBytes(*line, stopPollIntervalMs, &ready, &error)) {
+            printer.take(line->readAll());
             printer.finish();
-            return fail(QStringLiteral("%1: %2").arg(name, port.errorString()), InputFailed);
+            return fail(QStringLiteral("%1: %2").arg(name, error), InputFailed);
         }
+        if (ready)
+            printer.take(line->readAll());
     }
-    printer.take(port.readAll());
+    printer.take(line->readAll());
     printer.finish();
     return Ended;
 }
@@ -166,7 +167,8 @@ int main(int argc, char **argv)
         "as one line: the time, the four bytes and the command. Ctrl+C ends it."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Read from this serial port, for example /dev/ttyUSB0 or COM3."),
+                                        QStringLiteral("Read from this serial port, for example /dev/ttyUSB0 or COM3, "
+                                                       "or from a serial device server, tcp://HOST:NUMBER."),
                                         QStringLiteral("PORT"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
                                         QStringLiteral("Baud rate of the port: %1 (default %2).")

@@ -5,7 +5,6 @@
 #include "serialline.h"
 
 #include <QCoreApplication>
-#include <QSerialPort>
 
 #include <cstdio>
 
@@ -33,13 +32,13 @@ int sendCommands(const SendRequest &request)
     for (const PlayerCommand &command : request.commands)
         bytes += frameBytes(toFrame(command));
 
-    QSerialPort port;
     QString error;
-    if (!openLine(port, request.port, request.baudRate, SendOpenMode, &error)) {
+    const std::unique_ptr<QIODevice> line = openLine(request.port, request.baudRate, SendOpenMode, &error);
+    if (!line) {
         printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(error));
         return PortFailed;
     }
-    if (!writeAll(port, bytes, &error)) {
+    if (!writeAll(*line, bytes, &error)) {
         printTo(stderr, QStringLiteral("tunaris-send: %1: %2\n").arg(request.port, error));
         return PortFailed;
     }

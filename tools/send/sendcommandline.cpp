@@ -1,5 +1,6 @@
 #include "sendcommandline.h"
 #include "command/commandgrammar.h"
+#include "link/portnames.h"
 
 using namespace Commands;
 
@@ -78,6 +79,8 @@ bool LineOptionReader::take(const QString &option, const QString &value)
     if (value.isEmpty())
         return fail(QStringLiteral("%1 needs a value").arg(option));
     if (option == portOption) {
+        if (isDeviceServerName(value) && !parseDeviceServerName(value))
+            return fail(QStringLiteral("'%1' is not a device server address (tcp://HOST:NUMBER)").arg(value));
         m_request.port = value;
         return true;
     }
@@ -122,7 +125,8 @@ QString sendUsage()
                "with the same frames as the console, and exits once they are on the line.\n"
                "\n"
                "Options:\n"
-               "  --port PORT    the serial port, for example /dev/ttyUSB0 or COM3\n"
+               "  --port PORT    the serial port, for example /dev/ttyUSB0 or COM3, or a\n"
+               "                 serial device server's raw TCP port, tcp://HOST:NUMBER\n"
                "  --baud RATE    %1 (default %2)\n"
                "  --list-ports   list the serial ports and exit\n"
                "  -h, --help     show this help and exit\n"
