@@ -44,11 +44,13 @@ void MainWindow::fillSerialCombos()
     connect(portWatcher, &PortWatcher::portsChanged, this, &MainWindow::showPorts);
     connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::reconnectIfBack);
     connect(portWatcher, &PortWatcher::openPortLost, this, &MainWindow::handlePortLost);
-    // However the port closes, its endpoint goes with it. Later, because the
-    // port may close while the endpoint is sending for a client.
+    // However the port closes, its endpoint goes with it, answering what it
+    // took. Deleted later: the port may close while it sends for a client.
     connect(serialPort, &QIODevice::aboutToClose, this, [this] {
-        if (endpoint)
+        if (endpoint) {
+            endpoint->shutDown();
             endpoint->deleteLater();
+        }
         endpoint = nullptr;
     });
 

@@ -1,4 +1,5 @@
 #include "link/portaccess.h"
+#include "link/linesettings.h"
 #include "link/portnames.h"
 
 #include <QCoreApplication>
@@ -6,6 +7,7 @@
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QStandardPaths>
+#include <QTcpSocket>
 
 #if defined(Q_OS_UNIX)
 #include <cerrno>
@@ -17,6 +19,9 @@
 #endif
 
 namespace {
+
+// A device server on the local network answers well within this.
+constexpr int connectTimeoutMs = 5000;
 
 #if defined(Q_OS_UNIX)
 // Where the serial library, and the programs that share its habits, put
@@ -134,4 +139,28 @@ QString openFailureText(const QString &portName, const OpenFailure &failure)
         break;
     }
     return text(QT_TRANSLATE_NOOP("MainWindow", "Cannot open %1: %2")).arg(portName, failure.systemText);
+}
+
+std::unique_ptr<QIODevice> openLine(const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error)
+{
+    if (isDeviceServerName(name)) {
+        const std::optional<DeviceServerAddress> address = parseDeviceServerName(name);
+        if (!address) {
+            *error = QStringLiteral("'%1' is not a device server address (tcp://HOST:NUMBER)").arg(name);
+            return nullptr;
+        }
+        auto server = std::make_unique<QTcpSocket>();
+        server->connectToHost(address->host, address->port, mode);
+        if (!server->waitForConnected(connectTimeoutMs)) {
+            *error = QStringLiteral("cannot reach %1: %2").arg(name, server->errorString());
+            return nullptr;
+        }
+        return server;
+    }
+    auto port = std::make_unique<QSerialPort>();
+    configureLine(*port, name, baudRate);
+    if (port->open(mode))
+        return port;
+    *error = openFailureText(name, diagnoseOpenFailure(name, *port));
+    return nullptr;
 }

@@ -3,6 +3,8 @@
 #include <QIODevice>
 #include <QString>
 
+#include <memory>
+
 class QSerialPort;
 
 // Why a port could not be opened, found out from the system rather than
@@ -25,3 +27,9 @@ OpenFailure diagnoseOpenFailure(const QString &portName, const QSerialPort &port
 // The failure in words, in the interface language where one is installed:
 // "ttyUSB0 is in use by another program (cutecom, process 1234)".
 QString openFailureText(const QString &portName, const OpenFailure &failure);
+
+// Opens the port with the line settings, or connects to the device server
+// (tcp://HOST:NUMBER); on failure `error` says why, for example "ttyUSB0 is
+// in use by another program (cutecom, process 1234)" or "cannot reach
+// tcp://10.0.0.5:4001: Connection refused". Waits for the device server.
+std::unique_ptr<QIODevice> openLine(const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error);

@@ -118,6 +118,19 @@ public:
         });
     }
 
+    // The port is closing: a frame waiting to leave is answered for now,
+    // and the client is let go. A line left unanswered was not sent.
+    void shutDown()
+    {
+        if (m_handOver.isActive()) {
+            m_handOver.stop();
+            reply(m_port->bytesToWrite() == 0 ? m_okReply
+                                              : errorReply(QStringLiteral("not sent: the port closed")));
+        }
+        m_socket->flush();
+        m_socket->disconnectFromServer();
+    }
+
 private:
     void work()
     {
@@ -206,7 +219,13 @@ PortEndpoint::PortEndpoint(const QString &portName, QSerialPort *port, Sender se
 
 PortEndpoint::~PortEndpoint()
 {
+    shutDown();
+}
+
+void PortEndpoint::shutDown()
+{
     m_server->close();
+    emit closing();
 }
 
 bool PortEndpoint::listen(QString *error)
@@ -248,6 +267,7 @@ void PortEndpoint::accept()
         ++m_clients;
         auto *session = new EndpointSession(socket, m_port, m_sender, this);
         connect(session, &QObject::destroyed, this, [this] { --m_clients; });
+        connect(this, &PortEndpoint::closing, session, &EndpointSession::shutDown);
     }
 }
 

@@ -43,6 +43,12 @@ public:
     // removing it left behind; false, with the reason, when it cannot.
     bool listen(QString *error = nullptr);
     QString name() const { return m_name; }
+    // Removes the endpoint as the port closes: every line taken so far is
+    // answered, so a client that gets no answer knows its line was not sent.
+    void shutDown();
+
+signals:
+    void closing();
 
 private:
     void accept();

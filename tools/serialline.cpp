@@ -1,8 +1,5 @@
 #include "serialline.h"
 #include "command/commandgrammar.h"
-#include "link/portaccess.h"
-
-#include "link/portnames.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
@@ -21,8 +18,6 @@ namespace {
 // Time allowed beyond the bytes' own time on the line for the system to
 // take them; a line that takes longer is stuck.
 constexpr int handOverMarginMs = 2000;
-// A device server on the local network answers well within this.
-constexpr int connectTimeoutMs = 5000;
 // The rate assumed for a device server, whose line rate is set on the server.
 constexpr qint32 deviceServerRate = 9600;
 
@@ -73,30 +68,6 @@ std::optional<qint32> parseBaudRate(const QString &text)
     if (!ok || !supportedBaudRates().contains(rate))
         return std::nullopt;
     return rate;
-}
-
-std::unique_ptr<QIODevice> openLine(const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error)
-{
-    if (isDeviceServerName(name)) {
-        const std::optional<DeviceServerAddress> address = parseDeviceServerName(name);
-        if (!address) {
-            *error = QStringLiteral("'%1' is not a device server address (tcp://HOST:NUMBER)").arg(name);
-            return nullptr;
-        }
-        auto server = std::make_unique<QTcpSocket>();
-        server->connectToHost(address->host, address->port, mode);
-        if (!server->waitForConnected(connectTimeoutMs)) {
-            *error = QStringLiteral("cannot reach %1: %2").arg(name, server->errorString());
-            return nullptr;
-        }
-        return server;
-    }
-    auto port = std::make_unique<QSerialPort>();
-    configureLine(*port, name, baudRate);
-    if (port->open(mode))
-        return port;
-    *error = openFailureText(name, diagnoseOpenFailure(name, *port));
-    return nullptr;
 }
 
 bool writeAll(QIODevice &line, const QByteArray &bytes, QString *error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/linesettings.h"
+#include "link/portaccess.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -20,10 +21,6 @@ QString supportedBaudRatesText();
 // The rate a decimal text names, if the console offers it.
 std::optional<qint32> parseBaudRate(const QString &text);
 
-// Opens the port or connects to the device server; on failure `error` says
-// why, for example "ttyUSB0 is in use by another program (cutecom, process
-// 1234)" or "cannot reach tcp://10.0.0.5:4001: Connection refused".
-std::unique_ptr<QIODevice> openLine(const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error);
 
 // Writes the bytes and returns only when all of them have left the program
 // and the system has put them on the line, or when that failed (and `error`

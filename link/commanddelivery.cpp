@@ -1,0 +1,206 @@
+#include "link/commanddelivery.h"
+#include "command/commandgrammar.h"
+#include "command/commandline.h"
+#include "link/linesettings.h"
+#include "link/portaccess.h"
+#include "link/portendpoint.h"
+#include "link/portnames.h"
+
+#include <QAbstractSocket>
+#include <QLocalSocket>
+#include <QSerialPort>
+
+namespace {
+
+// The owner or the line has this long to take one frame.
+constexpr int deliveryTimeoutMs = 10000;
+constexpr int ownerConnectTimeoutMs = 1000;
+// Well inside the time after which an endpoint drops a quiet client.
+constexpr int ownerQuietMs = PortEndpoint::IdleTimeoutMs * 2 / 3;
+
+} // namespace
+
+CommandDelivery::CommandDelivery(const QString &portName, qint32 baudRate, QObject *parent)
+    : QObject(parent)
+    , m_portName(portName)
+    , m_baudRate(baudRate)
+{
+    m_timeout.setSingleShot(true);
+    QObject::connect(&m_timeout, &QTimer::timeout, this, [this] {
+        const bool throughOwner = m_owner != nullptr;
+        letGo();
+        finish(throughOwner ? QStringLiteral("the port's owner did not answer")
+                            : QStringLiteral("the frame did not leave for the line"));
+    });
+}
+
+CommandDelivery::~CommandDelivery() = default;
+
+bool CommandDelivery::start(QString *error)
+{
+    return connect(error);
+}
+
+QString CommandDelivery::route() const
+{
+    if (m_owner)
+        return QStringLiteral("through the program that holds %1").arg(m_portName);
+    if (m_line)
+        return QStringLiteral("holding %1").arg(m_portName);
+    return QStringLiteral("not connected to %1").arg(m_portName);
+}
+
+void CommandDelivery::deliver(const PlayerCommand &command, Done done)
+{
+    m_queue.enqueue({command, std::move(done)});
+    pump();
+}
+
+// The owner first: a console that holds the port keeps it, and this program
+// goes through it. Otherwise the port (or the device server) itself.
+bool CommandDelivery::connect(QString *error)
+{
+    if (m_owner || m_line)
+        return true;
+    if (!isDeviceServerName(m_portName)) {
+        auto owner = std::make_unique<QLocalSocket>();
+        owner->connectToServer(portEndpointName(m_portName));
+        if (owner->waitForConnected(ownerConnectTimeoutMs)) {
+            QObject::connect(owner.get(), &QLocalSocket::readyRead, this, &CommandDelivery::ownerAnswered);
+            QObject::connect(owner.get(), &QLocalSocket::disconnected, this, &CommandDelivery::ownerLeft);
+            m_owner = std::move(owner);
+            m_ownerIdle.start();
+            return true;
+        }
+    }
+    m_line = openLine(m_portName, m_baudRate, SendOpenMode, error);
+    if (!m_line)
+        return false;
+    QObject::connect(m_line.get(), &QIODevice::bytesWritten, this, &CommandDelivery::lineWritten);
+    if (auto *server = qobject_cast<QAbstractSocket *>(m_line.get())) {
+        QObject::connect(server, &QAbstractSocket::disconnected, this,
+                         [this] { lost(QStringLiteral("the device server closed the connection")); });
+    }
+    if (auto *port = qobject_cast<QSerialPort *>(m_line.get())) {
+        QObject::connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError failure) {
+            if (failure == QSerialPort::ResourceError || failure == QSerialPort::WriteError)
+                lost(port->errorString());
+        });
+        // Nothing from the player is wanted; drop it rather than keep it.
+        QObject::connect(port, &QIODevice::readyRead, port, [port] { port->skip(port->bytesAvailable()); });
+        // Others reach the player through this program now.
+        m_endpoint = std::make_unique<PortEndpoint>(m_portName, port, [port](const PlayerCommand &command) {
+            const QByteArray frame = frameBytes(toFrame(command));
+            return port->write(frame) == frame.size() ? QString() : port->errorString();
+        });
+        m_endpoint->listen();
+    }
+    return true;
+}
+
+void CommandDelivery::pump()
+{
+    if (m_busy || m_queue.isEmpty())
+        return;
+    m_busy = true;
+    if (m_owner && m_ownerIdle.hasExpired(ownerQuietMs))
+        letGo();
+    QString error;
+    if (!connect(&error))
+        return finish(error);
+    if (m_owner)
+        sendThroughOwner(m_queue.head().command);
+    else
+        sendOnLine(m_queue.head().command);
+}
+
+void CommandDelivery::finish(const QString &error)
+{
+    m_timeout.stop();
+    const Item item = m_queue.dequeue();
+    m_busy = false;
+    item.done(error);
+    // The next one from the event loop, so that a long queue never deepens
+    // the stack and other work gets its turn.
+    if (!m_queue.isEmpty())
+        QTimer::singleShot(0, this, &CommandDelivery::pump);
+}
+
+void CommandDelivery::sendThroughOwner(const PlayerCommand &command)
+{
+    m_expected = okReply(toFrame(command)).trimmed();
+    m_owner->write(commandWords(command).toLatin1() + '\n');
+    m_ownerIdle.start();
+    m_timeout.start(deliveryTimeoutMs);
+}
+
+void CommandDelivery::ownerAnswered()
+{
+    if (!m_owner || !m_busy || !m_owner->canReadLine())
+        return;
+    const QByteArray answer = m_owner->readLine(MaxCommandLineLength + 1).trimmed();
+    if (answer == m_expected)
+        finish(QString());
+    else
+        finish(answer.startsWith("error ") ? QString::fromUtf8(answer.mid(6))
+                                           : QStringLiteral("unexpected answer from the port's owner"));
+}
+
+// An endpoint that closes answers every line it took, so a command without
+// an answer was not sent: it goes the next way, once, the port itself most
+// likely, which the owner has just let go of.
+void CommandDelivery::ownerLeft()
+{
+    letGo();
+    if (!m_busy)
+        return;
+    m_timeout.stop();
+    if (m_queue.head().retried)
+        return finish(QStringLiteral("not sent: the port's owner closed the connection"));
+    m_queue.head().retried = true;
+    m_busy = false;
+    QTimer::singleShot(0, this, &CommandDelivery::pump);
+}
+
+void CommandDelivery::sendOnLine(const PlayerCommand &command)
+{
+    const QByteArray frame = frameBytes(toFrame(command));
+    if (m_line->write(frame) != frame.size())
+        return lost(m_line->errorString());
+    if (auto *port = qobject_cast<QSerialPort *>(m_line.get()))
+        port->flush();
+    if (!m_line)
+        return; // the line failed on the way and said so
+    if (m_line->bytesToWrite() == 0)
+        return finish(QString());
+    m_timeout.start(deliveryTimeoutMs);
+}
+
+void CommandDelivery::lineWritten()
+{
+    if (m_busy && m_line && m_timeout.isActive() && m_line->bytesToWrite() == 0)
+        finish(QString());
+}
+
+void CommandDelivery::lost(const QString &reason)
+{
+    const bool sending = m_busy;
+    letGo();
+    if (sending)
+        finish(QStringLiteral("not sent: %1").arg(reason));
+}
+
+// Lets go of the owner or the line, after a failure: the next command looks
+// for the owner again.
+void CommandDelivery::letGo()
+{
+    if (m_owner) {
+        m_owner->disconnect(this);
+        m_owner.release()->deleteLater();
+    }
+    m_endpoint.reset();
+    if (m_line) {
+        m_line->disconnect(this);
+        m_line.release()->deleteLater();
+    }
+}

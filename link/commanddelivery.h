@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#include "command/playercommand.h"
+
+class PortEndpoint;
+class QIODevice;
+class QLocalSocket;
+
+// Delivers commands to the player through whoever owns the port, one at a
+// time and in the order given: through the console's endpoint when the
+// console holds the port, otherwise on the port itself, which this program
+// then holds and whose endpoint it serves, so that tunaris-send still
+// reaches the player beside it. A port on a serial device server
+// (tcp://HOST:NUMBER) is reached directly. When the owner goes away or the
+// line fails, the next command looks for the owner again.
+class CommandDelivery : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Empty when the command went to the line, else why not.
+    using Done = std::function<void(const QString &error)>;
+
+    CommandDelivery(const QString &portName, qint32 baudRate, QObject *parent = nullptr);
+    ~CommandDelivery() override;
+
+    // Finds the owner or takes the port now, so that a port nobody can use
+    // is reported at once; false, with the reason, when neither works.
+    bool start(QString *error);
+    // "through the console that holds /dev/ttyUSB0", "holding /dev/ttyUSB0".
+    QString route() const;
+
+    void deliver(const PlayerCommand &command, Done done);
+    int queued() const { return int(m_queue.size()); }
+
+private:
+    struct Item
+    {
+        PlayerCommand command;
+        Done done;
+        bool retried = false;
+    };
+
+    bool connect(QString *error);
+    void pump();
+    void finish(const QString &error);
+    void sendThroughOwner(const PlayerCommand &command);
+    void sendOnLine(const PlayerCommand &command);
+    void ownerAnswered();
+    void ownerLeft();
+    void lineWritten();
+    void lost(const QString &reason);
+    void letGo();
+
+    QString m_portName;
+    qint32 m_baudRate;
+    QQueue<Item> m_queue;
+    bool m_busy = false;
+    QByteArray m_expected; // the reply that says the owner sent the frame
+    QTimer m_timeout;
+    std::unique_ptr<QLocalSocket> m_owner;
+    QElapsedTimer m_ownerIdle; // the owner drops connections that stay quiet
+    std::unique_ptr<QIODevice> m_line;
+    std::unique_ptr<PortEndpoint> m_endpoint;
+};

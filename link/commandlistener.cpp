@@ -1,0 +1,262 @@
+#include "link/commandlistener.h"
+
+#include <QNetworkDatagram>
+
+#include <algorithm>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUdpSocket>
+
+namespace {
+
+constexpr int linesPerTurn = 64;
+constexpr int datagramsPerTurn = 32;
+constexpr qint64 readBufferBytes = 16 * 1024;
+constexpr qint64 maxUnreadReplyBytes = 64 * 1024;
+constexpr int reportIntervalMs = 1000;
+
+// An IPv4 client of a socket that listens on both kinds shows as ::ffff:a.b.c.d.
+QHostAddress plain(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4) : address;
+}
+
+// One TCP client: its lines are answered one at a time, each once its
+// command went to the line, so "ok" means sent.
+class TcpSession : public QObject
+{
+public:
+    TcpSession(QTcpSocket *socket, const CommandListener::Deliver &deliver, QObject *parent)
+        : QObject(parent)
+        , m_socket(socket)
+        , m_deliver(deliver)
+    {
+        socket->setParent(this);
+        socket->setReadBufferSize(readBufferBytes);
+        m_idle.setSingleShot(true);
+        m_idle.start(CommandListener::IdleTimeoutMs);
+        connect(&m_idle, &QTimer::timeout, this, [this] {
+            reply(errorReply(QStringLiteral("no command for %1 s").arg(CommandListener::IdleTimeoutMs / 1000)));
+            m_socket->disconnectFromHost();
+        });
+        connect(socket, &QTcpSocket::readyRead, this, &TcpSession::work);
+        connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    }
+
+private:
+    void work()
+    {
+        for (int budget = linesPerTurn; budget > 0 && !m_waiting; --budget) {
+            if (m_lines.isEmpty() && !takeLines())
+                return;
+            answer(m_lines.takeFirst());
+        }
+        if (!m_waiting)
+            QTimer::singleShot(0, this, &TcpSession::work);
+    }
+
+    bool takeLines()
+    {
+        while (m_lines.isEmpty() && m_socket->bytesAvailable() > 0) {
+            m_idle.start(CommandListener::IdleTimeoutMs);
+            m_lines += m_reader.feed(m_socket->read(readBufferBytes));
+        }
+        return !m_lines.isEmpty();
+    }
+
+    void answer(const CommandLineReader::Line &line)
+    {
+        if (!line.error.isEmpty())
+            return reply(errorReply(line.error));
+        const CommandLineResult parsed = parseCommandLine(line.text);
+        if (!parsed.command)
+            return reply(errorReply(parsed.error));
+        m_waiting = true;
+        const QByteArray sent = okReply(toFrame(*parsed.command));
+        m_deliver(*parsed.command, [session = QPointer<TcpSession>(this), sent](const QString &error) {
+            if (!session)
+                return; // the client left meanwhile
+            session->m_waiting = false;
+            session->reply(error.isEmpty() ? sent : errorReply(error));
+            session->work();
+        });
+    }
+
+    void reply(const QByteArray &line)
+    {
+        m_socket->write(line);
+        if (m_socket->bytesToWrite() > maxUnreadReplyBytes)
+            m_socket->abort();
+    }
+
+    QTcpSocket *m_socket;
+    CommandListener::Deliver m_deliver;
+    CommandLineReader m_reader;
+    QList<CommandLineReader::Line> m_lines;
+    bool m_waiting = false;
+    QTimer m_idle;
+};
+
+} // namespace
+
+CommandListener::CommandListener(Deliver deliver, Report report, QObject *parent)
+    : QObject(parent)
+    , m_deliver(std::move(deliver))
+    , m_report(std::move(report))
+{
+    m_reportLater.setSingleShot(true);
+    connect(&m_reportLater, &QTimer::timeout, this, [this] {
+        m_report(QStringLiteral("%1 more like the last report").arg(m_unreported));
+        m_unreported = 0;
+        m_lastReport.start();
+    });
+}
+
+std::optional<CommandListener::Network> CommandListener::parseNetwork(const QString &text)
+{
+    if (text.contains(QLatin1Char('/'))) {
+        const Network network = QHostAddress::parseSubnet(text);
+        if (network.second < 0)
+            return std::nullopt;
+        return network;
+    }
+    const QHostAddress host(text);
+    if (host.isNull())
+        return std::nullopt;
+    return Network(host, host.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128);
+}
+
+std::optional<QPair<QHostAddress, quint16>> CommandListener::parseListenAddress(const QString &text)
+{
+    const int colon = int(text.lastIndexOf(QLatin1Char(':')));
+    if (colon <= 0)
+        return std::nullopt;
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(QLatin1Char(':')))
+        return std::nullopt; // an IPv6 address needs its brackets before the number
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok, 10);
+    const QHostAddress address(host);
+    if (!ok || port > 65535 || address.isNull())
+        return std::nullopt;
+    return QPair<QHostAddress, quint16>(address, quint16(port));
+}
+
+bool CommandListener::listenTcp(const QHostAddress &address, quint16 port, QString *error)
+{
+    m_tcp = new QTcpServer(this);
+    connect(m_tcp, &QTcpServer::newConnection, this, &CommandListener::acceptTcpClients);
+    if (m_tcp->listen(address, port))
+        return true;
+    *error = m_tcp->errorString();
+    return false;
+}
+
+bool CommandListener::listenUdp(const QHostAddress &address, quint16 port, QString *error)
+{
+    m_udp = new QUdpSocket(this);
+    connect(m_udp, &QUdpSocket::readyRead, this, &CommandListener::readDatagrams);
+    if (m_udp->bind(address, port))
+        return true;
+    *error = m_udp->errorString();
+    return false;
+}
+
+quint16 CommandListener::port() const
+{
+    return m_tcp ? m_tcp->serverPort() : m_udp ? m_udp->localPort() : 0;
+}
+
+bool CommandListener::isAllowed(const QHostAddress &peer) const
+{
+    const QHostAddress address = plain(peer);
+    if (m_allowed.isEmpty())
+        return address.isLoopback();
+    return std::any_of(m_allowed.begin(), m_allowed.end(),
+                       [&](const Network &network) { return address.isInSubnet(network); });
+}
+
+void CommandListener::acceptTcpClients()
+{
+    while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
+        const QString peer = plain(socket->peerAddress()).toString();
+        if (!isAllowed(socket->peerAddress())) {
+            reportThrottled(QStringLiteral("refused a connection from %1: not in an allowed network").arg(peer));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        if (m_tcpClients >= MaxTcpClients) {
+            reportThrottled(QStringLiteral("turned away %1: %2 clients already").arg(peer).arg(MaxTcpClients));
+            socket->write(errorReply(QStringLiteral("too many clients, try again")));
+            socket->disconnectFromHost();
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            continue;
+        }
+        ++m_tcpClients;
+        auto *session = new TcpSession(socket, m_deliver, this);
+        connect(session, &QObject::destroyed, this, [this] { --m_tcpClients; });
+    }
+}
+
+void CommandListener::readDatagrams()
+{
+    for (int budget = datagramsPerTurn; budget > 0 && m_udp->hasPendingDatagrams(); --budget) {
+        const QNetworkDatagram datagram = m_udp->receiveDatagram(MaxCommandLineLength + 2);
+        const QString sender = plain(datagram.senderAddress()).toString();
+        if (!isAllowed(datagram.senderAddress())) {
+            reportThrottled(QStringLiteral("refused a datagram from %1: not in an allowed network").arg(sender));
+            continue;
+        }
+        CommandLineReader reader;
+        QList<CommandLineReader::Line> lines = reader.feed(datagram.data());
+        lines += reader.finish();
+        QString error;
+        CommandLineResult parsed;
+        if (lines.size() != 1)
+            error = QStringLiteral("one command per datagram");
+        else if (!lines.first().error.isEmpty())
+            error = lines.first().error;
+        else if (parsed = parseCommandLine(lines.first().text); !parsed.command)
+            error = parsed.error;
+        else if (m_queuedDatagrams >= MaxQueuedDatagrams)
+            error = QStringLiteral("dropped, %1 commands already waiting for the line").arg(MaxQueuedDatagrams);
+        if (!error.isEmpty()) {
+            reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, error));
+            continue;
+        }
+        ++m_queuedDatagrams;
+        m_deliver(*parsed.command, [this, sender](const QString &failure) {
+            --m_queuedDatagrams;
+            if (!failure.isEmpty())
+                reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, failure));
+        });
+    }
+    // A flood must not keep the event loop to itself.
+    if (m_udp->hasPendingDatagrams())
+        QTimer::singleShot(0, this, &CommandListener::readDatagrams);
+}
+
+// At most one report a second: a flood of refused clients must not become a
+// flood of reports. What is held back is counted and told later.
+void CommandListener::reportThrottled(const QString &text)
+{
+    if (m_lastReport.isValid() && !m_lastReport.hasExpired(reportIntervalMs)) {
+        ++m_unreported;
+        if (!m_reportLater.isActive())
+            m_reportLater.start(int(reportIntervalMs - m_lastReport.elapsed()));
+        return;
+    }
+    m_reportLater.stop();
+    if (m_unreported > 0)
+        m_report(QStringLiteral("%1 more like the last report").arg(m_unreported));
+    m_unreported = 0;
+    m_lastReport.start();
+    m_report(text);
+}

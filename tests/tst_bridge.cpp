@@ -1,0 +1,284 @@
+// tunaris-bridge as the program it is: started on a pseudo-terminal (or
+// beside a console window that holds it), fed over TCP and UDP on loopback
+// addresses only, its far end read byte for byte.
+#include "identity.h"
+#include "mainwindow.h"
+#include "ptypair.h"
+#include "testsupport.h"
+
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+
+class BridgeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void everyEndingDelivers_data();
+    void everyEndingDelivers();
+    void hostileLinesSendNothing_data();
+    void hostileLinesSendNothing();
+    void otherAddressesAreRefused_data();
+    void otherAddressesAreRefused();
+    void seventeenthClientIsTurnedAway();
+    void deliversThroughTheConsole();
+    void refusesToStartUnsafely_data();
+    void refusesToStartUnsafely();
+
+private:
+    // Starts the bridge on the test's device; returns the port it listens on.
+    quint16 startBridge(const QStringList &options);
+    QByteArray line(QTcpSocket &client, const QByteArray &bytes);
+
+    QTemporaryDir runtime;
+    std::unique_ptr<PtyPair> pty;
+    std::unique_ptr<QProcess> bridge;
+};
+
+namespace {
+
+constexpr int answerMs = 5000;
+
+} // namespace
+
+void BridgeTest::initTestCase()
+{
+    setApplicationIdentity();
+    QVERIFY(runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    listPorts({});
+}
+
+void BridgeTest::init()
+{
+    pty = std::make_unique<PtyPair>();
+    QVERIFY(pty->isValid());
+}
+
+void BridgeTest::cleanup()
+{
+    if (bridge) {
+        bridge->terminate();
+        bridge->waitForFinished(answerMs);
+    }
+    bridge.reset();
+    pty.reset();
+}
+
+quint16 BridgeTest::startBridge(const QStringList &options)
+{
+    bridge = std::make_unique<QProcess>();
+    bridge->setReadChannel(QProcess::StandardError); // where it reports
+    bridge->start(QStringLiteral(BRIDGE_PATH), QStringList{"--port", pty->slavePath()} + options);
+    static const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+) \\("));
+    QRegularExpressionMatch found;
+    const bool started = QTest::qWaitFor([&] {
+        found = listening.match(QString::fromUtf8(bridge->peek(bridge->bytesAvailable())));
+        return found.hasMatch() || bridge->state() == QProcess::NotRunning;
+    }, answerMs);
+    return started ? quint16(found.captured(1).toUInt()) : 0;
+}
+
+QByteArray BridgeTest::line(QTcpSocket &client, const QByteArray &bytes)
+{
+    client.write(bytes);
+    if (!QTest::qWaitFor([&] { return client.canReadLine() || client.state() != QTcpSocket::ConnectedState; },
+                         answerMs))
+        return "no answer";
+    return client.readLine().trimmed();
+}
+
+void BridgeTest::everyEndingDelivers_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QByteArray>("ending");
+
+    for (const char *host : {"127.0.0.1", "::1"}) {
+        for (const auto &[name, ending] : {std::pair{"LF", "\n"}, {"CR LF", "\r\n"}, {"CR", "\r"}}) {
+            QTest::addRow("TCP %s, %s", host, name) << false << host << QByteArray(ending);
+            QTest::addRow("UDP %s, %s", host, name) << true << host << QByteArray(ending);
+        }
+    }
+    QTest::newRow("TCP, NUL") << false << "127.0.0.1" << QByteArray(1, '\0');
+    QTest::newRow("UDP, no ending") << true << "127.0.0.1" << QByteArray();
+}
+
+void BridgeTest::everyEndingDelivers()
+{
+    QFETCH(bool, udp);
+    QFETCH(QString, host);
+    QFETCH(QByteArray, ending);
+    const QString address = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:0").arg(host) : host + ":0";
+    const quint16 port = startBridge(udp ? QStringList{"--listen", address, "--udp"} : QStringList{"--listen", address});
+    QVERIFY(port > 0);
+
+    const QByteArray commands[] = {"spot 5 --x-in-seq 3", "folder 300 --seq --reset"};
+    if (udp) {
+        QUdpSocket client;
+        for (const QByteArray &command : commands)
+            QVERIFY(client.writeDatagram(command + ending, QHostAddress(host), port) > 0);
+    } else {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress(host), port);
+        QVERIFY(client.waitForConnected(answerMs));
+        QCOMPARE(line(client, commands[0] + ending), QByteArray("ok 14 00 05 03"));
+        QCOMPARE(line(client, commands[1] + ending), QByteArray("ok 03 01 2c ff"));
+    }
+    QCOMPARE(pty->read(8).toHex(' '), QByteArray("14 00 05 03 03 01 2c ff"));
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void BridgeTest::hostileLinesSendNothing_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("reply"); // empty: the client leaves without one
+
+    QTest::newRow("1 MiB without a line end") << QByteArray(1 << 20, 'a') << QByteArray("error line longer than 256 bytes");
+    QTest::newRow("257 bytes") << QByteArray(257, 'a') + '\n' << QByteArray("error line longer than 256 bytes");
+    QTest::newRow("binary garbage") << QByteArray("pl\x80\xff\n", 5) << QByteArray("error line holds bytes that are not text");
+    QTest::newRow("left mid-line") << QByteArray("play") << QByteArray();
+    QTest::newRow("refused by the grammar") << QByteArray("volume xlr 1\n")
+                                            << QByteArray("error volume xlr 1 is out of range (-64 to 0)");
+    QTest::newRow("two commands") << QByteArray("play stop\n") << QByteArray("error one command per line");
+}
+
+void BridgeTest::hostileLinesSendNothing()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, reply);
+    const quint16 port = startBridge({"--listen", "127.0.0.1:0"});
+    {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(answerMs));
+        if (reply.isEmpty()) {
+            client.write(bytes);
+            QVERIFY(client.waitForBytesWritten(answerMs));
+        } else {
+            QCOMPARE(line(client, bytes), reply);
+        }
+    }
+    QTest::qWait(100);
+    QCOMPARE(pty->readRest(), QByteArray());
+    QTcpSocket next;
+    next.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(next.waitForConnected(answerMs));
+    QCOMPARE(line(next, "play\n"), QByteArray("ok 20 ff ff ff"));
+    QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
+}
+
+void BridgeTest::otherAddressesAreRefused_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::newRow("TCP") << false;
+    QTest::newRow("UDP") << true;
+}
+
+void BridgeTest::otherAddressesAreRefused()
+{
+    QFETCH(bool, udp);
+    // Only this one loopback address is admitted; the client comes from another.
+    QStringList options = {"--listen", "0.0.0.0:0", "--allow", "127.0.0.1/32"};
+    if (udp)
+        options << "--udp";
+    const quint16 port = startBridge(options);
+    if (udp) {
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+        QVERIFY(client.writeDatagram("play\n", QHostAddress::LocalHost, port) > 0);
+    } else {
+        QTcpSocket client;
+        QVERIFY(client.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(answerMs));
+        client.write("play\n");
+        // Closed at once, without a word.
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QTcpSocket::UnconnectedState, answerMs);
+        QCOMPARE(client.readAll(), QByteArray());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(bridge->peek(1 << 16).contains("from 127.0.0.2: not in an allowed network"), answerMs);
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void BridgeTest::seventeenthClientIsTurnedAway()
+{
+    const quint16 port = startBridge({"--listen", "127.0.0.1:0"});
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 16; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(clients.back()->waitForConnected(answerMs));
+        // Each is served: the last one answers only once all are in.
+        QCOMPARE(line(*clients.back(), "stop\n"), QByteArray("ok 22 ff ff ff"));
+    }
+    QTcpSocket seventeenth;
+    seventeenth.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(seventeenth.waitForConnected(answerMs));
+    QCOMPARE(line(seventeenth, "play\n"), QByteArray("error too many clients, try again"));
+    QCOMPARE(pty->read(64), QByteArray("\x22\xff\xff\xff", 4).repeated(16));
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void BridgeTest::deliversThroughTheConsole()
+{
+    removeSavedSettings();
+    MainWindow window;
+    child<QComboBox>(window, "comboBox_Serial_Port")->setCurrentText(pty->slavePath());
+    clickButton(window, "pushButton_Open");
+    QVERIFY(serialPort->isOpen());
+
+    const quint16 port = startBridge({"--listen", "127.0.0.1:0"});
+    QVERIFY(bridge->peek(1 << 16).contains("through the program that holds " + pty->slavePath().toUtf8()));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(client.waitForConnected(answerMs));
+    QCOMPARE(line(client, "volume xlr -20\n"), QByteArray("ok 30 00 2c 02"));
+    QCOMPARE(pty->read(4).toHex(' '), QByteArray("30 00 2c 02"));
+    QCOMPARE(child<QLabel>(window, "label_Status")->text(), QStringLiteral("Absolute Volume : 0x30 0x0 0x2c 0x2"));
+
+    // The console lets go: the bridge takes the port itself.
+    clickButton(window, "pushButton_Close");
+    QCOMPARE(line(client, "play\n"), QByteArray("ok 20 ff ff ff"));
+    QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
+    // And the console, asked to open it now, says who holds it.
+    clickButton(window, "pushButton_Open");
+    QVERIFY2(child<QLabel>(window, "label_Status")->text().contains(QStringLiteral("(tunaris-bridge, process ")),
+             qPrintable(child<QLabel>(window, "label_Status")->text()));
+}
+
+void BridgeTest::refusesToStartUnsafely_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("nothing to listen on") << QStringList() << "no address to listen on (--listen ADDRESS:NUMBER)";
+    QTest::newRow("a name, not an address") << QStringList{"--listen", "localhost:4001"}
+                                            << "'localhost:4001' is not an address and port number";
+    QTest::newRow("not a network") << QStringList{"--listen", "127.0.0.1:0", "--allow", "192.168.1.0/33"}
+                                   << "'192.168.1.0/33' is not a network";
+}
+
+void BridgeTest::refusesToStartUnsafely()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, error);
+    QProcess refused;
+    refused.start(QStringLiteral(BRIDGE_PATH), QStringList{"--port", pty->slavePath()} + options);
+    QVERIFY(refused.waitForFinished(answerMs));
+    QCOMPARE(refused.exitCode(), 2);
+    QVERIFY2(refused.readAllStandardError().startsWith("tunaris-bridge: " + error.toUtf8()), "the reason in words");
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+QTEST_MAIN(BridgeTest)
+#include "tst_bridge.moc"
