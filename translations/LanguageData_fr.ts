@@ -251,6 +251,7 @@
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="501"/>
+        <location filename="../app/accessiblenames.cpp" line="16"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
@@ -430,6 +431,62 @@
         <location filename="../about/helplinks.cpp" line="28"/>
         <source>Subject: Veldo Support Request (From:</source>
         <translation>Objet : Demande d&apos;assistance Veldo (de :</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="17"/>
+        <source>Baud rate</source>
+        <translation>Débit en bauds</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="18"/>
+        <source>Folder number</source>
+        <translation>Numéro de dossier</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="19"/>
+        <source>Playlist number</source>
+        <translation>Numéro de liste de lecture</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="20"/>
+        <source>Spot number</source>
+        <translation>Numéro de spot</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="21"/>
+        <source>Spot X value</source>
+        <translation>Valeur X du spot</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="22"/>
+        <source>Playback source</source>
+        <translation>Source de lecture</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="23"/>
+        <source>Web radio station</source>
+        <translation>Station de radio Web</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="24"/>
+        <source>FTP client number</source>
+        <translation>Numéro de client FTP</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="44"/>
+        <source>%1 volume</source>
+        <translation>Volume %1</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="46"/>
+        <source>%1 volume step</source>
+        <translation>Pas du volume %1</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="48"/>
+        <source>%1 %2</source>
+        <comment>volume channel, then a button&apos;s tooltip</comment>
+        <translation>%2 (%1)</translation>
     </message>
 </context>
 </TS>
