@@ -202,6 +202,16 @@ def ico_bytes(canvases):
     return out + b"".join(data for _, _, data in images)
 
 
+class Bitmap:
+    """Straight RGBA rows, written by png_bytes as a Canvas is."""
+
+    def __init__(self, width, height, rows):
+        self.width, self.height, self.rows = width, height, rows
+
+    def rgba_rows(self):
+        return self.rows
+
+
 def read_png(path):
     """Decode an 8-bit RGBA, non-interlaced PNG (the only kind in ressources/)."""
     with open(path, "rb") as f:
@@ -241,16 +251,6 @@ def read_png(path):
         rows.append(bytes(row))
         above = row
     return Bitmap(width, height, rows)
-
-
-class Bitmap:
-    """Straight RGBA rows, written by png_bytes as a Canvas is."""
-
-    def __init__(self, width, height, rows):
-        self.width, self.height, self.rows = width, height, rows
-
-    def rgba_rows(self):
-        return self.rows
 
 
 # ---------------------------------------------------------------------------
