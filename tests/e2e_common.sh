@@ -65,10 +65,12 @@ check_installed_tree() {
 
     start_display
 
+    # A desktop session has a message bus, which the toolkit's accessibility
+    # support looks for.
     cd "$home"
     setpriv --reuid="$user" --regid=nogroup --clear-groups \
         env -i DISPLAY="$DISPLAY" HOME="$home" QT_QPA_PLATFORM=xcb PATH=/usr/bin:/bin \
-        "$prefix/bin/tunaris-console" >"$work/console.log" 2>&1 &
+        dbus-run-session -- "$prefix/bin/tunaris-console" >"$work/console.log" 2>&1 &
     app=$!
     window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' | head -n 1) \
         || fail "no window within 20 s: $(cat "$work/console.log")"
