@@ -4,9 +4,10 @@
 work=$(mktemp -d)
 app=
 xvfb=
+# A process that has ended already must not stop the clean-up (set -e):
+# Xvfb would live on and hold the test's output open.
 cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    for pid in $app $xvfb; do kill "$pid" 2>/dev/null || :; done
     rm -rf "$work"
 }
 trap cleanup EXIT
