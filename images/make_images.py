@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draw the program's own images (arrows, About artwork, application icon).
+"""Draw the program's own images (arrows, About artwork, application icon)
+and the double-size variants of the button and menu images.
 
 Uses only the Python standard library. The output is deterministic: running
 the script twice produces byte-identical files. Run it from anywhere:
@@ -201,6 +202,57 @@ def ico_bytes(canvases):
     return out + b"".join(data for _, _, data in images)
 
 
+class Bitmap:
+    """Straight RGBA rows, written by png_bytes as a Canvas is."""
+
+    def __init__(self, width, height, rows):
+        self.width, self.height, self.rows = width, height, rows
+
+    def rgba_rows(self):
+        return self.rows
+
+
+def read_png(path):
+    """Decode an 8-bit RGBA, non-interlaced PNG (the only kind in ressources/)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError(path + ": not a PNG")
+    pos, idat = 8, b""
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    if (depth, colour, interlace) != (8, 6, 0):
+        raise ValueError(path + ": not 8-bit RGBA without interlacing")
+    raw, stride = zlib.decompress(idat), width * 4
+    rows, above = [], bytearray(stride)
+    for y in range(height):
+        start = y * (stride + 1)
+        kind, row = raw[start], bytearray(raw[start + 1:start + 1 + stride])
+        for x in range(stride):
+            left = row[x - 4] if x >= 4 else 0
+            up, up_left = above[x], (above[x - 4] if x >= 4 else 0)
+            if kind == 1:
+                row[x] = (row[x] + left) & 255
+            elif kind == 2:
+                row[x] = (row[x] + up) & 255
+            elif kind == 3:
+                row[x] = (row[x] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - up_left
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - up_left)
+                predictor = left if pa <= pb and pa <= pc else up if pb <= pc else up_left
+                row[x] = (row[x] + predictor) & 255
+        rows.append(bytes(row))
+        above = row
+    return Bitmap(width, height, rows)
+
+
 # ---------------------------------------------------------------------------
 # Artwork
 # ---------------------------------------------------------------------------
@@ -291,6 +343,46 @@ def about_art():
 
 
 # ---------------------------------------------------------------------------
+# Double-size variants
+# ---------------------------------------------------------------------------
+
+# The button and menu images. Qt loads "name@2x.png" beside "name.png" by
+# itself on a screen scaled above 100 %.
+SMALL_IMAGES = [
+    "connect", "disconnect", "control_start_blue", "control_play_blue", "control_stop_blue",
+    "control_pause_blue", "control_end_blue", "sound_none", "sound", "door", "information",
+    "house", "email_edit", "UpValue6", "DownValue6",
+]
+
+
+def scale2x(image):
+    """Double an image with the Scale2x rule: each pixel becomes four, and a
+    corner takes its neighbours' colour where two of them meet along an edge.
+    Pixel art stays crisp, with its own colours, and diagonals are smoothed
+    rather than turned into steps twice as big."""
+    w, h = image.width, image.height
+    # Fully transparent pixels count as one colour whatever their RGB.
+    px = [[image.rows[y][x * 4:x * 4 + 4] if image.rows[y][x * 4 + 3] else b"\0\0\0\0"
+           for x in range(w)] for y in range(h)]
+
+    def at(x, y):
+        return px[min(max(y, 0), h - 1)][min(max(x, 0), w - 1)]
+    rows = []
+    for y in range(h):
+        top, bottom = bytearray(), bytearray()
+        for x in range(w):
+            e, b, d, f, hh = at(x, y), at(x, y - 1), at(x - 1, y), at(x + 1, y), at(x, y + 1)
+            if b != hh and d != f:
+                top += (d if d == b else e) + (f if b == f else e)
+                bottom += (d if d == hh else e) + (f if hh == f else e)
+            else:
+                top += e + e
+                bottom += e + e
+        rows += [bytes(top), bytes(bottom)]
+    return Bitmap(w * 2, h * 2, rows)
+
+
+# ---------------------------------------------------------------------------
 # Main
 # ---------------------------------------------------------------------------
 
@@ -309,6 +401,9 @@ def main():
     icon256 = app_icon(256)
     write("ico256x256Win.ico", ico_bytes([app_icon(16), app_icon(32), app_icon(48), icon256]))
     write("tunaris-256.png", png_bytes(icon256))
+    for name in SMALL_IMAGES:
+        image = read_png(os.path.join(HERE, "ressources", name + ".png"))
+        write("ressources/%s@2x.png" % name, png_bytes(scale2x(image)))
 
 
 if __name__ == "__main__":

@@ -1,3 +1,4 @@
+#include "accessiblenames.h"
 #include "languageactions.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
@@ -38,6 +39,7 @@ void MainWindow::applyLanguage()
     ui->retranslateUi(this);
     // The form's texts include placeholder level labels: show the real levels.
     refreshVolumeLabels();
+    nameControls(*ui);
 }
 
 // Triggering the checked entry unchecks it in the toolkit; each slot checks

@@ -17,8 +17,10 @@ settings="$work/bin/Tunaris - Serial Console.cfg"
 start_display
 export QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 
+# A desktop session has a message bus, which the toolkit's accessibility
+# support looks for.
 cd "$work/home"
-"$work/bin/tunaris-console" >"$work/console.log" 2>&1 &
+dbus-run-session -- "$work/bin/tunaris-console" >"$work/console.log" 2>&1 &
 app=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' | head -n 1) \
     || fail "no window titled 'Tunaris - Serial Console' within 20 s"

@@ -1,63 +1,14 @@
 #!/bin/sh
 # The installed console, as a user starts it from the desktop menu: installs
-# the build into a fresh prefix, checks the desktop entry and its icon, then
-# runs the installed program as an unprivileged user, from that user's home,
-# on a real X server. Its settings say French: leaving through the French
-# File menu (Alt+F, then Q for "Quitter") proves the translation was found;
-# the settings must come back to the user's configuration folder, the window
-# must carry its icon, and nothing may be written beside the program.
+# the build into a fresh prefix and checks it as e2e_common.sh's
+# check_installed_tree does.
 #
 #   e2e_install.sh <build dir>
 set -eu
 build=${1:?build directory}
-user=nobody
-id=com.example.tunaris.SerialConsole
 . "$(dirname "$0")/e2e_common.sh"
 
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || fail "cmake --install: $(cat "$work/install.log")"
-for file in bin/tunaris-console bin/tunaris-send bin/tunaris-monitor share/tunaris-console/translations/LanguageData_fr.qm \
-            "share/applications/$id.desktop" "share/icons/hicolor/256x256/apps/$id.png"; do
-    [ -f "$prefix/$file" ] || fail "not installed: $file"
-done
-desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "invalid desktop entry"
-[ "$(identify -format '%wx%h' "$prefix/share/icons/hicolor/256x256/apps/$id.png")" = 256x256 ] \
-    || fail "the menu icon is not 256x256"
-grep -q '^Categories=AudioVideo;Audio;$' "$prefix/share/applications/$id.desktop" || fail "categories"
-
-# The user owns a home; the installed tree is the system's, read-only to them.
-chmod 755 "$work"
-home="$work/home"
-mkdir -p "$home"
-config="$home/.config/Tunaris Audio Systems/Tunaris - Serial Console"
-mkdir -p "$config"
-settings="$config/Tunaris - Serial Console.cfg"
-rule='****************************************'
-printf '%s\n' 'QRB11.00' 'Tunaris - Serial Console  - Configuration File' \
-    'Generate by: Tunaris - Serial Console 1.0.0' "$rule" 'Serial Port' "$rule" '' "$rule" 'Baudrate' \
-    "$rule" '19200' "$rule" 'Auto-connect' "$rule" '0' "$rule" 'Language' "$rule" 'French' >"$settings"
-chown -R "$user" "$home"
-chmod -R a+rX,go-w "$prefix"
-
-start_display
-
-cd "$home"
-setpriv --reuid="$user" --regid=nogroup --clear-groups \
-    env -i DISPLAY="$DISPLAY" HOME="$home" QT_QPA_PLATFORM=xcb PATH=/usr/bin:/bin \
-    "$prefix/bin/tunaris-console" >"$work/console.log" 2>&1 &
-app=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' | head -n 1) \
-    || fail "no window within 20 s: $(cat "$work/console.log")"
-sleep 1
-xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (32 x 32)' || fail "the window has no icon"
-
-xdotool windowfocus --sync "$window"
-xdotool key --delay 100 alt+f
-sleep 0.5
-xdotool key q
-wait_for_exit "Alt+F then Q did not leave: the French texts were not found"
-
-[ "$(wc -l <"$settings")" -eq 19 ] || fail "the settings in the user's folder were not rewritten"
-sed -n '11p;19p' "$settings" | tr '\n' ' ' | grep -q '^19200 French $' || fail "settings changed: $(cat "$settings")"
-[ -z "$(find "$prefix" -name '*.cfg')" ] || fail "settings written into the installed tree"
+check_installed_tree "$prefix"
 echo "installed console: icon, French and user settings as expected"

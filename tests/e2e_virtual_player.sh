@@ -33,7 +33,7 @@ cp "$build/tunaris-console" "$work/bin/"
 start_display
 export QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 cd "$work/home"
-"$work/bin/tunaris-console" >"$work/console.log" 2>&1 &
+dbus-run-session -- "$work/bin/tunaris-console" >"$work/console.log" 2>&1 &
 app=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' | head -n 1) \
     || fail "no console window within 20 s"

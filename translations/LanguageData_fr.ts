@@ -251,6 +251,7 @@
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="501"/>
+        <location filename="../app/accessiblenames.cpp" line="16"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
@@ -340,72 +341,72 @@
         <translation>(Par défaut)</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="142"/>
+        <location filename="../app/seriallink.cpp" line="144"/>
         <source>Open</source>
         <translation>Ouvert</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="144"/>
+        <location filename="../app/seriallink.cpp" line="146"/>
         <source>No serial port</source>
         <translation>Aucun port série</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="121"/>
+        <location filename="../link/portaccess.cpp" line="126"/>
         <source>%1 is in use by another program (%2, process %3)</source>
         <translation>%1 est utilisé par un autre programme (%2, processus %3)</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="124"/>
+        <location filename="../link/portaccess.cpp" line="129"/>
         <source>%1 is in use by another program</source>
         <translation>%1 est utilisé par un autre programme</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="126"/>
+        <location filename="../link/portaccess.cpp" line="131"/>
         <source>Cannot open %1: no such port</source>
         <translation>Impossible d&apos;ouvrir %1 : port inexistant</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="129"/>
+        <location filename="../link/portaccess.cpp" line="134"/>
         <source>Cannot open %1: no permission (the user is not in the %2 group)</source>
         <translation>Impossible d&apos;ouvrir %1 : accès refusé (l&apos;utilisateur n&apos;est pas dans le groupe %2)</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="132"/>
+        <location filename="../link/portaccess.cpp" line="137"/>
         <source>Cannot open %1: no permission</source>
         <translation>Impossible d&apos;ouvrir %1 : accès refusé</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="136"/>
+        <location filename="../link/portaccess.cpp" line="141"/>
         <source>Cannot open %1: %2</source>
         <translation>Impossible d&apos;ouvrir %1 : %2</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="160"/>
+        <location filename="../app/seriallink.cpp" line="162"/>
         <source>Waiting for %1</source>
         <translation>En attente de %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="174"/>
+        <location filename="../app/seriallink.cpp" line="176"/>
         <source>Close</source>
         <translation>Fermé</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="184"/>
+        <location filename="../app/seriallink.cpp" line="186"/>
         <source>Serial port lost: %1</source>
         <translation>Port série perdu : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="198"/>
+        <location filename="../app/seriallink.cpp" line="200"/>
         <source>Serial port reconnected: %1</source>
         <translation>Port série reconnecté : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="214"/>
+        <location filename="../app/seriallink.cpp" line="216"/>
         <source>Serial port error: %1</source>
         <translation>Erreur du port série : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="241"/>
+        <location filename="../app/seriallink.cpp" line="243"/>
         <source>%1 (not sent)</source>
         <translation>%1 (non envoyé)</translation>
     </message>
@@ -468,6 +469,62 @@
         <location filename="../about/helplinks.cpp" line="28"/>
         <source>Subject: Veldo Support Request (From:</source>
         <translation>Objet : Demande d&apos;assistance Veldo (de :</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="17"/>
+        <source>Baud rate</source>
+        <translation>Débit en bauds</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="18"/>
+        <source>Folder number</source>
+        <translation>Numéro de dossier</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="19"/>
+        <source>Playlist number</source>
+        <translation>Numéro de liste de lecture</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="20"/>
+        <source>Spot number</source>
+        <translation>Numéro de spot</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="21"/>
+        <source>Spot X value</source>
+        <translation>Valeur X du spot</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="22"/>
+        <source>Playback source</source>
+        <translation>Source de lecture</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="23"/>
+        <source>Web radio station</source>
+        <translation>Station de radio Web</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="24"/>
+        <source>FTP client number</source>
+        <translation>Numéro de client FTP</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="44"/>
+        <source>%1 volume</source>
+        <translation>Volume %1</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="46"/>
+        <source>%1 volume step</source>
+        <translation>Pas du volume %1</translation>
+    </message>
+    <message>
+        <location filename="../app/accessiblenames.cpp" line="48"/>
+        <source>%1 %2</source>
+        <comment>volume channel, then a button&apos;s tooltip</comment>
+        <translation>%2 (%1)</translation>
     </message>
 </context>
 </TS>

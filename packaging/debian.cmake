@@ -1,0 +1,33 @@
+# The Debian package, made by "cpack -G DEB" in the build folder. It holds
+# whatever the install rules install, so a program that gets an install rule
+# is packaged too; Debian wants the copyright and changelog files beside.
+set(package_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tunaris-console)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${package_doc_dir})
+# Compressed without a name or time stamp, so the same text gives the same file.
+add_custom_command(OUTPUT changelog.gz
+    COMMAND gzip -9nc ${CMAKE_CURRENT_LIST_DIR}/changelog > changelog.gz
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog)
+add_custom_target(package_changelog ALL DEPENDS changelog.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${package_doc_dir})
+
+set(CPACK_PACKAGE_NAME tunaris-console)
+set(CPACK_PACKAGE_VENDOR "Tunaris Audio Systems")
+set(CPACK_PACKAGE_CONTACT "Tunaris Audio Systems <support@tunaris.example.com>")
+set(CPACK_PACKAGE_HOMEPAGE_URL "http://tunaris.example.com")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console that remote-controls an audio player over a serial port")
+set(CPACK_PACKAGE_DESCRIPTION [[
+A desktop console for a stand-alone audio player connected to a serial
+port: transport, folder, playlist and spot loads with their play modes,
+web radio, FTP client, media source and three volume channels. Every
+action becomes one four-byte command frame on the line, echoed in the
+window's status line. The interface is in English and in French.
+
+Command-line tools put the same commands on a port from scripts and
+schedulers, show the frames that arrive on one, and take commands from
+show-control systems on the network (TCP or UDP) for the player.]])
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
