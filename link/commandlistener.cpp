@@ -89,6 +89,9 @@ private:
     void reply(const QByteArray &line)
     {
         m_socket->write(line);
+        // Out now: a client that has sent its last line may close its side,
+        // and the socket, once it sees that, drops what it still holds.
+        m_socket->flush();
         if (m_socket->bytesToWrite() > maxUnreadReplyBytes)
             m_socket->abort();
     }

@@ -39,14 +39,17 @@ wait_for_exit() {
 # icon, and nothing may be written beside the program.
 check_installed_tree() {
     prefix=$1
+    installed_as=${2:-$prefix} # where the tree lies once installed, as its service file names it
     user=nobody
     id=com.example.tunaris.SerialConsole
     for file in bin/tunaris-console bin/tunaris-send bin/tunaris-monitor bin/tunaris-bridge \
-                share/tunaris-console/translations/LanguageData_fr.qm \
+                share/tunaris-console/translations/LanguageData_fr.qm lib/systemd/system/tunaris-bridge@.service \
                 "share/applications/$id.desktop" "share/icons/hicolor/256x256/apps/$id.png"; do
         [ -f "$prefix/$file" ] || fail "not installed: $file"
     done
     desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "invalid desktop entry"
+    grep -q "^ExecStart=$installed_as/bin/tunaris-bridge --port %f " "$prefix/lib/systemd/system/tunaris-bridge@.service" \
+        || fail "the bridge's service does not start $installed_as/bin/tunaris-bridge"
     [ "$(identify -format '%wx%h' "$prefix/share/icons/hicolor/256x256/apps/$id.png")" = 256x256 ] \
         || fail "the menu icon is not 256x256"
     grep -q '^Categories=AudioVideo;Audio;$' "$prefix/share/applications/$id.desktop" || fail "categories"

@@ -31,5 +31,5 @@ dpkg-deb -x "$deb" "$work/root"
 doc="$work/root/usr/share/doc/tunaris-console"
 grep -q '^Copyright: .*Mark James' "$doc/copyright" || fail "the copyright file does not credit the icon set"
 zcat "$doc/changelog.gz" | head -n 1 | grep -q "^tunaris-console ($version) " || fail "the changelog does not start at $version"
-check_installed_tree "$work/root/usr"
+check_installed_tree "$work/root/usr" /usr
 echo "package $(basename "$deb"): control, copyright, changelog, apt and the unpacked console as expected"

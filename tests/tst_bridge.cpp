@@ -5,7 +5,9 @@
 #include "mainwindow.h"
 #include "ptypair.h"
 #include "testsupport.h"
+#include "toolrun.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
@@ -32,6 +34,7 @@ private slots:
     void otherAddressesAreRefused();
     void seventeenthClientIsTurnedAway();
     void deliversThroughTheConsole();
+    void readmeButtonLine();
     void refusesToStartUnsafely_data();
     void refusesToStartUnsafely();
 
@@ -255,6 +258,23 @@ void BridgeTest::deliversThroughTheConsole()
     clickButton(window, "pushButton_Open");
     QVERIFY2(child<QLabel>(window, "label_Status")->text().contains(QStringLiteral("(tunaris-bridge, process ")),
              qPrintable(child<QLabel>(window, "label_Status")->text()));
+}
+
+// The README's show-control line, as written there, with this machine's
+// bridge in place of 192.168.1.20:4001.
+void BridgeTest::readmeButtonLine()
+{
+    QFile readme(QStringLiteral(README_PATH));
+    QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(readme.readAll()).split(QLatin1Char('\n'));
+    const int at = int(lines.indexOf(QRegularExpression(QStringLiteral("^    printf 'spot 5 .* \\| nc .*"))));
+    QVERIFY(at > 0);
+    const quint16 port = startBridge({"--listen", "127.0.0.1:0"});
+    QString command = lines.at(at).trimmed();
+    command.replace(QLatin1String("192.168.1.20 4001"), QStringLiteral("127.0.0.1 %1").arg(port));
+    const ToolRun run = runTool(QStringLiteral("sh"), {"-c", command});
+    QCOMPARE(run.output.trimmed(), lines.at(at + 1).trimmed().toUtf8());
+    QCOMPARE(pty->read(4).toHex(' '), QByteArray("14 00 05 03"));
 }
 
 void BridgeTest::refusesToStartUnsafely_data()
