@@ -1,9 +1,9 @@
 #include "link/commandlistener.h"
+#include "link/commandsession.h"
 
 #include <QNetworkDatagram>
 
 #include <algorithm>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -11,10 +11,7 @@
 
 namespace {
 
-constexpr int linesPerTurn = 64;
 constexpr int datagramsPerTurn = 32;
-constexpr qint64 readBufferBytes = 16 * 1024;
-constexpr qint64 maxUnreadReplyBytes = 64 * 1024;
 constexpr int reportIntervalMs = 1000;
 
 // An IPv4 client of a socket that listens on both kinds shows as ::ffff:a.b.c.d.
@@ -24,85 +21,6 @@ QHostAddress plain(const QHostAddress &address)
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4) : address;
 }
-
-// One TCP client: its lines are answered one at a time, each once its
-// command went to the line, so "ok" means sent.
-class TcpSession : public QObject
-{
-public:
-    TcpSession(QTcpSocket *socket, const CommandListener::Deliver &deliver, QObject *parent)
-        : QObject(parent)
-        , m_socket(socket)
-        , m_deliver(deliver)
-    {
-        socket->setParent(this);
-        socket->setReadBufferSize(readBufferBytes);
-        m_idle.setSingleShot(true);
-        m_idle.start(CommandListener::IdleTimeoutMs);
-        connect(&m_idle, &QTimer::timeout, this, [this] {
-            reply(errorReply(QStringLiteral("no command for %1 s").arg(CommandListener::IdleTimeoutMs / 1000)));
-            m_socket->disconnectFromHost();
-        });
-        connect(socket, &QTcpSocket::readyRead, this, &TcpSession::work);
-        connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
-    }
-
-private:
-    void work()
-    {
-        for (int budget = linesPerTurn; budget > 0 && !m_waiting; --budget) {
-            if (m_lines.isEmpty() && !takeLines())
-                return;
-            answer(m_lines.takeFirst());
-        }
-        if (!m_waiting)
-            QTimer::singleShot(0, this, &TcpSession::work);
-    }
-
-    bool takeLines()
-    {
-        while (m_lines.isEmpty() && m_socket->bytesAvailable() > 0) {
-            m_idle.start(CommandListener::IdleTimeoutMs);
-            m_lines += m_reader.feed(m_socket->read(readBufferBytes));
-        }
-        return !m_lines.isEmpty();
-    }
-
-    void answer(const CommandLineReader::Line &line)
-    {
-        if (!line.error.isEmpty())
-            return reply(errorReply(line.error));
-        const CommandLineResult parsed = parseCommandLine(line.text);
-        if (!parsed.command)
-            return reply(errorReply(parsed.error));
-        m_waiting = true;
-        const QByteArray sent = okReply(toFrame(*parsed.command));
-        m_deliver(*parsed.command, [session = QPointer<TcpSession>(this), sent](const QString &error) {
-            if (!session)
-                return; // the client left meanwhile
-            session->m_waiting = false;
-            session->reply(error.isEmpty() ? sent : errorReply(error));
-            session->work();
-        });
-    }
-
-    void reply(const QByteArray &line)
-    {
-        m_socket->write(line);
-        // Out now: a client that has sent its last line may close its side,
-        // and the socket, once it sees that, drops what it still holds.
-        m_socket->flush();
-        if (m_socket->bytesToWrite() > maxUnreadReplyBytes)
-            m_socket->abort();
-    }
-
-    QTcpSocket *m_socket;
-    CommandListener::Deliver m_deliver;
-    CommandLineReader m_reader;
-    QList<CommandLineReader::Line> m_lines;
-    bool m_waiting = false;
-    QTimer m_idle;
-};
 
 } // namespace
 
@@ -203,7 +121,7 @@ void CommandListener::acceptTcpClients()
             continue;
         }
         ++m_tcpClients;
-        auto *session = new TcpSession(socket, m_deliver, this);
+        auto *session = new CommandSession<QTcpSocket>(socket, m_deliver, IdleTimeoutMs, this);
         connect(session, &QObject::destroyed, this, [this] { --m_tcpClients; });
     }
 }

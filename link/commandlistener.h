@@ -33,6 +33,7 @@ public:
     // Delivers one command and calls `done` with an empty text once it went
     // to the line, else with why not. Called in the order commands arrive.
     using Deliver = std::function<void(const PlayerCommand &, std::function<void(const QString &)> done)>;
+
     // Where reports go: refused clients, dropped datagrams.
     using Report = std::function<void(const QString &)>;
 

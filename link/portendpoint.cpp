@@ -1,6 +1,7 @@
 #include "link/portendpoint.h"
 #include "command/commandgrammar.h"
 #include "command/commandline.h"
+#include "link/commandsession.h"
 #include "link/portnames.h"
 
 #include <QCryptographicHash>
@@ -14,6 +15,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <utility>
+
 #if defined(Q_OS_UNIX)
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,12 +25,6 @@
 
 namespace {
 
-// Lines taken from one client before its earlier ones are answered: the
-// rest waits in the system's buffers, which makes a fast client wait too.
-constexpr int maxQueuedLines = 64;
-constexpr qint64 readBufferBytes = 16 * 1024;
-// Replies a client leaves unread before it is dropped.
-constexpr qint64 maxUnreadReplyBytes = 64 * 1024;
 // A frame that has not left the port's buffer by then is reported as stuck.
 constexpr int handOverTimeoutMs = 10000;
 // How long a sender waits for the owner to take the connection and answer.
@@ -89,110 +86,39 @@ QString endpointBaseName(const QString &portName)
     return name;
 }
 
-// One client of the endpoint: its lines are answered one at a time, each
-// once its frame has gone to the system, so "ok" means sent.
-class EndpointSession : public QObject
+// A frame the port still holds: its answer waits until the port has handed
+// it to the system, the port closes, or the line is stuck.
+class HandOver : public QObject
 {
 public:
-    EndpointSession(QLocalSocket *socket, QSerialPort *port, const PortEndpoint::Sender &sender, QObject *parent)
-        : QObject(parent)
-        , m_socket(socket)
+    HandOver(QSerialPort *port, std::function<void(const QString &)> done, PortEndpoint *endpoint)
+        : QObject(endpoint)
         , m_port(port)
-        , m_sender(sender)
+        , m_done(std::move(done))
     {
-        socket->setParent(this);
-        socket->setReadBufferSize(readBufferBytes);
-        m_idle.setSingleShot(true);
-        m_idle.start(PortEndpoint::IdleTimeoutMs);
-        m_handOver.setSingleShot(true);
-        connect(&m_idle, &QTimer::timeout, this, [this] {
-            reply(errorReply(QStringLiteral("no command for %1 s").arg(PortEndpoint::IdleTimeoutMs / 1000)));
-            m_socket->disconnectFromServer();
-        });
-        connect(&m_handOver, &QTimer::timeout, this, [this] { finishHandOver(false); });
-        connect(socket, &QLocalSocket::readyRead, this, &EndpointSession::work);
-        connect(socket, &QLocalSocket::disconnected, this, &QObject::deleteLater);
         connect(port, &QSerialPort::bytesWritten, this, [this] {
-            if (m_handOver.isActive() && m_port->bytesToWrite() == 0)
-                finishHandOver(true);
+            if (m_port->bytesToWrite() == 0)
+                finish(QString());
         });
-    }
-
-    // The port is closing: a frame waiting to leave is answered for now,
-    // and the client is let go. A line left unanswered was not sent.
-    void shutDown()
-    {
-        if (m_handOver.isActive()) {
-            m_handOver.stop();
-            reply(m_port->bytesToWrite() == 0 ? m_okReply
-                                              : errorReply(QStringLiteral("not sent: the port closed")));
-        }
-        m_socket->flush();
-        m_socket->disconnectFromServer();
+        connect(endpoint, &PortEndpoint::closing, this, [this] {
+            finish(m_port->bytesToWrite() == 0 ? QString() : QStringLiteral("not sent: the port closed"));
+        });
+        QTimer::singleShot(handOverTimeoutMs, this, [this] {
+            finish(QStringLiteral("frame still waiting for the line after %1 s").arg(handOverTimeoutMs / 1000));
+        });
     }
 
 private:
-    void work()
+    void finish(const QString &error)
     {
-        for (int budget = maxQueuedLines; budget > 0 && !m_handOver.isActive(); --budget) {
-            if (m_lines.isEmpty() && !takeLines())
-                return;
-            answer(m_lines.takeFirst());
-        }
-        // More to do: let the window and the other clients have a turn first.
-        if (!m_handOver.isActive())
-            QTimer::singleShot(0, this, &EndpointSession::work);
+        if (!m_done)
+            return;
+        std::exchange(m_done, nullptr)(error);
+        deleteLater();
     }
 
-    bool takeLines()
-    {
-        while (m_lines.isEmpty() && m_socket->bytesAvailable() > 0) {
-            m_idle.start(PortEndpoint::IdleTimeoutMs);
-            m_lines += m_reader.feed(m_socket->read(readBufferBytes));
-        }
-        return !m_lines.isEmpty();
-    }
-
-    void answer(const CommandLineReader::Line &line)
-    {
-        if (!line.error.isEmpty())
-            return reply(errorReply(line.error));
-        const CommandLineResult parsed = parseCommandLine(line.text);
-        if (!parsed.command)
-            return reply(errorReply(parsed.error));
-        const QString refused = m_sender(*parsed.command);
-        if (!refused.isEmpty())
-            return reply(errorReply(refused));
-        m_okReply = okReply(toFrame(*parsed.command));
-        if (m_port->bytesToWrite() == 0)
-            return reply(m_okReply);
-        m_handOver.start(handOverTimeoutMs);
-    }
-
-    void finishHandOver(bool sent)
-    {
-        m_handOver.stop();
-        reply(sent ? m_okReply
-                   : errorReply(QStringLiteral("frame still waiting for the line after %1 s")
-                                    .arg(handOverTimeoutMs / 1000)));
-        work();
-    }
-
-    void reply(const QByteArray &line)
-    {
-        m_socket->write(line);
-        if (m_socket->bytesToWrite() > maxUnreadReplyBytes)
-            m_socket->abort();
-    }
-
-    QLocalSocket *m_socket;
     QSerialPort *m_port;
-    PortEndpoint::Sender m_sender;
-    CommandLineReader m_reader;
-    QList<CommandLineReader::Line> m_lines;
-    QByteArray m_okReply;
-    QTimer m_idle;
-    QTimer m_handOver;
+    std::function<void(const QString &)> m_done;
 };
 
 } // namespace
@@ -226,6 +152,16 @@ void PortEndpoint::shutDown()
 {
     m_server->close();
     emit closing();
+}
+
+void PortEndpoint::deliver(const PlayerCommand &command, std::function<void(const QString &)> done)
+{
+    const QString refused = m_sender(command);
+    if (!refused.isEmpty())
+        return done(refused);
+    if (m_port->bytesToWrite() == 0)
+        return done(QString());
+    new HandOver(m_port, std::move(done), this);
 }
 
 bool PortEndpoint::listen(QString *error)
@@ -265,9 +201,13 @@ void PortEndpoint::accept()
             continue;
         }
         ++m_clients;
-        auto *session = new EndpointSession(socket, m_port, m_sender, this);
+        auto *session = new CommandSession<QLocalSocket>(
+            socket,
+            [this](const PlayerCommand &command, std::function<void(const QString &)> done) {
+                deliver(command, std::move(done));
+            },
+            IdleTimeoutMs, this);
         connect(session, &QObject::destroyed, this, [this] { --m_clients; });
-        connect(this, &PortEndpoint::closing, session, &EndpointSession::shutDown);
     }
 }
 

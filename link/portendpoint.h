@@ -52,6 +52,7 @@ signals:
 
 private:
     void accept();
+    void deliver(const PlayerCommand &command, std::function<void(const QString &)> done);
 
     QString m_name;
     QSerialPort *m_port;

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "command/commandline.h"
+
+#include <QAbstractSocket>
+#include <QLocalSocket>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+// Sends one command on and calls `done` with an empty text once its frame
+// went to the line, else with why not; in the order commands are given.
+using DeliverCommand = std::function<void(const PlayerCommand &, std::function<void(const QString &)> done)>;
+
+// One client of a command line service, the port's endpoint or the network
+// bridge (QLocalSocket or QTcpSocket): its lines are answered one at a time,
+// each once its command went to the line, so "ok" means sent. A client that
+// sends nothing for `idleTimeoutMs` is told so and let go; one that leaves
+// its answers unread is dropped. Deleting the session lets the client go
+// after what it was told.
+template<typename Socket>
+class CommandSession : public QObject
+{
+public:
+    CommandSession(Socket *socket, DeliverCommand deliver, int idleTimeoutMs, QObject *parent)
+        : QObject(parent)
+        , m_socket(socket)
+        , m_deliver(std::move(deliver))
+        , m_idleTimeoutMs(idleTimeoutMs)
+    {
+        socket->setParent(this);
+        // What waits beyond this stays with the system, which makes a fast
+        // client wait too.
+        socket->setReadBufferSize(readBufferBytes);
+        m_idle.setSingleShot(true);
+        m_idle.start(idleTimeoutMs);
+        connect(&m_idle, &QTimer::timeout, this, [this] {
+            reply(errorReply(QStringLiteral("no command for %1 s").arg(m_idleTimeoutMs / 1000)));
+            hangUp(*m_socket);
+        });
+        connect(socket, &Socket::readyRead, this, &CommandSession::work);
+        connect(socket, &Socket::disconnected, this, &QObject::deleteLater);
+    }
+
+    ~CommandSession() override
+    {
+        m_socket->flush();
+        hangUp(*m_socket);
+    }
+
+private:
+    static constexpr int linesPerTurn = 64;
+    static constexpr qint64 readBufferBytes = 16 * 1024;
+    static constexpr qint64 maxUnreadReplyBytes = 64 * 1024;
+
+    static void hangUp(QLocalSocket &socket) { socket.disconnectFromServer(); }
+    static void hangUp(QAbstractSocket &socket) { socket.disconnectFromHost(); }
+
+    void work()
+    {
+        for (int budget = linesPerTurn; budget > 0 && !m_waiting; --budget) {
+            if (m_lines.isEmpty() && !takeLines())
+                return;
+            answer(m_lines.takeFirst());
+        }
+        // More to do: let the window and the other clients have a turn first.
+        if (!m_waiting)
+            QTimer::singleShot(0, this, &CommandSession::work);
+    }
+
+    bool takeLines()
+    {
+        while (m_lines.isEmpty() && m_socket->bytesAvailable() > 0) {
+            m_idle.start(m_idleTimeoutMs);
+            m_lines += m_reader.feed(m_socket->read(readBufferBytes));
+        }
+        return !m_lines.isEmpty();
+    }
+
+    void answer(const CommandLineReader::Line &line)
+    {
+        if (!line.error.isEmpty())
+            return reply(errorReply(line.error));
+        const CommandLineResult parsed = parseCommandLine(line.text);
+        if (!parsed.command)
+            return reply(errorReply(parsed.error));
+        m_waiting = true;
+        const QByteArray sent = okReply(toFrame(*parsed.command));
+        m_deliver(*parsed.command, [session = QPointer<CommandSession>(this), sent](const QString &error) {
+            if (!session)
+                return; // the client left meanwhile
+            session->m_waiting = false;
+            session->reply(error.isEmpty() ? sent : errorReply(error));
+            session->work();
+        });
+    }
+
+    void reply(const QByteArray &line)
+    {
+        m_socket->write(line);
+        // Out now: a client that has sent its last line may close its side,
+        // and the socket, once it sees that, drops what it still holds.
+        m_socket->flush();
+        if (m_socket->bytesToWrite() > maxUnreadReplyBytes)
+            m_socket->abort();
+    }
+
+    Socket *m_socket;
+    DeliverCommand m_deliver;
+    int m_idleTimeoutMs;
+    CommandLineReader m_reader;
+    QList<CommandLineReader::Line> m_lines;
+    bool m_waiting = false;
+    QTimer m_idle;
+};
