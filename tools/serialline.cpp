@@ -61,6 +61,24 @@ QString supportedBaudRatesText()
     return alternatives(texts);
 }
 
+QCommandLineOption baudRateOption()
+{
+    return QCommandLineOption(QStringLiteral("baud"),
+                              QStringLiteral("Baud rate: %1 (default %2).").arg(supportedBaudRatesText()).arg(DefaultBaudRate),
+                              QStringLiteral("RATE"));
+}
+
+std::optional<qint32> baudRateGiven(const QCommandLineParser &parser, QString *error)
+{
+    const QString given = parser.value(QStringLiteral("baud"));
+    if (given.isEmpty())
+        return DefaultBaudRate;
+    const std::optional<qint32> rate = parseBaudRate(given);
+    if (!rate)
+        *error = QStringLiteral("baud rate %1 is not supported (%2)").arg(given, supportedBaudRatesText());
+    return rate;
+}
+
 std::optional<qint32> parseBaudRate(const QString &text)
 {
     bool ok = false;

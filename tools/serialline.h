@@ -4,6 +4,7 @@
 #include "link/portaccess.h"
 
 #include <QByteArray>
+#include <QCommandLineParser>
 #include <QIODevice>
 #include <QList>
 #include <QString>
@@ -20,6 +21,12 @@
 QString supportedBaudRatesText();
 // The rate a decimal text names, if the console offers it.
 std::optional<qint32> parseBaudRate(const QString &text);
+
+// The --baud option of the tools that take a QCommandLineParser, and its
+// value: the default rate when it is not given, nothing (and `error` says
+// why) when the rate is not one of the console's.
+QCommandLineOption baudRateOption();
+std::optional<qint32> baudRateGiven(const QCommandLineParser &parser, QString *error);
 
 
 // Writes the bytes and returns only when all of them have left the program

@@ -79,11 +79,7 @@ int main(int argc, char **argv)
                                         QStringLiteral("The player's serial port (/dev/ttyUSB0, COM3) or a serial device "
                                                        "server, tcp://HOST:NUMBER."),
                                         QStringLiteral("PORT"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"),
-                                        QStringLiteral("Baud rate: %1 (default %2).")
-                                            .arg(supportedBaudRatesText())
-                                            .arg(DefaultBaudRate),
-                                        QStringLiteral("RATE"));
+    const QCommandLineOption baudOption = baudRateOption();
     const QCommandLineOption listenOption(QStringLiteral("listen"),
                                           QStringLiteral("Listen on this address and port number, 0.0.0.0:4001 or "
                                                          "[::]:4001; nothing listens without it."),
@@ -120,19 +116,13 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("'%1' is not a network (192.168.1.0/24, fd00::/8)").arg(text), BadArguments);
         allowed << *network;
     }
-    qint32 baudRate = DefaultBaudRate;
-    if (parser.isSet(baudOption)) {
-        const std::optional<qint32> rate = parseBaudRate(parser.value(baudOption));
-        if (!rate)
-            return fail(QStringLiteral("baud rate %1 is not supported (%2)")
-                            .arg(parser.value(baudOption), supportedBaudRatesText()),
-                        BadArguments);
-        baudRate = *rate;
-    }
+    QString error;
+    const std::optional<qint32> baudRate = baudRateGiven(parser, &error);
+    if (!baudRate)
+        return fail(error, BadArguments);
 
     const QString port = parser.value(portOption);
-    CommandDelivery delivery(port, baudRate);
-    QString error;
+    CommandDelivery delivery(port, *baudRate);
     if (!delivery.start(&error))
         return fail(error, Failed);
     CommandListener listener(

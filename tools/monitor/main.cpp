@@ -170,11 +170,7 @@ int main(int argc, char **argv)
                                         QStringLiteral("Read from this serial port, for example /dev/ttyUSB0 or COM3, "
                                                        "or from a serial device server, tcp://HOST:NUMBER."),
                                         QStringLiteral("PORT"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"),
-                                        QStringLiteral("Baud rate of the port: %1 (default %2).")
-                                            .arg(supportedBaudRatesText())
-                                            .arg(DefaultBaudRate),
-                                        QStringLiteral("RATE"));
+    const QCommandLineOption baudOption = baudRateOption();
     const QCommandLineOption ptyOption(QStringLiteral("pty"),
                                        QStringLiteral("Be a virtual player: make a pseudo-terminal, print the path to "
                                                       "connect the console to, and show what arrives."));
@@ -199,20 +195,15 @@ int main(int argc, char **argv)
     if (parser.isSet(baudOption) && !parser.isSet(portOption))
         return fail(QStringLiteral("--baud needs --port"), BadArguments);
 
-    qint32 baudRate = DefaultBaudRate;
-    if (parser.isSet(baudOption)) {
-        const std::optional<qint32> rate = parseBaudRate(parser.value(baudOption));
-        if (!rate)
-            return fail(QStringLiteral("baud rate %1 is not supported (%2)")
-                            .arg(parser.value(baudOption), supportedBaudRatesText()),
-                        BadArguments);
-        baudRate = *rate;
-    }
+    QString error;
+    const std::optional<qint32> baudRate = baudRateGiven(parser, &error);
+    if (!baudRate)
+        return fail(error, BadArguments);
 
     catchStopSignals();
     if (parser.isSet(ptyOption))
         return monitorPseudoTerminal();
     if (parser.isSet(portOption))
-        return monitorPort(parser.value(portOption), baudRate);
+        return monitorPort(parser.value(portOption), *baudRate);
     return monitorDescriptor(0, QStringLiteral("standard input"));
 }
