@@ -337,11 +337,18 @@ if [ "$startup_runs" -gt 0 ]; then
     cp "$build/bench/startup/barewindow.exe" "$bin/" || die "no barewindow.exe in $build/bench/startup"
     cd "$bin" || die "no $bin"
     wineserver -p
-    "$work/launchtimer" 1 "Bare Window" wine barewindow.exe >/dev/null
-    "$work/launchtimer" 1 "Tunaris - Serial Console" wine tunaris-console.exe >/dev/null
+    # Into files, not pipes: a program left behind by a failed run would hold
+    # a pipe open for ever.
+    time_run() {
+        timeout 60 "$work/launchtimer" 1 "$1" wine "$2" >"$work/run.txt" 2>&1 \
+            || die "timing $2 failed: $(cat "$work/run.txt")"
+        grep '^run' "$work/run.txt"
+    }
+    time_run "Bare Window" barewindow.exe >/dev/null
+    time_run "Tunaris - Serial Console" tunaris-console.exe >/dev/null
     for _ in $(seq "$startup_runs"); do
-        "$work/launchtimer" 1 "Bare Window" wine barewindow.exe | grep '^run' >>"$work/bare.txt"
-        "$work/launchtimer" 1 "Tunaris - Serial Console" wine tunaris-console.exe | grep '^run' >>"$work/console.txt"
+        time_run "Bare Window" barewindow.exe >>"$work/bare.txt"
+        time_run "Tunaris - Serial Console" tunaris-console.exe >>"$work/console.txt"
     done
     wineserver -k
     median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
