@@ -50,6 +50,7 @@ name=tunaris-console-$version-win64
 zip_file=$build/$name.zip
 [ -n "$version" ] && [ -f "$zip_file" ] || die "no package in $build; run scripts/windows/build.sh first"
 qt_bin=$(sed -n 's/^Qt6_DIR:PATH=\(.*\)\/lib\/cmake\/Qt6$/\1/p' "$build/CMakeCache.txt")/bin
+[ -f "$cache/.tunaris-windows-cache" ] || die "no build cache at $cache; run scripts/windows/build.sh first"
 [ -f "$qt_bin/Qt6Test.dll" ] || die "no Windows Qt at $qt_bin (from $build/CMakeCache.txt)"
 
 # --- What this run starts, and ends again -----------------------------------
@@ -113,7 +114,6 @@ else
 fi
 
 # --- Wine and the display ---------------------------------------------------
-[ -f "$cache/.tunaris-windows-cache" ] || die "no build cache at $cache; run scripts/windows/build.sh first"
 exec 9>"$cache/.wine-prefix.lock"
 flock -n 9 || { echo "Waiting for another check using $WINEPREFIX"; flock 9; }
 if [ ! -f "$WINEPREFIX/.tunaris-ready" ]; then
