@@ -61,6 +61,13 @@ long residentKiB(pid_t pid)
     return -1;
 }
 
+// Programs under Wine map short-lived windows of their own, which may be gone
+// before their title is read: such an error only means "not the window".
+int ignoreXError(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
 // Waits for a MapNotify of a top-level window with the wanted title; returns
 // false after the time limit.
 bool waitForWindow(Display *display, const std::string &title, int limitMs)
@@ -105,6 +112,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot open the X display\n");
         return 1;
     }
+    XSetErrorHandler(ignoreXError);
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
 
     std::vector<double> startMs, rssKiB;

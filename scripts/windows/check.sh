@@ -1,0 +1,364 @@
+#!/bin/bash
+# Checks the Windows package that build.sh made, under Wine on a private Xvfb
+# display, and ends with one line "N passed, N failed" (exit status 1 when
+# something failed). Run build.sh first; then, as root on Debian 12:
+#     scripts/windows/check.sh [--startup RUNS]
+# --startup RUNS also times the console's start-up under Wine beside a bare Qt
+# window built the same way (RUNS alternating runs of each, medians printed).
+#
+# The checks run the unpacked zip as an operator would, from its bin folder,
+# with COM5 mapped to a pseudo-terminal whose other end is read here. The Wine
+# prefix lives in the cache (${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}),
+# set to Windows 10. A screenshot of the connected console goes to
+# docs/console-windows.png.
+set -uo pipefail
+
+die() { echo "check.sh: $*" >&2; exit 2; }
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+cache=${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}
+build=$repo/build-windows
+startup_runs=0
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --startup)
+            [[ "${2:-}" =~ ^[1-9][0-9]?$ ]] || die "--startup needs a number of runs from 1 to 99"
+            startup_runs=$2
+            shift 2 ;;
+        -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+        *) die "unknown argument '$1' (see --help)" ;;
+    esac
+done
+
+packages=(wine wine64 xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    [ "$(id -u)" -eq 0 ] || die "missing Debian packages; as root run: apt-get install ${missing[*]}"
+    echo "Installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || die "installing ${missing[*]} failed"
+fi
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
+name=tunaris-console-$version-win64
+zip_file=$build/$name.zip
+[ -n "$version" ] && [ -f "$zip_file" ] || die "no package in $build; run scripts/windows/build.sh first"
+qt_bin=$(sed -n 's/^Qt6_DIR:PATH=\(.*\)\/lib\/cmake\/Qt6$/\1/p' "$build/CMakeCache.txt")/bin
+[ -f "$cache/.tunaris-windows-cache" ] || die "no build cache at $cache; run scripts/windows/build.sh first"
+[ -f "$qt_bin/Qt6Test.dll" ] || die "no Windows Qt at $qt_bin (from $build/CMakeCache.txt)"
+
+# --- What this run starts, and ends again -----------------------------------
+work=$(mktemp -d /tmp/tunaris-windows-check.XXXXXX)
+xvfb= pty_reader= console=
+export WINEPREFIX=$cache/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+    for pid in $console $pty_reader $xvfb; do kill "$pid" 2>/dev/null; done
+    # The prefix is this script's own: end its server and whatever still runs in it.
+    wineserver -k 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+passed=0 failed=0
+pass() { echo "PASS: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+# Hex dump of a file from a byte offset, "20 ff ff ff".
+bytes_from() { tail -c +$(($2 + 1)) "$1" | od -An -v -tx1 | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
+size_of() { stat -c %s "$1"; }
+
+# --- The package, unpacked as an operator would -----------------------------
+python3 -m zipfile -e "$zip_file" "$work/unpacked" || die "cannot unpack $zip_file"
+package=$work/unpacked/$name
+bin=$package/bin
+
+# --- The executables as Windows reads them ----------------------------------
+console_info=$(python3 "$here/peinfo.py" "$bin/tunaris-console.exe")
+grep -qx 'subsystem gui' <<<"$console_info" \
+    && pass "tunaris-console.exe is a GUI-subsystem program" \
+    || fail "tunaris-console.exe is not a GUI-subsystem program: $(head -n 1 <<<"$console_info")"
+grep -qx 'resource GROUP_ICON IDI_ICON1' <<<"$console_info" \
+    && pass "tunaris-console.exe carries the icon group IDI_ICON1" \
+    || fail "no icon group IDI_ICON1 in tunaris-console.exe: $(grep GROUP_ICON <<<"$console_info" | tr '\n' ' ')"
+manifest=$(sed -n 's/^manifest //p' <<<"$console_info")
+if grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest" \
+   && grep -Eq 'name="Microsoft\.Windows\.Common-Controls" version="6\.0\.0\.0"' <<<"$manifest"; then
+    pass "the manifest asks for asInvoker and Common Controls 6.0"
+else
+    fail "the manifest lacks asInvoker or Common Controls 6.0: ${manifest:-none}"
+fi
+# Tools must be console programs, or cmd.exe neither waits for them nor
+# shows their output.
+not_console=
+for tool in "$bin"/*.exe; do
+    [ "$(basename "$tool")" = tunaris-console.exe ] && continue
+    python3 "$here/peinfo.py" "$tool" | grep -qx 'subsystem console' || not_console+=" $(basename "$tool")"
+done
+[ -z "$not_console" ] && pass "the tools are console-subsystem programs" \
+    || fail "not console-subsystem programs:$not_console"
+
+# The icon where "../images/ico256x256Win.ico" leads from bin/, the
+# shortcut's working folder, and the README that says so.
+if cmp -s "$repo/images/ico256x256Win.ico" "$bin/../images/ico256x256Win.ico" \
+   && grep -q 'Start in' "$package/README-Windows.txt" \
+   && [ -f "$bin/platforms/qwindows.dll" ]; then
+    pass "the package has the window icon at ../images from bin/, the platform plugin and README-Windows.txt"
+else
+    fail "the package lacks images/ico256x256Win.ico, bin/platforms/qwindows.dll or README-Windows.txt"
+fi
+
+# --- Wine and the display ---------------------------------------------------
+exec 9>"$cache/.wine-prefix.lock"
+flock -n 9 || { echo "Waiting for another check using $WINEPREFIX"; flock 9; }
+if [ ! -f "$WINEPREFIX/.tunaris-ready" ]; then
+    echo "Creating the Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    { wineboot -i && winecfg -v win10 && wineserver -w; } >"$work/wineboot.log" 2>&1 \
+        || { cat "$work/wineboot.log"; die "creating the Wine prefix failed"; }
+    touch "$WINEPREFIX/.tunaris-ready"
+fi
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || die "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(cat "$work/display")"
+
+# A pseudo-terminal stands in for the player: everything written to it is
+# appended to wire.bin. Keeping the device end open here means the console
+# closing it is no hang-up for the reader.
+python3 - "$work/pty" "$work/wire.bin" <<'PY' &
+import os, pty, sys, tty
+device_path, wire_path = sys.argv[1], sys.argv[2]
+reader, device = pty.openpty()
+tty.setraw(device)
+with open(device_path + ".tmp", "w") as f:
+    f.write(os.ttyname(device))
+os.rename(device_path + ".tmp", device_path)
+with open(wire_path, "ab", buffering=0) as wire:
+    while True:
+        try:
+            chunk = os.read(reader, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        wire.write(chunk)
+PY
+pty_reader=$!
+for _ in $(seq 50); do [ -s "$work/pty" ] && break; sleep 0.1; done
+[ -s "$work/pty" ] || die "no pseudo-terminal"
+: >"$work/wire.bin"
+# Wine creates its COM devices from this key when its server starts.
+wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$(cat "$work/pty")" /f >/dev/null 2>&1 \
+    || die "cannot map COM5 in the Wine registry"
+wineserver -w
+
+# --- The console, driven as an operator would -------------------------------
+# Started from bin/, the working folder the shortcut gives it.
+settings="$bin/Tunaris - Serial Console.cfg"
+icons=$repo/images/ressources
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+run_console() {
+    cd "$bin" || return
+    wine tunaris-console.exe >"$work/console.log" 2>&1 &
+    console=$!
+    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' 2>/dev/null | head -n 1)
+    if [ -z "$window" ]; then
+        fail "no window titled 'Tunaris - Serial Console' within 120 s: $(tail -n 5 "$work/console.log")"
+        return
+    fi
+    pass "the console's window appeared, titled 'Tunaris - Serial Console'"
+    sleep 2  # let it paint
+
+    # The buttons are found by their icons and the port list right of the
+    # Connect button, so the checks follow the layout wherever it goes. The
+    # player's controls are disabled until the line is open.
+    import -window "$window" "$work/window.png"
+    local open play port
+    open=$(python3 "$here/locate.py" icon "$work/window.png" "$icons/connect.png")
+    [ -n "$open" ] || { fail "no Connect button in the window"; return; }
+    set -- $open
+    port=$(python3 "$here/locate.py" right-of "$work/window.png" $(($1 + 17)) "$2")
+    [ -n "$port" ] || { fail "no port list right of the Connect button"; return; }
+
+    # Choose COM5 by typing its name into the opened list, as an operator may.
+    before=$(size_of "$work/wire.bin")
+    click $port
+    sleep 1
+    xdotool type --delay 80 COM5
+    xdotool key Return
+    sleep 1
+    click $open
+    sleep 2
+    import -window "$window" "$work/connected.png"
+    play=$(python3 "$here/locate.py" icon "$work/connected.png" "$icons/control_play_blue.png")
+    [ -n "$play" ] || { fail "no enabled Play button after choosing COM5 and Open"; return; }
+    click $play
+    sleep 2
+    wire=$(bytes_from "$work/wire.bin" "$before")
+    [ "$wire" = "20 ff ff ff" ] \
+        && pass "COM5 chosen, Open and Play with the mouse put 20 ff ff ff on the line" \
+        || fail "COM5, Open and Play put '$wire' on the line, not '20 ff ff ff'"
+    import -window "$window" "$repo/docs/console-windows.png"
+
+    # File > Exit by the keyboard; the settings are written on the way out.
+    xdotool key --delay 100 alt+f
+    sleep 1
+    xdotool key e
+    for _ in $(seq 200); do kill -0 "$console" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$console" 2>/dev/null; then
+        fail "the console did not exit through File > Exit within 20 s"
+        return
+    fi
+    wait "$console"
+    status=$?
+    console=
+    if [ "$status" -eq 0 ] && [ -f "$settings" ] && [ "$(sed -n 7p "$settings" | tr -d '\r')" = COM5 ]; then
+        pass "at exit the console wrote its settings beside tunaris-console.exe, with port COM5"
+    else
+        fail "console exit status $status; settings beside the program: $(ls "$bin"/*.cfg 2>/dev/null || echo none)"
+    fi
+}
+run_console
+
+# Settings that say French: leaving through the French File menu (Alt+F,
+# then Q for "Quitter") proves the packaged translation was found.
+run_console_in_french() {
+    local rule='****************************************'
+    printf '%s\n' 'QRB11.00' 'Tunaris - Serial Console  - Configuration File' \
+        'Generate by: Tunaris - Serial Console 1.0.0' "$rule" 'Serial Port' "$rule" 'COM5' "$rule" 'Baudrate' \
+        "$rule" '115200' "$rule" 'Auto-connect' "$rule" '0' "$rule" 'Language' "$rule" 'French' >"$settings"
+    cd "$bin" || return
+    wine tunaris-console.exe >"$work/console.log" 2>&1 &
+    console=$!
+    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' 2>/dev/null | head -n 1)
+    if [ -z "$window" ]; then
+        fail "no window on the second start: $(tail -n 5 "$work/console.log")"
+        return
+    fi
+    sleep 2
+    xdotool key --delay 100 alt+f
+    sleep 1
+    xdotool key q
+    for _ in $(seq 200); do kill -0 "$console" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$console" 2>/dev/null; then
+        fail "Alt+F then Q did not leave the console: the French translation was not found"
+        kill "$console"
+    else
+        pass "the console found the packaged French translation (left through Fichier > Quitter)"
+    fi
+    console=
+}
+run_console_in_french
+
+# --- The command-line tools -------------------------------------------------
+cd "$bin" || die "no $bin"
+before=$(size_of "$work/wire.bin")
+timeout 60 wine tunaris-send.exe --port COM5 folder 300 --seq --reset >"$work/send.out" 2>&1
+status=$?
+sleep 0.5
+wire=$(bytes_from "$work/wire.bin" "$before")
+[ "$status" -eq 0 ] && [ "$wire" = "03 01 2c ff" ] \
+    && pass "tunaris-send.exe --port COM5 folder 300 --seq --reset put 03 01 2c ff on the line" \
+    || fail "tunaris-send.exe exited with $status and put '$wire' on the line, not '03 01 2c ff': $(tr -d '\r' <"$work/send.out")"
+
+# A port that is not there: the system's reason and status 1, nothing sent.
+before=$(size_of "$work/wire.bin")
+timeout 60 wine tunaris-send.exe --port COM9 play >"$work/send.out" 2>&1
+status=$?
+wire=$(bytes_from "$work/wire.bin" "$before")
+[ "$status" -eq 1 ] && grep -q 'COM9' "$work/send.out" && [ -z "$wire" ] \
+    && pass "tunaris-send.exe reports a missing COM9 with status 1: $(tr -d '\r' <"$work/send.out" | head -n 1)" \
+    || fail "tunaris-send.exe --port COM9 exited with $status, sent '$wire': $(tr -d '\r' <"$work/send.out")"
+
+# A capture with bytes that a text-mode standard input would swallow or
+# change: CR LF pairs and Ctrl+Z (1a), which ends text input on Windows.
+printf '\x03\x01\x2c\xff\x0d\x0a\x03\x00\x1a\xff\x30\x00\x2c\x02\x20\xff' >"$work/capture.bin"
+timeout 60 wine tunaris-monitor.exe <"$work/capture.bin" >"$work/monitor.out" 2>&1
+status=$?
+decoded=$(tr -d '\r' <"$work/monitor.out" | sed -E 's/^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}  //')
+expected=$(cat <<'TEXT'
+03 01 2c ff  Load folder 300 SEQ Reset
+0d           unknown byte
+0a           stray byte (no valid Load playlist frame)
+03 00 1a ff  Load folder 26 SEQ Reset
+30 00 2c 02  Absolute Volume XLR -20 dB
+20 ff        incomplete Play frame
+TEXT
+)
+[ "$status" -eq 0 ] && [ "$decoded" = "$expected" ] \
+    && pass "tunaris-monitor.exe decoded a capture from standard input" \
+    || fail "tunaris-monitor.exe exited with $status and printed:
+$(tr -d '\r' <"$work/monitor.out")
+expected (after the time):
+$expected"
+
+# --- The Qt Test programs that need no pseudo-terminal ----------------------
+# Wine hands QT_* to the program only as WINEQT_*; Qt Test prints nothing
+# through Wine's pipes, so each writes its report to a file.
+mingw_runtime=$bin
+export WINEPATH="$(winepath -w "$qt_bin");$(winepath -w "$mingw_runtime")"
+cd "$build/tests" || die "no $build/tests"
+found_tests=0
+for test in "$build"/tests/tst_*.exe; do
+    [ -f "$test" ] || continue
+    found_tests=$((found_tests + 1))
+    test_name=$(basename "$test" .exe)
+    report=$work/$test_name.txt
+    LC_ALL=C.UTF-8 LANGUAGE= WINEQT_QPA_PLATFORM=offscreen \
+        timeout 300 wine "$test" -o "$report,txt" >"$work/$test_name.out" 2>&1
+    status=$?
+    totals=$(tr -d '\r' <"$report" 2>/dev/null | grep '^Totals:')
+    if [ "$status" -eq 0 ] && [[ "$totals" =~ ^Totals:\ [1-9][0-9]*\ passed,\ 0\ failed ]]; then
+        pass "$test_name under Wine: ${totals#Totals: }"
+    else
+        fail "$test_name under Wine exited with $status: ${totals:-no totals}"
+        tr -d '\r' <"$report" 2>/dev/null | grep -E -A3 '^FAIL!' | head -n 20
+        tr -d '\r' <"$work/$test_name.out" | tail -n 5
+    fi
+done
+[ "$found_tests" -gt 0 ] || fail "no test programs in $build/tests"
+unset WINEPATH
+
+# --- Start-up beside a bare Qt window ---------------------------------------
+if [ "$startup_runs" -gt 0 ]; then
+    # Times from the start of the wine process to the mapping of the X window
+    # Wine creates for the program's window, with the server kept running so
+    # that neither program pays for starting Wine itself.
+    g++ -O2 -std=c++17 "$repo/bench/startup/launchtimer.cpp" -lX11 -o "$work/launchtimer" \
+        || die "cannot build launchtimer"
+    cp "$build/bench/startup/barewindow.exe" "$bin/" || die "no barewindow.exe in $build/bench/startup"
+    cd "$bin" || die "no $bin"
+    wineserver -p
+    # Into files, not pipes: a program left behind by a failed run would hold
+    # a pipe open for ever.
+    time_run() {
+        timeout 60 "$work/launchtimer" 1 "$1" wine "$2" >"$work/run.txt" 2>&1 \
+            || die "timing $2 failed: $(cat "$work/run.txt")"
+        grep '^run' "$work/run.txt"
+    }
+    time_run "Bare Window" barewindow.exe >/dev/null
+    time_run "Tunaris - Serial Console" tunaris-console.exe >/dev/null
+    for _ in $(seq "$startup_runs"); do
+        time_run "Bare Window" barewindow.exe >>"$work/bare.txt"
+        time_run "Tunaris - Serial Console" tunaris-console.exe >>"$work/console.txt"
+    done
+    wineserver -k
+    median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+    bare_ms=$(awk '{print $5}' "$work/bare.txt" | median)
+    console_ms=$(awk '{print $5}' "$work/console.txt" | median)
+    bare_kib=$(awk '{print $8}' "$work/bare.txt" | median)
+    console_kib=$(awk '{print $8}' "$work/console.txt" | median)
+    echo "start-up under Wine, median of $startup_runs: console $console_ms ms, bare Qt window $bare_ms ms;" \
+         "resident console $console_kib KiB, bare $bare_kib KiB"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
