@@ -188,12 +188,12 @@ run_console() {
     port=$(python3 "$here/locate.py" right-of "$work/window.png" $(($1 + 17)) "$2")
     [ -n "$port" ] || { fail "no port list right of the Connect button"; return; }
 
-    # Choose COM5 by typing its name into the opened list, as an operator may.
+    # Choose COM5 by typing its name into the port box, over what it shows.
     before=$(size_of "$work/wire.bin")
     click $port
     sleep 1
+    xdotool key ctrl+a
     xdotool type --delay 80 COM5
-    xdotool key Return
     sleep 1
     click $open
     sleep 2
@@ -206,6 +206,16 @@ run_console() {
     [ "$wire" = "20 ff ff ff" ] \
         && pass "COM5 chosen, Open and Play with the mouse put 20 ff ff ff on the line" \
         || fail "COM5, Open and Play put '$wire' on the line, not '20 ff ff ff'"
+    # While the console holds COM5 (a Windows COM port has one owner at a
+    # time), the sender hands its command to the console's named pipe.
+    before=$(size_of "$work/wire.bin")
+    timeout 60 wine tunaris-send.exe --port COM5 stop >"$work/send.out" 2>&1
+    status=$?
+    wire=$(bytes_from "$work/wire.bin" "$before")
+    [ "$status" -eq 0 ] && [ "$wire" = "22 ff ff ff" ] \
+        && pass "tunaris-send.exe beside the connected console put 22 ff ff ff on the line" \
+        || fail "tunaris-send.exe beside the console exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out")"
+    sleep 1
     import -window "$window" "$repo/docs/console-windows.png"
 
     # File > Exit by the keyboard; the settings are written on the way out.

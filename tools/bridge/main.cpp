@@ -43,7 +43,7 @@ void requestStop(int)
 
 // SIGTERM (systemd) and Ctrl+C end the event loop, so that the endpoint and
 // the port are given back in order.
-void quitOnStopSignals(QCoreApplication &application)
+void quitOnStopSignals([[maybe_unused]] QCoreApplication &application)
 {
 #if defined(Q_OS_UNIX)
     if (::pipe(stopPipe) != 0)
