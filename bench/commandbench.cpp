@@ -32,6 +32,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -253,7 +254,7 @@ class HostileCrowd
 {
 public:
     explicit HostileCrowd(const QString &endpoint)
-        : m_thread([this, endpoint] {
+        : m_thread(QThread::create([this, endpoint] {
             std::vector<std::unique_ptr<QLocalSocket>> quiet;
             for (int i = 0; i < 200; ++i) {
                 quiet.push_back(std::make_unique<QLocalSocket>());
@@ -271,18 +272,20 @@ public:
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
-        })
+        }))
     {
+        m_thread->start();
     }
     ~HostileCrowd()
     {
         m_stop = true;
-        m_thread.join();
+        m_thread->wait();
     }
 
 private:
+    // Sockets want a thread the toolkit started.
     std::atomic<bool> m_stop = false;
-    std::thread m_thread;
+    std::unique_ptr<QThread> m_thread;
 };
 
 bool measureClickToWireInACrowd(Console &console)
@@ -349,7 +352,7 @@ void measureHostileConnections(Console &console)
                                   "pla", QByteArray()};
     const auto connectMany = [&](int count) {
         std::atomic<bool> done = false;
-        std::thread clients([&] {
+        std::unique_ptr<QThread> clients(QThread::create([&] {
             for (int i = 0; i < count; ++i) {
                 QLocalSocket client;
                 client.connectToServer(endpoint);
@@ -360,10 +363,11 @@ void measureHostileConnections(Console &console)
                 client.waitForReadyRead(i % 3 == 0 ? 0 : 20);
             }
             done = true;
-        });
+        }));
+        clients->start();
         while (!done)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        clients.join();
+        clients->wait();
         QTest::qWait(200);
     };
     connectMany(500); // the toolkit's own first-time allocations

@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr int datagramsPerTurn = 32;
+constexpr int datagramsPerTurn = 64;
+constexpr int udpReceiveBufferBytes = 1 << 20;
 constexpr int reportIntervalMs = 1000;
 
 // An IPv4 client of a socket that listens on both kinds shows as ::ffff:a.b.c.d.
@@ -83,8 +84,12 @@ bool CommandListener::listenUdp(const QHostAddress &address, quint16 port, QStri
 {
     m_udp = new QUdpSocket(this);
     connect(m_udp, &QUdpSocket::readyRead, this, &CommandListener::readDatagrams);
-    if (m_udp->bind(address, port))
+    if (m_udp->bind(address, port)) {
+        // Room for a burst, so that a flood from one sender does not push
+        // the others' datagrams out before they are read.
+        m_udp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, udpReceiveBufferBytes);
         return true;
+    }
     *error = m_udp->errorString();
     return false;
 }
