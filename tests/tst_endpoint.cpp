@@ -17,7 +17,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <future>
 #include <memory>
 
 #include <unistd.h>
@@ -37,7 +36,6 @@ private slots:
     void hostileLinesSendNothing();
     void crowdDoesNotStopTheConsole();
     void anotherUserIsRefused();
-    void thousandCommandsArriveInOrder();
     void readmeScriptTalksToTheConsole();
 
 private:
@@ -243,23 +241,6 @@ void EndpointTest::anotherUserIsRefused()
     QVERIFY2(run.errors.contains(busy), run.errors.constData());
     QCOMPARE(pty->readRest(), QByteArray());
     QCOMPARE(status(), QStringLiteral("Open"));
-}
-
-void EndpointTest::thousandCommandsArriveInOrder()
-{
-    QStringList commands;
-    QByteArray expected;
-    for (int number = 1; number <= 1000; ++number) {
-        const int folder = (number - 1) % 999 + 1;
-        commands << QStringLiteral("folder %1").arg(folder);
-        expected += frameBytes(Commands::loadFolder(folder, Commands::LoadMode::Random, false));
-    }
-    // The far end reads as a device would, while the console serves.
-    auto received = std::async(std::launch::async, [&] { return pty->read(int(expected.size()), 30000); });
-    const ToolRun run = send(pty->slavePath(), commands.join(QLatin1Char(' ')));
-    QCOMPARE(run.errors, QByteArray());
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(received.get(), expected);
 }
 
 // The README's script for the endpoint, exactly as written there, with the

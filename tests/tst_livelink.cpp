@@ -40,7 +40,6 @@ private slots:
     void lostAndBack_data();
     void lostAndBack();
     void savedAbsentPortIsAwaited();
-    void typedPathOpens();
 
 private:
     // The adapter's device node, and the stable name udev adds below by-id.
@@ -223,17 +222,6 @@ void LiveLinkTest::savedAbsentPortIsAwaited()
     QTRY_VERIFY_WITH_TIMEOUT(serialPort->isOpen(), appearMs);
     playArrivesAt(*plugged[QStringLiteral("ttyUSB3")]);
     QCOMPARE(plugged[QStringLiteral("ttyUSB2")]->readRest(), QByteArray());
-}
-
-void LiveLinkTest::typedPathOpens()
-{
-    PtyPair device;
-    window = std::make_unique<MainWindow>();
-    ports()->lineEdit()->clear();
-    QTest::keyClicks(ports()->lineEdit(), device.slavePath());
-    clickButton(*window, "pushButton_Open");
-    QCOMPARE(status(), QStringLiteral("Open"));
-    playArrivesAt(device);
 }
 
 QTEST_MAIN(LiveLinkTest)
