@@ -56,4 +56,10 @@ shot
 [ -n "$keep" ] && cp "$work/shot.png" "$keep"
 grep -q '20 ff ff ff  Play$' "$work/monitor.out" || fail "the monitor saw no Play: $(cat "$work/monitor.out")"
 [ "$(grep -c '  ' "$work/monitor.out")" -eq 1 ] || fail "more than Play arrived: $(cat "$work/monitor.out")"
+
+# Leave through File > Exit, so that the session's message bus ends with it.
+xdotool key --delay 100 alt+f
+sleep 0.5
+xdotool key e
+wait_for_exit "the console did not exit through File > Exit within 10 s"
 echo "the virtual player on $path received Play from the console"
