@@ -70,10 +70,44 @@ QByteArray okReply(const CommandFrame &frame)
     return "ok " + frameBytes(frame).toHex(' ') + '\n';
 }
 
-QByteArray errorReply(const QString &reason)
+namespace {
+
+QByteArray reasonReply(const char *word, const QString &reason)
 {
     // A reason may quote the offending words: keep the reply on one line.
     QString oneLine = reason;
     oneLine.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    return "error " + oneLine.toUtf8() + '\n';
+    return word + oneLine.toUtf8() + '\n';
+}
+
+} // namespace
+
+QByteArray errorReply(const QString &reason)
+{
+    return reasonReply("error ", reason);
+}
+
+QByteArray replyLine(const CommandFrame &frame, const SendOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case SendOutcome::Kind::Sent:
+        return okReply(frame);
+    case SendOutcome::Kind::NotSent:
+        break;
+    case SendOutcome::Kind::Unknown:
+        return reasonReply("unknown ", outcome.reason);
+    }
+    return errorReply(outcome.reason);
+}
+
+SendOutcome outcomeOfReply(const QByteArray &reply, const CommandFrame &frame)
+{
+    const QByteArray line = reply.trimmed();
+    if (line == okReply(frame).trimmed())
+        return SendOutcome::sent();
+    if (line.startsWith("error "))
+        return SendOutcome::notSent(QString::fromUtf8(line.mid(6)));
+    if (line.startsWith("unknown "))
+        return SendOutcome::unknown(QString::fromUtf8(line.mid(8)));
+    return SendOutcome::unknown(QStringLiteral("unexpected answer from the port's owner"));
 }

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 #include <optional>
 
 // Commands as lines of text, the way other programs hand them to the owner
@@ -46,5 +48,35 @@ struct CommandLineResult
 // Exactly one command in the line, or why not.
 CommandLineResult parseCommandLine(const QByteArray &line);
 
+// What became of one command handed on towards the player; every path that
+// answers another program keeps these meanings. Sent: every byte of its
+// frame was handed to the system for the port (for a device server: taken
+// by the server's TCP stack and the connection shut down cleanly). NotSent:
+// it never will be. Unknown: it cannot be told, because whoever took it went
+// silent or away before saying; a caller must not send it again unasked.
+struct SendOutcome
+{
+    enum class Kind { Sent, NotSent, Unknown };
+
+    Kind kind = Kind::NotSent;
+    QString reason; // NotSent and Unknown: why, in words
+
+    static SendOutcome sent() { return {Kind::Sent, QString()}; }
+    static SendOutcome notSent(const QString &reason) { return {Kind::NotSent, reason}; }
+    static SendOutcome unknown(const QString &reason) { return {Kind::Unknown, reason}; }
+    bool isSent() const { return kind == Kind::Sent; }
+};
+
+// The reply line for a command's outcome: "ok 03 01 2c ff", "error <reason>"
+// (not sent) or "unknown <reason>".
 QByteArray okReply(const CommandFrame &frame);
 QByteArray errorReply(const QString &reason);
+QByteArray replyLine(const CommandFrame &frame, const SendOutcome &outcome);
+// What a reply line says of the command whose frame is `frame`: an "ok"
+// with other bytes, or any other line, leaves the outcome unknown.
+SendOutcome outcomeOfReply(const QByteArray &reply, const CommandFrame &frame);
+
+// Sends a command on towards the player and calls `done` once with its
+// outcome; commands are taken in the order they are given.
+using DeliveryDone = std::function<void(const SendOutcome &)>;
+using DeliverCommand = std::function<void(const PlayerCommand &, DeliveryDone done)>;

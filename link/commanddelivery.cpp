@@ -29,8 +29,8 @@ CommandDelivery::CommandDelivery(const QString &portName, qint32 baudRate, QObje
     QObject::connect(&m_timeout, &QTimer::timeout, this, [this] {
         const bool throughOwner = m_owner != nullptr;
         letGo();
-        finish(throughOwner ? QStringLiteral("the port's owner did not answer")
-                            : QStringLiteral("the frame did not leave for the line"));
+        finish(SendOutcome::notSent(throughOwner ? QStringLiteral("the port's owner did not answer")
+                                                 : QStringLiteral("the frame did not leave for the line")));
     });
 }
 
@@ -107,19 +107,19 @@ void CommandDelivery::pump()
         letGo();
     QString error;
     if (!connect(&error))
-        return finish(error);
+        return finish(SendOutcome::notSent(error));
     if (m_owner)
         sendThroughOwner(m_queue.head().command);
     else
         sendOnLine(m_queue.head().command);
 }
 
-void CommandDelivery::finish(const QString &error)
+void CommandDelivery::finish(const SendOutcome &outcome)
 {
     m_timeout.stop();
     const Item item = m_queue.dequeue();
     m_busy = false;
-    item.done(error);
+    item.done(outcome);
     // The next one from the event loop, so that a long queue never deepens
     // the stack and other work gets its turn.
     if (!m_queue.isEmpty())
@@ -128,7 +128,7 @@ void CommandDelivery::finish(const QString &error)
 
 void CommandDelivery::sendThroughOwner(const PlayerCommand &command)
 {
-    m_expected = okReply(toFrame(command)).trimmed();
+    m_expected = toFrame(command);
     m_owner->write(commandWords(command).toLatin1() + '\n');
     m_ownerIdle.start();
     m_timeout.start(deliveryTimeoutMs);
@@ -138,12 +138,7 @@ void CommandDelivery::ownerAnswered()
 {
     if (!m_owner || !m_busy || !m_owner->canReadLine())
         return;
-    const QByteArray answer = m_owner->readLine(MaxCommandLineLength + 1).trimmed();
-    if (answer == m_expected)
-        finish(QString());
-    else
-        finish(answer.startsWith("error ") ? QString::fromUtf8(answer.mid(6))
-                                           : QStringLiteral("unexpected answer from the port's owner"));
+    finish(outcomeOfReply(m_owner->readLine(MaxCommandLineLength + 1), m_expected));
 }
 
 // An endpoint that closes answers every line it took, so a command without
@@ -156,7 +151,7 @@ void CommandDelivery::ownerLeft()
         return;
     m_timeout.stop();
     if (m_queue.head().retried)
-        return finish(QStringLiteral("not sent: the port's owner closed the connection"));
+        return finish(SendOutcome::notSent(QStringLiteral("not sent: the port's owner closed the connection")));
     m_queue.head().retried = true;
     m_busy = false;
     QTimer::singleShot(0, this, &CommandDelivery::pump);
@@ -172,14 +167,14 @@ void CommandDelivery::sendOnLine(const PlayerCommand &command)
     if (!m_line)
         return; // the line failed on the way and said so
     if (m_line->bytesToWrite() == 0)
-        return finish(QString());
+        return finish(SendOutcome::sent());
     m_timeout.start(deliveryTimeoutMs);
 }
 
 void CommandDelivery::lineWritten()
 {
     if (m_busy && m_line && m_timeout.isActive() && m_line->bytesToWrite() == 0)
-        finish(QString());
+        finish(SendOutcome::sent());
 }
 
 void CommandDelivery::lost(const QString &reason)
@@ -187,7 +182,7 @@ void CommandDelivery::lost(const QString &reason)
     const bool sending = m_busy;
     letGo();
     if (sending)
-        finish(QStringLiteral("not sent: %1").arg(reason));
+        finish(SendOutcome::notSent(QStringLiteral("not sent: %1").arg(reason)));
 }
 
 // Lets go of the owner or the line, after a failure: the next command looks

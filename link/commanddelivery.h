@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "command/playercommand.h"
+#include "command/commandline.h"
 
 class PortEndpoint;
 class QIODevice;
@@ -27,8 +27,7 @@ class CommandDelivery : public QObject
     Q_OBJECT
 
 public:
-    // Empty when the command went to the line, else why not.
-    using Done = std::function<void(const QString &error)>;
+    using Done = DeliveryDone;
 
     CommandDelivery(const QString &portName, qint32 baudRate, QObject *parent = nullptr);
     ~CommandDelivery() override;
@@ -52,7 +51,7 @@ private:
 
     bool connect(QString *error);
     void pump();
-    void finish(const QString &error);
+    void finish(const SendOutcome &outcome);
     void sendThroughOwner(const PlayerCommand &command);
     void sendOnLine(const PlayerCommand &command);
     void ownerAnswered();
@@ -65,7 +64,7 @@ private:
     qint32 m_baudRate;
     QQueue<Item> m_queue;
     bool m_busy = false;
-    QByteArray m_expected; // the reply that says the owner sent the frame
+    CommandFrame m_expected; // the frame the owner's reply must name
     QTimer m_timeout;
     std::unique_ptr<QLocalSocket> m_owner;
     QElapsedTimer m_ownerIdle; // the owner drops connections that stay quiet

@@ -158,10 +158,10 @@ void CommandListener::readDatagrams()
             continue;
         }
         ++m_queuedDatagrams;
-        m_deliver(*parsed.command, [this, sender](const QString &failure) {
+        m_deliver(*parsed.command, [this, sender](const SendOutcome &outcome) {
             --m_queuedDatagrams;
-            if (!failure.isEmpty())
-                reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, failure));
+            if (!outcome.isSent())
+                reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, outcome.reason));
         });
     }
     // A flood must not keep the event loop to itself.

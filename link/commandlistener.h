@@ -30,9 +30,7 @@ class CommandListener : public QObject
 
 public:
     using Network = QPair<QHostAddress, int>;
-    // Delivers one command and calls `done` with an empty text once it went
-    // to the line, else with why not. Called in the order commands arrive.
-    using Deliver = std::function<void(const PlayerCommand &, std::function<void(const QString &)> done)>;
+    using Deliver = DeliverCommand;
 
     // Where reports go: refused clients, dropped datagrams.
     using Report = std::function<void(const QString &)>;

@@ -10,10 +10,6 @@
 
 #include <functional>
 
-// Sends one command on and calls `done` with an empty text once its frame
-// went to the line, else with why not; in the order commands are given.
-using DeliverCommand = std::function<void(const PlayerCommand &, std::function<void(const QString &)> done)>;
-
 // One client of a command line service, the port's endpoint or the network
 // bridge (QLocalSocket or QTcpSocket): its lines are answered one at a time,
 // each once its command went to the line, so "ok" means sent. A client that
@@ -87,12 +83,12 @@ private:
         if (!parsed.command)
             return reply(errorReply(parsed.error));
         m_waiting = true;
-        const QByteArray sent = okReply(toFrame(*parsed.command));
-        m_deliver(*parsed.command, [session = QPointer<CommandSession>(this), sent](const QString &error) {
+        const CommandFrame frame = toFrame(*parsed.command);
+        m_deliver(*parsed.command, [session = QPointer<CommandSession>(this), frame](const SendOutcome &outcome) {
             if (!session)
                 return; // the client left meanwhile
             session->m_waiting = false;
-            session->reply(error.isEmpty() ? sent : errorReply(error));
+            session->reply(replyLine(frame, outcome));
             session->work();
         });
     }

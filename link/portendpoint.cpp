@@ -91,34 +91,36 @@ QString endpointBaseName(const QString &portName)
 class HandOver : public QObject
 {
 public:
-    HandOver(QSerialPort *port, std::function<void(const QString &)> done, PortEndpoint *endpoint)
+    HandOver(QSerialPort *port, DeliveryDone done, PortEndpoint *endpoint)
         : QObject(endpoint)
         , m_port(port)
         , m_done(std::move(done))
     {
         connect(port, &QSerialPort::bytesWritten, this, [this] {
             if (m_port->bytesToWrite() == 0)
-                finish(QString());
+                finish(SendOutcome::sent());
         });
         connect(endpoint, &PortEndpoint::closing, this, [this] {
-            finish(m_port->bytesToWrite() == 0 ? QString() : QStringLiteral("not sent: the port closed"));
+            finish(m_port->bytesToWrite() == 0 ? SendOutcome::sent()
+                                               : SendOutcome::notSent(QStringLiteral("not sent: the port closed")));
         });
         QTimer::singleShot(handOverTimeoutMs, this, [this] {
-            finish(QStringLiteral("frame still waiting for the line after %1 s").arg(handOverTimeoutMs / 1000));
+            finish(SendOutcome::notSent(
+                QStringLiteral("frame still waiting for the line after %1 s").arg(handOverTimeoutMs / 1000)));
         });
     }
 
 private:
-    void finish(const QString &error)
+    void finish(const SendOutcome &outcome)
     {
         if (!m_done)
             return;
-        std::exchange(m_done, nullptr)(error);
+        std::exchange(m_done, nullptr)(outcome);
         deleteLater();
     }
 
     QSerialPort *m_port;
-    std::function<void(const QString &)> m_done;
+    DeliveryDone m_done;
 };
 
 } // namespace
@@ -154,13 +156,13 @@ void PortEndpoint::shutDown()
     emit closing();
 }
 
-void PortEndpoint::deliver(const PlayerCommand &command, std::function<void(const QString &)> done)
+void PortEndpoint::deliver(const PlayerCommand &command, DeliveryDone done)
 {
     const QString refused = m_sender(command);
     if (!refused.isEmpty())
-        return done(refused);
+        return done(SendOutcome::notSent(refused));
     if (m_port->bytesToWrite() == 0)
-        return done(QString());
+        return done(SendOutcome::sent());
     new HandOver(m_port, std::move(done), this);
 }
 
@@ -203,7 +205,7 @@ void PortEndpoint::accept()
         ++m_clients;
         auto *session = new CommandSession<QLocalSocket>(
             socket,
-            [this](const PlayerCommand &command, std::function<void(const QString &)> done) {
+            [this](const PlayerCommand &command, DeliveryDone done) {
                 deliver(command, std::move(done));
             },
             IdleTimeoutMs, this);
@@ -238,10 +240,9 @@ EndpointDelivery sendThroughEndpoint(const QString &portName, const QList<Player
                 return delivery;
             }
         }
-        const QByteArray answer = owner.readLine(MaxCommandLineLength + 1).trimmed();
-        if (answer != okReply(toFrame(command)).trimmed()) {
-            delivery.error = answer.startsWith("error ") ? QString::fromUtf8(answer.mid(6))
-                                                         : QStringLiteral("unexpected answer from the port's owner");
+        const SendOutcome outcome = outcomeOfReply(owner.readLine(MaxCommandLineLength + 1), toFrame(command));
+        if (!outcome.isSent()) {
+            delivery.error = outcome.reason;
             return delivery;
         }
     }

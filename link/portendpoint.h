@@ -3,12 +3,13 @@
 #include <QObject>
 #include <QString>
 
+#include "command/commandline.h"
+
 #include <functional>
 
 class QLocalServer;
 class QLocalSocket;
 class QSerialPort;
-struct PlayerCommand;
 
 // The local endpoint of a port's owner. A port has one owner at a time (the
 // system locks it); while the owner holds it open, other programs of the
@@ -52,7 +53,7 @@ signals:
 
 private:
     void accept();
-    void deliver(const PlayerCommand &command, std::function<void(const QString &)> done);
+    void deliver(const PlayerCommand &command, DeliveryDone done);
 
     QString m_name;
     QSerialPort *m_port;

@@ -126,7 +126,7 @@ int main(int argc, char **argv)
     if (!delivery.start(&error))
         return fail(error, Failed);
     CommandListener listener(
-        [&delivery](const PlayerCommand &command, std::function<void(const QString &)> done) {
+        [&delivery](const PlayerCommand &command, DeliveryDone done) {
             delivery.deliver(command, std::move(done));
         },
         report);
