@@ -304,6 +304,8 @@ EndpointOwner connectToOwner(const QString &portName, QLocalSocket &socket, int 
     case FolderState::Private:
         break;
     }
+#else
+    Q_UNUSED(why); // a named pipe is the user's own
 #endif
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs))
