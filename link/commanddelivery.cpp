@@ -49,6 +49,9 @@ QString CommandDelivery::route() const
 {
     if (m_owner)
         return QStringLiteral("through the program that holds %1").arg(m_portName);
+    if (m_endpoint && !m_endpoint->problem().isEmpty())
+        return QStringLiteral("holding %1; other programs cannot reach it through this one: %2")
+            .arg(m_portName, m_endpoint->problem());
     if (m_line)
         return QStringLiteral("holding %1").arg(m_portName);
     return QStringLiteral("not connected to %1").arg(m_portName);
