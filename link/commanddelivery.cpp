@@ -161,11 +161,16 @@ void CommandDelivery::ownerAnswered()
 // sending. Either way the command is never sent again by us.
 void CommandDelivery::ownerLeft()
 {
-    if (m_busy && m_owner && m_owner->canReadLine())
-        ownerAnswered();
+    // Let go first: the answer's receiver may hand over the next command at
+    // once, and that one must look for a new way.
+    const QByteArray answer =
+        m_busy && m_owner && m_owner->canReadLine() ? m_owner->readLine(MaxCommandLineLength + 1) : QByteArray();
     letGo();
-    if (m_busy)
-        finish(SendOutcome::unknown(QStringLiteral("the port's owner closed the connection without answering")));
+    if (!m_busy)
+        return;
+    finish(answer.isEmpty()
+               ? SendOutcome::unknown(QStringLiteral("the port's owner closed the connection without answering"))
+               : outcomeOfReply(answer, m_expected));
 }
 
 // Whether the owner is still there to take a command: one that went away
