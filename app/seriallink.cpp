@@ -30,6 +30,16 @@ bool portIsPresent(const QString &portName, const QStringList &listed)
 #endif
 }
 
+// The status of an open link, with a word when other programs cannot reach
+// the console: their commands are then refused, and the operator should know
+// why before a scheduled announcement fails.
+QString withEndpointState(const QString &status, const PortEndpoint *endpoint)
+{
+    if (!endpoint || endpoint->problem().isEmpty())
+        return status;
+    return MainWindow::tr("%1; other programs cannot reach the console: %2").arg(status, endpoint->problem());
+}
+
 } // namespace
 
 void MainWindow::fillSerialCombos()
@@ -104,7 +114,7 @@ bool MainWindow::openLink(const QString &portName)
     portWatcher->watchPath(QString());
     portWatcher->watchOpenPort(serialPort);
     // Without an endpoint the link still works; other programs are then
-    // told that the console holds the port.
+    // told that the console holds the port, and the status line says why.
     endpoint = new PortEndpoint(portName, serialPort,
                                 [this](const PlayerCommand &command) { return sendForAnotherProgram(command); }, this);
     endpoint->listen();
@@ -141,7 +151,7 @@ void MainWindow::on_pushButton_Open_clicked()
     portWatcher->watchPath(QString());
 
     if (openLink(portName))
-        ui->label_Status->setText(tr("Open"));
+        ui->label_Status->setText(withEndpointState(tr("Open"), endpoint));
     else if (portName.isEmpty())
         ui->label_Status->setText(tr("No serial port"));
     else
@@ -197,7 +207,7 @@ void MainWindow::reconnectIfBack()
     // Not yet usable (udev may still be setting its permissions): the next
     // change of the devices tries again.
     if (openLink(portName))
-        ui->label_Status->setText(tr("Serial port reconnected: %1").arg(portName));
+        ui->label_Status->setText(withEndpointState(tr("Serial port reconnected: %1").arg(portName), endpoint));
     else
         showOpenFailure(portName);
     updateConnectionWidgets();

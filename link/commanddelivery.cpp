@@ -9,10 +9,12 @@
 #include <QAbstractSocket>
 #include <QLocalSocket>
 #include <QSerialPort>
+#include <QSignalBlocker>
 
 namespace {
 
-// The owner or the line has this long to take one frame.
+// The line has this long to take one frame; an owner answers within its own
+// bound.
 constexpr int deliveryTimeoutMs = 10000;
 constexpr int ownerConnectTimeoutMs = 1000;
 // Well inside the time after which an endpoint drops a quiet client.
@@ -29,8 +31,10 @@ CommandDelivery::CommandDelivery(const QString &portName, qint32 baudRate, QObje
     QObject::connect(&m_timeout, &QTimer::timeout, this, [this] {
         const bool throughOwner = m_owner != nullptr;
         letGo();
-        finish(SendOutcome::notSent(throughOwner ? QStringLiteral("the port's owner did not answer")
-                                                 : QStringLiteral("the frame did not leave for the line")));
+        // An owner that took the line may still send it once it wakes up.
+        finish(throughOwner ? SendOutcome::unknown(QStringLiteral("the port's owner did not answer within %1 s")
+                                                       .arg(PortEndpoint::AnswerWithinMs / 1000))
+                            : SendOutcome::notSent(QStringLiteral("the frame did not leave for the line")));
     });
 }
 
@@ -45,6 +49,9 @@ QString CommandDelivery::route() const
 {
     if (m_owner)
         return QStringLiteral("through the program that holds %1").arg(m_portName);
+    if (m_endpoint && !m_endpoint->problem().isEmpty())
+        return QStringLiteral("holding %1; other programs cannot reach it through this one: %2")
+            .arg(m_portName, m_endpoint->problem());
     if (m_line)
         return QStringLiteral("holding %1").arg(m_portName);
     return QStringLiteral("not connected to %1").arg(m_portName);
@@ -64,13 +71,21 @@ bool CommandDelivery::connect(QString *error)
         return true;
     if (!isDeviceServerName(m_portName)) {
         auto owner = std::make_unique<QLocalSocket>();
-        owner->connectToServer(portEndpointName(m_portName));
-        if (owner->waitForConnected(ownerConnectTimeoutMs)) {
+        QString refusal;
+        switch (connectToOwner(m_portName, *owner, ownerConnectTimeoutMs, &refusal)) {
+        case EndpointOwner::Found:
             QObject::connect(owner.get(), &QLocalSocket::readyRead, this, &CommandDelivery::ownerAnswered);
             QObject::connect(owner.get(), &QLocalSocket::disconnected, this, &CommandDelivery::ownerLeft);
             m_owner = std::move(owner);
             m_ownerIdle.start();
             return true;
+        case EndpointOwner::Refused:
+            // Whoever made that folder may be waiting for the commands, and
+            // the port itself may be the console's: neither way is safe.
+            *error = refusal;
+            return false;
+        case EndpointOwner::None:
+            break;
         }
     }
     m_line = openLine(m_portName, m_baudRate, SendOpenMode, error);
@@ -102,9 +117,9 @@ void CommandDelivery::pump()
 {
     if (m_busy || m_queue.isEmpty())
         return;
-    m_busy = true;
-    if (m_owner && m_ownerIdle.hasExpired(ownerQuietMs))
+    if (m_owner && (m_ownerIdle.hasExpired(ownerQuietMs) || !ownerStillThere()))
         letGo();
+    m_busy = true;
     QString error;
     if (!connect(&error))
         return finish(SendOutcome::notSent(error));
@@ -131,7 +146,7 @@ void CommandDelivery::sendThroughOwner(const PlayerCommand &command)
     m_expected = toFrame(command);
     m_owner->write(commandWords(command).toLatin1() + '\n');
     m_ownerIdle.start();
-    m_timeout.start(deliveryTimeoutMs);
+    m_timeout.start(PortEndpoint::AnswerWithinMs);
 }
 
 void CommandDelivery::ownerAnswered()
@@ -141,20 +156,31 @@ void CommandDelivery::ownerAnswered()
     finish(outcomeOfReply(m_owner->readLine(MaxCommandLineLength + 1), m_expected));
 }
 
-// An endpoint that closes answers every line it took, so a command without
-// an answer was not sent: it goes the next way, once, the port itself most
-// likely, which the owner has just let go of.
+// An owner that closes its port answers every line it took, "error" when
+// it did not send it; one that leaves without an answer died, maybe after
+// sending. Either way the command is never sent again by us.
 void CommandDelivery::ownerLeft()
 {
+    // Let go first: the answer's receiver may hand over the next command at
+    // once, and that one must look for a new way.
+    const QByteArray answer =
+        m_busy && m_owner && m_owner->canReadLine() ? m_owner->readLine(MaxCommandLineLength + 1) : QByteArray();
     letGo();
     if (!m_busy)
         return;
-    m_timeout.stop();
-    if (m_queue.head().retried)
-        return finish(SendOutcome::notSent(QStringLiteral("not sent: the port's owner closed the connection")));
-    m_queue.head().retried = true;
-    m_busy = false;
-    QTimer::singleShot(0, this, &CommandDelivery::pump);
+    finish(answer.isEmpty()
+               ? SendOutcome::unknown(QStringLiteral("the port's owner closed the connection without answering"))
+               : outcomeOfReply(answer, m_expected));
+}
+
+// Whether the owner is still there to take a command: one that went away
+// meanwhile is let go before a line is written to it, not after. Anything
+// it said unasked leaves it unclear what an answer would belong to.
+bool CommandDelivery::ownerStillThere()
+{
+    const QSignalBlocker quiet(m_owner.get());
+    m_owner->waitForReadyRead(0);
+    return m_owner->state() == QLocalSocket::ConnectedState && m_owner->bytesAvailable() == 0;
 }
 
 void CommandDelivery::sendOnLine(const PlayerCommand &command)

@@ -21,7 +21,10 @@ class QLocalSocket;
 // then holds and whose endpoint it serves, so that tunaris-send still
 // reaches the player beside it. A port on a serial device server
 // (tcp://HOST:NUMBER) is reached directly. When the owner goes away or the
-// line fails, the next command looks for the owner again.
+// line fails, the next command looks for the owner again. A command that
+// the owner took and never answered (it stopped or died) is reported
+// unknown and never sent again; an endpoint that is not the user's own
+// (portendpoint.h) is refused, and then the port is not opened either.
 class CommandDelivery : public QObject
 {
     Q_OBJECT
@@ -46,7 +49,6 @@ private:
     {
         PlayerCommand command;
         Done done;
-        bool retried = false;
     };
 
     bool connect(QString *error);
@@ -56,6 +58,7 @@ private:
     void sendOnLine(const PlayerCommand &command);
     void ownerAnswered();
     void ownerLeft();
+    bool ownerStillThere();
     void lineWritten();
     void lost(const QString &reason);
     void letGo();

@@ -40,6 +40,17 @@ public:
         connect(socket, &Socket::disconnected, this, &QObject::deleteLater);
     }
 
+    // The service ends: every complete line the client has sent, read or
+    // still with the system, is answered "error <reason>" (the one already
+    // handed on first gets its own answer), then the client is let go.
+    void refuseRest(const QString &reason)
+    {
+        m_refusal = reason;
+        m_idle.stop();
+        if (!m_waiting)
+            work();
+    }
+
     ~CommandSession() override
     {
         m_socket->flush();
@@ -50,15 +61,21 @@ private:
     static constexpr int linesPerTurn = 64;
     static constexpr qint64 readBufferBytes = 16 * 1024;
     static constexpr qint64 maxUnreadReplyBytes = 64 * 1024;
+    // Read at most this much more once the service ends.
+    static constexpr qint64 maxRefusedBytes = 256 * 1024;
 
     static void hangUp(QLocalSocket &socket) { socket.disconnectFromServer(); }
     static void hangUp(QAbstractSocket &socket) { socket.disconnectFromHost(); }
 
     void work()
     {
-        for (int budget = linesPerTurn; budget > 0 && !m_waiting; --budget) {
-            if (m_lines.isEmpty() && !takeLines())
+        const bool ending = !m_refusal.isEmpty();
+        for (int budget = linesPerTurn; (budget > 0 || ending) && !m_waiting; --budget) {
+            if (m_lines.isEmpty() && !takeLines()) {
+                if (ending)
+                    hangUp(*m_socket);
                 return;
+            }
             answer(m_lines.takeFirst());
         }
         // More to do: let the window and the other clients have a turn first.
@@ -68,15 +85,28 @@ private:
 
     bool takeLines()
     {
-        while (m_lines.isEmpty() && m_socket->bytesAvailable() > 0) {
-            m_idle.start(m_idleTimeoutMs);
-            m_lines += m_reader.feed(m_socket->read(readBufferBytes));
+        while (m_lines.isEmpty() && (m_socket->bytesAvailable() > 0 || pullRest())) {
+            const QByteArray bytes = m_socket->read(readBufferBytes);
+            if (m_refusal.isEmpty())
+                m_idle.start(m_idleTimeoutMs);
+            else
+                m_refusedBytes += bytes.size();
+            m_lines += m_reader.feed(bytes);
         }
         return !m_lines.isEmpty();
     }
 
+    // Once the service ends, what the system still holds for the client.
+    bool pullRest()
+    {
+        return !m_refusal.isEmpty() && m_refusedBytes < maxRefusedBytes && m_socket->waitForReadyRead(0)
+            && m_socket->bytesAvailable() > 0;
+    }
+
     void answer(const CommandLineReader::Line &line)
     {
+        if (!m_refusal.isEmpty())
+            return reply(errorReply(m_refusal));
         if (!line.error.isEmpty())
             return reply(errorReply(line.error));
         const CommandLineResult parsed = parseCommandLine(line.text);
@@ -109,5 +139,7 @@ private:
     CommandLineReader m_reader;
     QList<CommandLineReader::Line> m_lines;
     bool m_waiting = false;
+    QString m_refusal; // set once the service ends
+    qint64 m_refusedBytes = 0;
     QTimer m_idle;
 };

@@ -18,58 +18,123 @@
 #include <utility>
 
 #if defined(Q_OS_UNIX)
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace {
 
 // A frame that has not left the port's buffer by then is reported as stuck.
 constexpr int handOverTimeoutMs = 10000;
-// How long a sender waits for the owner to take the connection and answer.
+static_assert(handOverTimeoutMs < PortEndpoint::AnswerWithinMs, "a slow line is answered before clients give up");
+// How long a sender waits for the owner to take the connection.
 constexpr int connectTimeoutMs = 2000;
-constexpr int replyMarginMs = 10000;
 
 #if defined(Q_OS_UNIX)
-// A folder of the user's own, which no one else may enter: the session's
-// runtime folder when there is one, else one in the temporary folder. A
-// folder there that belongs to someone else is never used.
-QString endpointFolder()
+// "user nobody (65534)"
+QString userName(uid_t uid)
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty())
-        return runtime + QLatin1String("/tunaris-console");
-    return QDir::tempPath() + QStringLiteral("/tunaris-console-%1").arg(::geteuid());
+    const passwd *entry = ::getpwuid(uid);
+    return entry ? QStringLiteral("user %1 (%2)").arg(QString::fromLocal8Bit(entry->pw_name)).arg(uid)
+                 : QStringLiteral("user %1").arg(uid);
 }
 
-bool makePrivateFolder(const QString &folder, QString *error)
+// Why `path` is not a folder of this user's alone, as it stands (a link is
+// not followed); empty when it is. `closed`: no access at all for group and
+// others, else only no writing.
+QString unsafeFolder(const QString &path, bool closed)
 {
-    const QByteArray path = QFile::encodeName(folder);
-    ::mkdir(path.constData(), 0700);
     struct stat status {};
-    if (::lstat(path.constData(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
-        *error = QStringLiteral("%1 is not a folder of this user's own").arg(folder);
-        return false;
-    }
-    if ((status.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0) {
-        *error = QStringLiteral("cannot make %1 private").arg(folder);
-        return false;
-    }
-    return true;
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (S_ISLNK(status.st_mode))
+        return QStringLiteral("it is a symbolic link");
+    if (!S_ISDIR(status.st_mode))
+        return QStringLiteral("it is not a folder");
+    if (status.st_uid != ::geteuid())
+        return QStringLiteral("it belongs to %1").arg(userName(status.st_uid));
+    if ((status.st_mode & (closed ? 077 : 022)) != 0)
+        return QStringLiteral("group or others may %1 it (mode %2)")
+            .arg(closed ? QStringLiteral("enter") : QStringLiteral("write in"))
+            .arg(status.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return QString();
 }
 
-bool peerIsThisUser(const QLocalSocket &socket)
+QString notPrivate(const QString &folder, const QString &reason)
+{
+    return QStringLiteral("%1 is not a private folder of this user: %2").arg(folder, reason);
+}
+
+struct RuntimeFolder
+{
+    QString parent; // the user's runtime folder, or empty for the temporary folder's
+    QString folder; // of the endpoints
+};
+
+RuntimeFolder runtimeFolder()
+{
+    const QString session = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (QDir::isAbsolutePath(session))
+        return {QDir::cleanPath(session), QDir::cleanPath(session) + QLatin1String("/tunaris-console")};
+    const QString system = QStringLiteral("/run/user/%1").arg(::geteuid());
+    struct stat status {};
+    if (::lstat(QFile::encodeName(system).constData(), &status) == 0)
+        return {system, system + QLatin1String("/tunaris-console")};
+    return {QString(), QDir::tempPath() + QStringLiteral("/tunaris-console-%1").arg(::geteuid())};
+}
+
+enum class FolderState { Private, Absent, Refused };
+
+// Checks the folder of the endpoints, making it first when `make`.
+FolderState checkFolder(bool make, QString *why)
+{
+    const RuntimeFolder runtime = runtimeFolder();
+    const QByteArray folder = QFile::encodeName(runtime.folder);
+    if (!runtime.parent.isEmpty()) {
+        if (!make && ::access(QFile::encodeName(runtime.parent).constData(), F_OK) != 0 && errno == ENOENT)
+            return FolderState::Absent;
+        const QString reason = unsafeFolder(runtime.parent, false);
+        if (!reason.isEmpty()) {
+            *why = notPrivate(runtime.parent, reason);
+            return FolderState::Refused;
+        }
+    }
+    if (make && ::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
+        *why = QStringLiteral("cannot make %1: %2").arg(runtime.folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return FolderState::Refused;
+    }
+    struct stat status {};
+    if (!make && ::lstat(folder.constData(), &status) != 0 && errno == ENOENT)
+        return FolderState::Absent;
+    const QString reason = unsafeFolder(runtime.folder, true);
+    if (!reason.isEmpty()) {
+        *why = notPrivate(runtime.folder, reason);
+        return FolderState::Refused;
+    }
+    return FolderState::Private;
+}
+
+// The user the program at the other end of a connection ran as when it made
+// its socket; -1 when that cannot be told.
+qint64 peerUser(qintptr descriptor)
 {
 #if defined(Q_OS_LINUX)
     ucred peer {};
     socklen_t size = sizeof peer;
-    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
-        && peer.uid == ::geteuid();
+    if (::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
+        return peer.uid;
 #else
-    Q_UNUSED(socket);
-    return true; // the folder's permissions are the guard
+    uid_t uid = 0;
+    gid_t group = 0;
+    if (::getpeereid(int(descriptor), &uid, &group) == 0)
+        return uid;
 #endif
+    return -1;
 }
 #endif
 
@@ -128,7 +193,7 @@ private:
 QString portEndpointName(const QString &portName)
 {
 #if defined(Q_OS_UNIX)
-    return endpointFolder() + QLatin1Char('/') + endpointBaseName(portName);
+    return runtimeFolder().folder + QLatin1Char('/') + endpointBaseName(portName);
 #else
     return QLatin1String("tunaris-console-") + endpointBaseName(portName);
 #endif
@@ -152,7 +217,19 @@ PortEndpoint::~PortEndpoint()
 
 void PortEndpoint::shutDown()
 {
+    if (std::exchange(m_shutDown, true))
+        return;
+    // Connections the system still holds for the endpoint are taken too, so
+    // that their lines are answered rather than cut off.
+    bool timedOut = false;
+    for (int taken = 0; m_server->isListening() && !timedOut && taken < MaxClients * 4; ++taken)
+        m_server->waitForNewConnection(0, &timedOut);
     m_server->close();
+    const QList<Session *> sessions = m_sessions;
+    for (Session *session : sessions)
+        session->refuseRest(QStringLiteral("not sent: the port closed"));
+    // The frames handed over before answer now, and their sessions then
+    // answer the rest.
     emit closing();
 }
 
@@ -168,50 +245,103 @@ void PortEndpoint::deliver(const PlayerCommand &command, DeliveryDone done)
 
 bool PortEndpoint::listen(QString *error)
 {
-    QString reason;
+    m_problem.clear();
 #if defined(Q_OS_UNIX)
-    if (!makePrivateFolder(QFileInfo(m_name).path(), &reason)) {
-        if (error)
-            *error = reason;
-        return false;
+    if (checkFolder(true, &m_problem) == FolderState::Private) {
+        struct stat status {};
+        if (::lstat(QFile::encodeName(m_name).constData(), &status) == 0 && S_ISDIR(status.st_mode))
+            m_problem = QStringLiteral("a folder stands where the endpoint goes, %1").arg(m_name);
     }
 #endif
-    // Whoever held the port before has let go of it, so an endpoint still
-    // there was left by an owner that ended without removing it.
-    QLocalServer::removeServer(m_name);
-    if (m_server->listen(m_name))
-        return true;
+    if (m_problem.isEmpty()) {
+        // Whoever held the port before has let go of it, so an endpoint still
+        // there was left by an owner that ended without removing it.
+        QLocalServer::removeServer(m_name);
+        if (!m_server->listen(m_name))
+            m_problem = QStringLiteral("cannot serve %1: %2").arg(m_name, m_server->errorString());
+    }
     if (error)
-        *error = m_server->errorString();
-    return false;
+        *error = m_problem;
+    return m_problem.isEmpty();
 }
 
 void PortEndpoint::accept()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
 #if defined(Q_OS_UNIX)
-        if (!peerIsThisUser(*socket)) {
+        if (peerUser(socket->socketDescriptor()) != qint64(::geteuid())) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
 #endif
-        if (m_clients >= MaxClients) {
+        if (m_sessions.size() >= MaxClients) {
             socket->write(errorReply(QStringLiteral("too many clients, try again")));
             socket->disconnectFromServer();
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             continue;
         }
-        ++m_clients;
-        auto *session = new CommandSession<QLocalSocket>(
+        auto *session = new Session(
             socket,
             [this](const PlayerCommand &command, DeliveryDone done) {
                 deliver(command, std::move(done));
             },
             IdleTimeoutMs, this);
-        connect(session, &QObject::destroyed, this, [this] { --m_clients; });
+        m_sessions << session;
+        connect(session, &QObject::destroyed, this, [this, session] { m_sessions.removeOne(session); });
     }
 }
+
+EndpointOwner connectToOwner(const QString &portName, QLocalSocket &socket, int timeoutMs, QString *why)
+{
+    const QString name = portEndpointName(portName);
+#if defined(Q_OS_UNIX)
+    switch (checkFolder(false, why)) {
+    case FolderState::Absent:
+        return EndpointOwner::None;
+    case FolderState::Refused:
+        return EndpointOwner::Refused;
+    case FolderState::Private:
+        break;
+    }
+#else
+    Q_UNUSED(why); // a named pipe is the user's own
+#endif
+    socket.connectToServer(name);
+    if (!socket.waitForConnected(timeoutMs))
+        return EndpointOwner::None;
+#if defined(Q_OS_UNIX)
+    // Not a byte before the program at the other end is known to be ours.
+    const qint64 peer = peerUser(socket.socketDescriptor());
+    if (peer != qint64(::geteuid())) {
+        socket.abort();
+        *why = QStringLiteral("%1 is served by %2, not by this user")
+                   .arg(name, peer < 0 ? QStringLiteral("a program of an unknown user") : userName(uid_t(peer)));
+        return EndpointOwner::Refused;
+    }
+#endif
+    return EndpointOwner::Found;
+}
+
+namespace {
+
+// Hands one command to the owner and waits for its answer.
+SendOutcome askOwner(QLocalSocket &owner, const PlayerCommand &command)
+{
+    owner.write(commandWords(command).toLatin1() + '\n');
+    owner.flush();
+    QDeadlineTimer deadline(PortEndpoint::AnswerWithinMs);
+    while (!owner.canReadLine()) {
+        if (owner.state() != QLocalSocket::ConnectedState)
+            return SendOutcome::unknown(QStringLiteral("the port's owner closed the connection without answering"));
+        if (!owner.waitForReadyRead(int(deadline.remainingTime())) && deadline.hasExpired())
+            return SendOutcome::unknown(
+                QStringLiteral("the port's owner did not answer within %1 s").arg(PortEndpoint::AnswerWithinMs / 1000));
+    }
+    return outcomeOfReply(owner.readLine(MaxCommandLineLength + 1), toFrame(command));
+}
+
+} // namespace
 
 EndpointDelivery sendThroughEndpoint(const QString &portName, const QList<PlayerCommand> &commands)
 {
@@ -219,33 +349,14 @@ EndpointDelivery sendThroughEndpoint(const QString &portName, const QList<Player
     if (isDeviceServerName(portName))
         return delivery; // a device server's stream has no local owner
     QLocalSocket owner;
-    owner.connectToServer(portEndpointName(portName));
-    if (!owner.waitForConnected(connectTimeoutMs))
+    delivery.owner = connectToOwner(portName, owner, connectTimeoutMs, &delivery.refusal);
+    if (delivery.owner != EndpointOwner::Found)
         return delivery;
-    delivery.ownerFound = true;
-
-    QByteArray lines;
-    for (const PlayerCommand &command : commands)
-        lines += commandWords(command).toLatin1() + '\n';
-    owner.write(lines);
-
-    // Generous: the owner sends at the line's pace, between its own frames.
-    QDeadlineTimer deadline(replyMarginMs + 5 * qint64(commands.size()));
+    // One at a time: a command after one that did not go out is never sent.
     for (const PlayerCommand &command : commands) {
-        while (!owner.canReadLine()) {
-            if (!owner.waitForReadyRead(int(deadline.remainingTime()))) {
-                delivery.error = owner.state() == QLocalSocket::ConnectedState
-                    ? QStringLiteral("the port's owner did not answer")
-                    : QStringLiteral("the port's owner closed the connection");
-                return delivery;
-            }
-        }
-        const SendOutcome outcome = outcomeOfReply(owner.readLine(MaxCommandLineLength + 1), toFrame(command));
-        if (!outcome.isSent()) {
-            delivery.error = outcome.reason;
-            return delivery;
-        }
+        delivery.outcomes << askOwner(owner, command);
+        if (!delivery.outcomes.last().isSent())
+            break;
     }
-    delivery.allSent = true;
     return delivery;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -10,17 +11,42 @@
 class QLocalServer;
 class QLocalSocket;
 class QSerialPort;
+template<typename Socket>
+class CommandSession;
 
 // The local endpoint of a port's owner. A port has one owner at a time (the
 // system locks it); while the owner holds it open, other programs of the
 // same user hand the owner command lines here and the owner sends them on
-// its port, in order, whole frames between its own. On Linux the endpoint
-// is a socket in a folder only the user may enter ($XDG_RUNTIME_DIR/
-// tunaris-console), on Windows a named pipe. The lines are those of
-// command/commandline.h.
+// its port, in order, whole frames between its own. The lines are those of
+// command/commandline.h. On Windows the endpoint is a named pipe.
+//
+// On Unix it is a socket in a folder of the user's alone, found by one rule
+// whatever the caller's environment, so that a job started by cron reaches
+// the console of the user's desktop session:
+//   $XDG_RUNTIME_DIR/tunaris-console when that variable is set;
+//   else /run/user/<uid>/tunaris-console when the system keeps that folder
+//   for the user (it is the session's runtime folder);
+//   else <temporary folder>/tunaris-console-<uid>.
+// Every program checks the folder before using it, without following links:
+// a folder, the user's own, closed to group and others (and the runtime
+// folder above it the user's own and closed to others' writing); and after
+// connecting, that the program serving the socket is the user's. Anything
+// else is refused with a message that names the folder, and nothing is sent,
+// not even on the port itself: whoever made that folder may be waiting for
+// the commands.
 
 // The endpoint of a port: every name of the same device gives the same one.
 QString portEndpointName(const QString &portName);
+
+enum class EndpointOwner {
+    None,    // nobody serves the endpoint: the port may be opened directly
+    Refused, // the folder or the program serving it is not the user's own
+    Found,   // connected to a program of this user's
+};
+
+// Connects `socket` to the owner of the port's endpoint; `why` says, naming
+// the folder, why the endpoint was refused.
+EndpointOwner connectToOwner(const QString &portName, QLocalSocket &socket, int timeoutMs, QString *why);
 
 class PortEndpoint : public QObject
 {
@@ -33,6 +59,11 @@ public:
 
     static constexpr int MaxClients = 32;
     static constexpr int IdleTimeoutMs = 30000;
+    // Every line taken is answered within this, however slow the line is (a
+    // frame waits for it for a bounded time, well below this): a client that
+    // waits longer has an owner that is stopped or hung, and cannot tell
+    // whether its command went out.
+    static constexpr int AnswerWithinMs = 15000;
 
     // `port` is the open port the sender writes to: a reply waits until the
     // frame has left the port's buffer for the system.
@@ -44,30 +75,40 @@ public:
     // removing it left behind; false, with the reason, when it cannot.
     bool listen(QString *error = nullptr);
     QString name() const { return m_name; }
-    // Removes the endpoint as the port closes: every line taken so far is
-    // answered, so a client that gets no answer knows its line was not sent.
+    // Why other programs cannot reach the port through this endpoint, when
+    // listen() failed; empty while it serves.
+    QString problem() const { return m_problem; }
+    // Removes the endpoint as the port closes. Every complete line received
+    // so far, including those still waiting unread in a client's socket, is
+    // answered, "error not sent: the port closed" unless it was sent: a
+    // client whose line gets no answer knows that the owner died.
     void shutDown();
 
 signals:
     void closing();
 
 private:
+    using Session = CommandSession<QLocalSocket>;
+
     void accept();
     void deliver(const PlayerCommand &command, DeliveryDone done);
 
     QString m_name;
+    QString m_problem;
     QSerialPort *m_port;
     Sender m_sender;
     QLocalServer *m_server;
-    int m_clients = 0;
+    QList<Session *> m_sessions;
+    bool m_shutDown = false;
 };
 
 // The other side, for programs that have commands for a port: hands them to
-// the port's owner when one serves the port's endpoint.
+// the port's owner when one serves the port's endpoint, one at a time, each
+// after the previous one was sent.
 struct EndpointDelivery
 {
-    bool ownerFound = false; // false: nobody serves the endpoint, open the port yourself
-    bool allSent = false;    // every command was answered "ok" with its own frame
-    QString error;           // when not all were sent: the owner's reason
+    EndpointOwner owner = EndpointOwner::None;
+    QString refusal;             // Refused: why, naming the folder; nothing was sent
+    QList<SendOutcome> outcomes; // Found: in order, up to the first not sent or unknown
 };
 EndpointDelivery sendThroughEndpoint(const QString &portName, const QList<PlayerCommand> &commands);

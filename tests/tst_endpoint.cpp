@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 class EndpointTest : public QObject
@@ -36,6 +37,9 @@ private slots:
     void hostileLinesSendNothing();
     void crowdDoesNotStopTheConsole();
     void anotherUserIsRefused();
+    void closingAnswersEveryLine();
+    void consoleSaysWhenItCannotServe_data();
+    void consoleSaysWhenItCannotServe();
     void readmeScriptTalksToTheConsole();
 
 private:
@@ -47,7 +51,8 @@ private:
     void openLink();
     int openDescriptors() const { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
 
-    QTemporaryDir runtime;
+    QTemporaryDir runUser; // stands for /run/user
+    QString runtime;       // the session's runtime folder in it, as /run/user/<uid>
     std::unique_ptr<PtyPair> pty;
     std::unique_ptr<MainWindow> window;
 };
@@ -68,13 +73,15 @@ ToolRun send(const QString &port, const QString &commands, const QStringList &be
 void EndpointTest::initTestCase()
 {
     setApplicationIdentity();
-    // The endpoints of this run live here; others may pass through the
-    // folder, so that only the endpoint's own guard keeps them out.
-    QVERIFY(runtime.isValid());
-    QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                      | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
-                                                      | QFile::ExeOther));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    // The endpoints of this run live here, in a runtime folder as the
+    // system makes one for each user.
+    QVERIFY(runUser.isValid());
+    runtime = runUser.filePath(QString::number(::geteuid()));
+    QVERIFY(QDir().mkdir(runtime));
+    const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+        | QFile::ReadOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(runUser.path(), open) && QFile::setPermissions(runtime, open));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     listPorts({});
 }
 
@@ -121,18 +128,27 @@ QByteArray EndpointTest::exchange(QLocalSocket &client, const QByteArray &bytes,
 void EndpointTest::toolSendsThroughTheConsole_data()
 {
     QTest::addColumn<bool>("byLink"); // the device named by a link to it, as /dev/serial/by-id does
-    QTest::newRow("the console's name for it") << false;
-    QTest::newRow("another name of the device") << true;
+    QTest::addColumn<bool>("cron");   // run as a scheduler runs it: no session, no XDG_RUNTIME_DIR
+    QTest::newRow("the console's name for it") << false << false;
+    QTest::newRow("another name of the device") << true << false;
+    QTest::newRow("a job of cron, without XDG_RUNTIME_DIR") << false << true;
 }
 
 void EndpointTest::toolSendsThroughTheConsole()
 {
     QFETCH(bool, byLink);
+    QFETCH(bool, cron);
     QTemporaryDir links;
     const QString port = byLink ? links.filePath(QStringLiteral("usb-player-if00")) : pty->slavePath();
     QVERIFY(!byLink || QFile::link(pty->slavePath(), port));
+    // The job sees the test's stand-in as /run/user, in a mount namespace of
+    // its own: the machine's /run/user is never touched.
+    const QStringList asJob = {"unshare", "--mount", "--", "sh", "-c",
+                               "mount --bind \"$1\" /run/user && shift && exec \"$@\"", "sh", runUser.path(),
+                               "env", "-u", "XDG_RUNTIME_DIR"};
 
-    const ToolRun run = send(port, QStringLiteral("play folder 300 --seq --reset spot 5 --x-in-seq 3"));
+    const ToolRun run = send(port, QStringLiteral("play folder 300 --seq --reset spot 5 --x-in-seq 3"),
+                             cron ? asJob : QStringList());
     QCOMPARE(run.errors, QByteArray());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(pty->read(12).toHex(' '), QByteArray("20 ff ff ff 03 01 2c ff 14 00 05 03"));
@@ -233,14 +249,83 @@ void EndpointTest::crowdDoesNotStopTheConsole()
 
 void EndpointTest::anotherUserIsRefused()
 {
+    // Its environment names this user's runtime folder: it must not trust it.
     const ToolRun run = send(pty->slavePath(), QStringLiteral("play"),
                              {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
     QCOMPARE(run.exitCode, 1);
-    const QByteArray busy = pty->slavePath().toUtf8() + " is in use by another program (tst_endpoint, process "
-        + QByteArray::number(qint64(::getpid())) + ")";
-    QVERIFY2(run.errors.contains(busy), run.errors.constData());
+    QCOMPARE(QString::fromUtf8(run.errors),
+             QStringLiteral("tunaris-send: %1 is not a private folder of this user: it belongs to user root (0)\n")
+                 .arg(runtime));
     QCOMPARE(pty->readRest(), QByteArray());
     QCOMPARE(status(), QStringLiteral("Open"));
+}
+
+// A client that gets no answer must be able to tell that the console died:
+// so a console that closes its port answers every line it was given, even
+// those it has not read yet, and those of a connection not yet taken.
+void EndpointTest::closingAnswersEveryLine()
+{
+    QLocalSocket client;
+    QCOMPARE(exchange(client, "play\n"), QByteArray("ok 20 ff ff ff"));
+    QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
+    QLocalSocket late;
+    late.connectToServer(endpoint());
+    QVERIFY(late.waitForConnected(answerMs));
+    // The window has not had a turn since: nothing of this was read.
+    for (QLocalSocket *socket : {&client, &late}) {
+        socket->write("stop\nnext\npau");
+        QVERIFY(socket->waitForBytesWritten(answerMs));
+    }
+    clickButton(*window, "pushButton_Close");
+    for (QLocalSocket *socket : {&client, &late}) {
+        QByteArray replies;
+        QVERIFY(QTest::qWaitFor([&] {
+            replies += socket->readAll();
+            return socket->state() == QLocalSocket::UnconnectedState;
+        }, answerMs));
+        replies += socket->readAll();
+        QCOMPARE(replies, QByteArray("error not sent: the port closed\nerror not sent: the port closed\n"));
+    }
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void EndpointTest::consoleSaysWhenItCannotServe_data()
+{
+    QTest::addColumn<QString>("attack"); // on the folder of the endpoints
+    QTest::addColumn<QString>("reason"); // "%1": that folder, "%2": the endpoint
+
+    QTest::newRow("a folder where the endpoint goes") << "folder in the way"
+                                                      << "a folder stands where the endpoint goes, %2";
+    QTest::newRow("open to all") << "mode 0777"
+                                 << "%1 is not a private folder of this user: group or others may enter it (mode 0777)";
+    QTest::newRow("another user's") << "owned by nobody"
+                                    << "%1 is not a private folder of this user: it belongs to user nobody (65534)";
+}
+
+void EndpointTest::consoleSaysWhenItCannotServe()
+{
+    QFETCH(QString, attack);
+    QFETCH(QString, reason);
+    clickButton(*window, "pushButton_Close");
+    const QString folder = QFileInfo(endpoint()).path();
+    const QByteArray path = QFile::encodeName(folder);
+    if (attack == QLatin1String("folder in the way"))
+        QVERIFY(QDir().mkdir(endpoint()));
+    else if (attack == QLatin1String("mode 0777"))
+        QCOMPARE(::chmod(path.constData(), 0777), 0);
+    else
+        QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+
+    clickButton(*window, "pushButton_Open");
+    const QString shown = status();
+    QDir().rmdir(endpoint());
+    QCOMPARE(::chown(path.constData(), ::geteuid(), ::getegid()), 0);
+    QCOMPARE(::chmod(path.constData(), 0700), 0);
+    QCOMPARE(shown, QStringLiteral("Open; other programs cannot reach the console: ")
+                        + reason.replace(QLatin1String("%1"), folder).replace(QLatin1String("%2"), endpoint()));
+    // The link itself works.
+    clickButton(*window, "pushButton_Play");
+    QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
 }
 
 // The README's script for the endpoint, exactly as written there, with the

@@ -2,6 +2,8 @@
 // serial device (a pseudo-terminal) whose far end the test reads.
 #include "commandcompare.h"
 #include "command/commanddecoder.h"
+#include "link/commanddelivery.h"
+#include "link/portendpoint.h"
 #include "ptypair.h"
 #include "sendcommandline.h"
 #include "toolrun.h"
@@ -13,15 +15,21 @@
 #include <QSerialPortInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class SendTest : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void parsesCommands_data();
@@ -41,14 +49,21 @@ private slots:
     void deviceServerGetsTheFrames_data();
     void deviceServerGetsTheFrames();
     void everyFrameLeavesBeforeExit();
+    void ownerFailuresAreToldApart_data();
+    void ownerFailuresAreToldApart();
+    void runtimeFolderAttacksSendNothing_data();
+    void runtimeFolderAttacksSendNothing();
     void listsPorts();
     void showsHelp();
 
 private:
+    QTemporaryDir runtime; // the session's runtime folder, of this run's own
     std::unique_ptr<PtyPair> pty;
 };
 
 namespace {
+
+constexpr int answerMs = 5000;
 
 QStringList words(const char *text)
 {
@@ -118,6 +133,12 @@ void addCommandRows()
 }
 
 } // namespace
+
+void SendTest::initTestCase()
+{
+    QVERIFY(runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+}
 
 void SendTest::init()
 {
@@ -353,8 +374,11 @@ void SendTest::unusablePortSaysWhy()
     if (port.isEmpty())
         command = QStringList{"play"};
     const QString program = QStringLiteral(SEND_PATH);
-    const ToolRun run = asNobody ? runTool(QStringLiteral("setpriv"), QStringList{"--reuid=nobody", "--regid=nogroup",
-                                                                                  "--clear-groups", program} + command)
+    // Without this run's runtime folder, which is not nobody's.
+    const ToolRun run = asNobody ? runTool(QStringLiteral("setpriv"),
+                                           QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "-u",
+                                                       "XDG_RUNTIME_DIR", program}
+                                               + command)
                                  : runTool(program, command);
     lock.remove();
     QVERIFY(run.finished);
@@ -432,6 +456,164 @@ void SendTest::everyFrameLeavesBeforeExit()
     QCOMPARE(received.size(), expected.size());
     QCOMPARE(received, expected);
     QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void SendTest::ownerFailuresAreToldApart_data()
+{
+    // The owner is the real bridge holding the port, stopped, or a stand-in
+    // that answers line by line as `answers` says ("kill": kill -9 instead).
+    QTest::addColumn<bool>("bridge"); // the client: the bridge's delivery, else tunaris-send
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // of tunaris-send ("%1": the port), or the delivery's outcomes
+
+    const QString unknown = QStringLiteral("tunaris-send: %1: the outcome of '%2' is unknown: %3; it may have gone "
+                                           "out, so do not send it again without checking the player\n");
+    const QString stopped = QStringLiteral("the port's owner did not answer within 15 s");
+    const QString died = QStringLiteral("the port's owner closed the connection without answering");
+    const QStringList killed = {"ok 20 ff ff ff", "kill"};
+    QTest::newRow("stopped past the deadline") << false << QStringList() << 3
+        << unknown.arg("%1", "play", stopped) + "tunaris-send: sent: nothing; unknown: play; not sent: stop, next\n";
+    QTest::newRow("killed after taking the line") << false << killed << 3
+        << unknown.arg("%1", "stop", died) + "tunaris-send: sent: play; unknown: stop; not sent: next\n";
+    QTest::newRow("closed with its answers") << false << QStringList{"ok 20 ff ff ff", "error not sent: the port closed"}
+        << 1 << "tunaris-send: %1: 'stop' was not sent: the port closed\ntunaris-send: sent: play; not sent: stop, next\n";
+    QTest::newRow("bridge: stopped past the deadline") << true << QStringList() << 0 << "unknown";
+    QTest::newRow("bridge: killed after taking the line") << true << killed << 0 << "sent unknown";
+}
+
+void SendTest::ownerFailuresAreToldApart()
+{
+    QFETCH(bool, bridge);
+    QFETCH(QStringList, answers);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString endpoint = portEndpointName(pty->slavePath());
+    QProcess owner;
+    owner.setReadChannel(answers.isEmpty() ? QProcess::StandardError : QProcess::StandardOutput);
+    if (answers.isEmpty()) {
+        owner.start(QStringLiteral(BRIDGE_PATH), {"--port", pty->slavePath(), "--listen", "127.0.0.1:0"});
+        QVERIFY(QTest::qWaitFor([&] { return owner.peek(1 << 16).contains("listening on"); }, answerMs));
+        QCOMPARE(::kill(pid_t(owner.processId()), SIGSTOP), 0);
+    } else {
+        QVERIFY(QDir().mkpath(QFileInfo(endpoint).path()));
+        QVERIFY(QFile::setPermissions(QFileInfo(endpoint).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        owner.start(QStringLiteral("nc"), {"-lU", endpoint});
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(endpoint); }, answerMs));
+    }
+
+    const QStringList commands = {"play", "stop", "next"};
+    QProcess send;
+    CommandDelivery delivery(pty->slavePath(), 115200);
+    QStringList outcomes; // of the delivery's commands, up to the first not sent
+    const std::function<void()> deliverNext = [&] {
+        delivery.deliver(parseSendArguments({"--port", "x", commands.at(outcomes.size())}).commands.first(),
+                         [&](const SendOutcome &outcome) {
+                             outcomes << QStringList{"sent", "not sent", "unknown"}.at(int(outcome.kind));
+                             if (outcome.isSent() && outcomes.size() < commands.size())
+                                 deliverNext();
+                         });
+    };
+    if (bridge) {
+        QString error;
+        QVERIFY2(delivery.start(&error), qPrintable(error));
+        deliverNext();
+    } else {
+        send.start(QStringLiteral(SEND_PATH), QStringList{"--port", pty->slavePath()} + commands);
+    }
+    for (const QString &answer : answers) {
+        QVERIFY(QTest::qWaitFor([&] { return owner.canReadLine(); }, answerMs));
+        owner.readLine();
+        if (answer == QLatin1String("kill"))
+            QCOMPARE(::kill(pid_t(owner.processId()), SIGKILL), 0);
+        else
+            owner.write(answer.toUtf8() + '\n');
+    }
+    QVERIFY(QTest::qWaitFor([&] { return bridge ? !outcomes.isEmpty() && (outcomes.last() != QLatin1String("sent") || outcomes.size() == 3)
+                                                : send.state() == QProcess::NotRunning; },
+                            PortEndpoint::AnswerWithinMs + answerMs));
+    ::kill(pid_t(owner.processId()), SIGCONT);
+    owner.kill();
+    owner.waitForFinished();
+    QFile::remove(endpoint);
+    if (bridge) {
+        QCOMPARE(outcomes.join(QLatin1Char(' ')), message);
+    } else {
+        QCOMPARE(QString::fromUtf8(send.readAllStandardError()), message.arg(pty->slavePath()));
+        QCOMPARE(send.exitCode(), exitCode);
+    }
+    // Nobody sent anything again on the port itself.
+    if (!answers.isEmpty())
+        QCOMPARE(pty->readRest(), QByteArray());
+}
+
+void SendTest::runtimeFolderAttacksSendNothing_data()
+{
+    // Scripts run as root with F the folder where a job without a session
+    // looks ($TMPDIR/tunaris-console-<uid>), T that TMPDIR (open to all, as
+    // /tmp is), E the endpoint's name; $NOBODY runs a command as nobody, who
+    // listens where the commands would go and keeps what reaches it in T/got.
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<QString>("error"); // "%1": F, "%2": E
+
+    const QString listen = QStringLiteral("$NOBODY nc -lU \"%1\" >\"$T/got\" & echo $! >\"$T/pid\"; listening \"%1\"; ");
+    const QString theirs = QStringLiteral("%1 is not a private folder of this user: it belongs to user nobody (65534)");
+    QTest::newRow("the folder made first by nobody")
+        << "send" << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
+    QTest::newRow("a link to nobody's folder")
+        << "send" << "$NOBODY mkdir -m 0700 \"$T/mine\"; " + listen.arg("$T/mine/$E") + "$NOBODY ln -s \"$T/mine\" \"$F\""
+        << "%1 is not a private folder of this user: it is a symbolic link";
+    QTest::newRow("the folder open to all") << "send" << "mkdir -m 0777 \"$F\"; " + listen.arg("$F/$E")
+        << "%1 is not a private folder of this user: group or others may enter it (mode 0777)";
+    QTest::newRow("a socket there served by nobody")
+        << "send" << "mkdir -m 0700 \"$F\"; " + listen.arg("$T/trap") + "mv \"$T/trap\" \"$F/$E\""
+        << "%1/%2 is served by user nobody (65534), not by this user";
+    QTest::newRow("the bridge, the folder made first by nobody")
+        << "bridge" << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
+}
+
+void SendTest::runtimeFolderAttacksSendNothing()
+{
+    QFETCH(QString, tool);
+    QFETCH(QString, attack);
+    QFETCH(QString, error);
+    QTemporaryDir temporary; // the job's TMPDIR
+    QTemporaryDir runUser;   // stands for /run/user, where this user has no folder
+    QVERIFY(temporary.isValid() && runUser.isValid());
+    QCOMPARE(::chmod(QFile::encodeName(temporary.path()).constData(), 01777), 0);
+    const QString folder = temporary.filePath(QStringLiteral("tunaris-console-%1").arg(::geteuid()));
+    const QString name = QFileInfo(portEndpointName(pty->slavePath())).fileName();
+
+    const QString prepare = QStringLiteral(
+        "F=$1 T=$2 E=$3 NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups'; "
+        "listening() { for i in $(seq 100); do [ -S \"$1\" ] && return; sleep 0.05; done; }; ");
+    const ToolRun attacker = runTool(QStringLiteral("sh"), {"-c", prepare + attack, "sh", folder, temporary.path(), name});
+    QCOMPARE(attacker.errors, QByteArray());
+    QFile pidFile(temporary.filePath(QStringLiteral("pid")));
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const pid_t attackerPid = pid_t(pidFile.readAll().trimmed().toLongLong());
+    QVERIFY(attackerPid > 0);
+
+    // As a job of cron runs it: no session, and in a mount namespace of its
+    // own, so that the machine's /run/user is neither used nor touched.
+    const bool bridge = tool == QLatin1String("bridge");
+    const ToolRun run = runTool(
+        QStringLiteral("unshare"),
+        QStringList{"--mount", "--", "sh", "-c", "mount --bind \"$1\" /run/user && shift && exec \"$@\"", "sh",
+                    runUser.path(), "env", "-u", "XDG_RUNTIME_DIR", "TMPDIR=" + temporary.path(),
+                    bridge ? QStringLiteral(BRIDGE_PATH) : QStringLiteral(SEND_PATH), "--port", pty->slavePath()}
+            + (bridge ? QStringList{"--listen", "127.0.0.1:0"} : QStringList{"play"}));
+    ::kill(attackerPid, SIGKILL);
+    QFile got(temporary.filePath(QStringLiteral("got")));
+    QVERIFY(got.open(QIODevice::ReadOnly));
+    QCOMPARE(got.readAll(), QByteArray());
+    QCOMPARE(pty->readRest(), QByteArray());
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(QString::fromUtf8(run.errors),
+             QStringLiteral("%1: %2\n")
+                 .arg(bridge ? "tunaris-bridge" : "tunaris-send",
+                      error.replace(QLatin1String("%1"), folder).replace(QLatin1String("%2"), name)));
 }
 
 void SendTest::listsPorts()

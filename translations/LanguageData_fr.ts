@@ -341,6 +341,11 @@
         <translation>(Par défaut)</translation>
     </message>
     <message>
+        <location filename="../app/seriallink.cpp" line="37"/>
+        <source>%1; other programs cannot reach the console: %2</source>
+        <translation>%1 ; les autres programmes ne peuvent pas joindre la console : %2</translation>
+    </message>
+    <message>
         <location filename="../app/seriallink.cpp" line="144"/>
         <source>Open</source>
         <translation>Ouvert</translation>

@@ -1,5 +1,6 @@
 // tunaris-send: sends player commands to a serial port and exits, for
 // schedulers and show-control systems. The frames are the console's own.
+#include "command/commandgrammar.h"
 #include "link/portendpoint.h"
 #include "sendcommandline.h"
 #include "serialline.h"
@@ -10,22 +11,61 @@
 
 namespace {
 
-enum ExitCode { Sent = 0, PortFailed = 1, BadArguments = 2 };
+// Also in the --help text (sendcommandline.cpp).
+enum ExitCode { Sent = 0, NotSent = 1, BadArguments = 2, OutcomeUnknown = 3 };
 
 void printTo(std::FILE *stream, const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
 }
 
+QString wordsOf(const QList<PlayerCommand> &commands)
+{
+    QStringList words;
+    for (const PlayerCommand &command : commands)
+        words << commandWords(command);
+    return words.isEmpty() ? QStringLiteral("nothing") : words.join(QLatin1String(", "));
+}
+
+// The owner's answers: which commands went out, and why the first that did
+// not stopped the rest.
+int reportOwnersAnswers(const SendRequest &request, const QList<SendOutcome> &outcomes)
+{
+    if (outcomes.size() == request.commands.size() && outcomes.last().isSent())
+        return Sent;
+    const qsizetype stopped = outcomes.size() - 1;
+    const SendOutcome &outcome = outcomes.last();
+    const QString command = commandWords(request.commands.at(stopped));
+    const bool unknown = outcome.kind == SendOutcome::Kind::Unknown;
+    QString reason = outcome.reason;
+    if (reason.startsWith(QLatin1String("not sent: ")))
+        reason = reason.mid(10);
+    printTo(stderr, unknown ? QStringLiteral("tunaris-send: %1: the outcome of '%2' is unknown: %3; it may have "
+                                             "gone out, so do not send it again without checking the player\n")
+                                  .arg(request.port, command, reason)
+                            : QStringLiteral("tunaris-send: %1: '%2' was not sent: %3\n").arg(request.port, command, reason));
+    QString summary = QStringLiteral("tunaris-send: sent: %1").arg(wordsOf(request.commands.mid(0, stopped)));
+    if (unknown)
+        summary += QStringLiteral("; unknown: %1").arg(command);
+    const QList<PlayerCommand> rest = request.commands.mid(unknown ? stopped + 1 : stopped);
+    if (!rest.isEmpty())
+        summary += QStringLiteral("; not sent: %1").arg(wordsOf(rest));
+    printTo(stderr, summary + QLatin1Char('\n'));
+    return unknown ? OutcomeUnknown : NotSent;
+}
+
 int sendCommands(const SendRequest &request)
 {
     // A program that holds the port (the console) sends them for us.
     const EndpointDelivery delivery = sendThroughEndpoint(request.port, request.commands);
-    if (delivery.ownerFound) {
-        if (delivery.allSent)
-            return Sent;
-        printTo(stderr, QStringLiteral("tunaris-send: %1: %2\n").arg(request.port, delivery.error));
-        return PortFailed;
+    switch (delivery.owner) {
+    case EndpointOwner::Found:
+        return reportOwnersAnswers(request, delivery.outcomes);
+    case EndpointOwner::Refused:
+        printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(delivery.refusal));
+        return NotSent;
+    case EndpointOwner::None:
+        break;
     }
 
     QByteArray bytes;
@@ -36,11 +76,11 @@ int sendCommands(const SendRequest &request)
     const std::unique_ptr<QIODevice> line = openLine(request.port, request.baudRate, SendOpenMode, &error);
     if (!line) {
         printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(error));
-        return PortFailed;
+        return NotSent;
     }
     if (!writeAll(*line, bytes, &error)) {
         printTo(stderr, QStringLiteral("tunaris-send: %1: %2\n").arg(request.port, error));
-        return PortFailed;
+        return NotSent;
     }
     return Sent;
 }

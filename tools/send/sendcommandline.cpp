@@ -148,8 +148,16 @@ QString sendUsage()
                "  tunaris-send --port /dev/ttyUSB0 folder 300 --seq --reset\n"
                "  tunaris-send --port COM3 --baud 9600 volume xlr -20 play\n"
                "\n"
-               "Exit status: 0 when every command was sent, 1 when the port failed,\n"
-               "2 when the arguments are wrong (then nothing is sent).\n")
+               "When another program holds the port (the console), the commands go through it,\n"
+               "one at a time; the first that does not go out stops the rest.\n"
+               "\n"
+               "Exit status:\n"
+               "  0  every command was sent\n"
+               "  1  a command was not sent (nor any after it); the message says which went out\n"
+               "  2  the arguments are wrong; nothing was sent\n"
+               "  3  the outcome of a command is unknown: the program holding the port took it\n"
+               "     and stopped or died without answering; it may have gone out, so do not\n"
+               "     repeat it blindly\n")
         .arg(supportedBaudRatesText())
         .arg(DefaultBaudRate)
         .arg(transportWords().join(QLatin1String(" | ")), media)
