@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QQueue>
 #include <QString>
 
 #include "command/commandline.h"
@@ -10,6 +12,7 @@
 class QLocalServer;
 class QLocalSocket;
 class QSerialPort;
+class QTimer;
 
 // The local endpoint of a port's owner. A port has one owner at a time (the
 // system locks it); while the owner holds it open, other programs of the
@@ -34,8 +37,9 @@ public:
     static constexpr int MaxClients = 32;
     static constexpr int IdleTimeoutMs = 30000;
 
-    // `port` is the open port the sender writes to: a reply waits until the
-    // frame has left the port's buffer for the system.
+    // `port` is the open port the sender writes to. A frame waits, bounded,
+    // until the line has room, and is answered once it has left the port's
+    // buffer for the system: a full line makes clients wait, never fail.
     PortEndpoint(const QString &portName, QSerialPort *port, Sender sender, QObject *parent = nullptr);
     // Removes the endpoint.
     ~PortEndpoint() override;
@@ -53,13 +57,24 @@ signals:
 
 private:
     void accept();
+    struct Waiting
+    {
+        PlayerCommand command;
+        DeliveryDone done;
+        QDeadlineTimer deadline;
+    };
+
     void deliver(const PlayerCommand &command, DeliveryDone done);
+    void handOnWhileRoom();
+    void handOver(const PlayerCommand &command, DeliveryDone done);
 
     QString m_name;
     QSerialPort *m_port;
     Sender m_sender;
     QLocalServer *m_server;
     int m_clients = 0;
+    QQueue<Waiting> m_waiting; // frames of clients, in order, until the line has room
+    QTimer *m_roomCheck;
 };
 
 // The other side, for programs that have commands for a port: hands them to
