@@ -38,6 +38,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     saveConfiguration();
+    // The process end would leave the lock file and the exclusive use behind.
+    releasePort();
     delete ui;
 }
 

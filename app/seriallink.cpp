@@ -1,3 +1,4 @@
+#include "link/lineflow.h"
 #include "link/linesettings.h"
 #include "link/portaccess.h"
 #include "link/portendpoint.h"
@@ -7,14 +8,18 @@
 #include "portwatcher.h"
 #include "ui_mainwindow.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 namespace {
 
-// How long Close waits for queued frames to reach the system before it closes
-// the port; at 9600 baud a single frame takes about 4 ms on the line.
-constexpr int flushTimeoutMs = 200;
+// How long closing waits for queued frames to reach the system before it
+// closes the port: at 9600 baud a single frame takes about 4 ms on the line,
+// and a window must not freeze behind a line that stopped.
+constexpr int flushTimeoutMs = 2000;
 
 // Longer than any device path; keeps a pasted text out of the settings file.
 constexpr int maxTypedPortLength = 1024;
@@ -28,6 +33,17 @@ bool portIsPresent(const QString &portName, const QStringList &listed)
 #else
     return listed.contains(portName, Qt::CaseInsensitive);
 #endif
+}
+
+// A pseudo-terminal named by its number is never the same device again: a
+// new one that gets the number belongs to whoever opened it. A name that is
+// a link (by-id, by-path, a virtual device's own link) stands for the device
+// wherever it comes back, so only the number itself counts here.
+bool isNumberedPseudoTerminal(const QString &portName)
+{
+    const QString path = QDir::cleanPath(devicePath(portName));
+    return path.startsWith(QLatin1String("/dev/pts/"))
+        || QRegularExpression(QStringLiteral("^/dev/ttys[0-9]+$")).match(path).hasMatch();
 }
 
 } // namespace
@@ -100,6 +116,7 @@ bool MainWindow::openLink(const QString &portName)
     if (!serialPort->open(SendOpenMode))
         return false;
     linkPort = portName;
+    linkIsPseudoTerminal = isNumberedPseudoTerminal(portName);
     awaitingPort = false;
     portWatcher->watchPath(QString());
     portWatcher->watchOpenPort(serialPort);
@@ -162,16 +179,25 @@ void MainWindow::connectAtStart()
     ui->label_Status->setText(tr("Waiting for %1").arg(portName));
 }
 
-void MainWindow::on_pushButton_Close_clicked()
+// Closing, not the process end, removes the port's lock file and lifts its
+// exclusive use, so that another program or user may open it afterwards.
+void MainWindow::releasePort()
 {
     // The port only queues writes; hand every echoed frame to the system
     // before closing, or close() would discard it.
-    while (serialPort->bytesToWrite() > 0 && serialPort->waitForBytesWritten(flushTimeoutMs)) {
+    const QDeadlineTimer deadline(flushTimeoutMs);
+    while (serialPort->isOpen() && serialPort->bytesToWrite() > 0
+           && serialPort->waitForBytesWritten(int(deadline.remainingTime()))) {
     }
+    serialPort->close();
+}
+
+void MainWindow::on_pushButton_Close_clicked()
+{
     // Closed by the operator: never reopened by itself.
     awaitingPort = false;
     portWatcher->watchPath(QString());
-    serialPort->close();
+    releasePort();
     if (!serialPort->isOpen())
         ui->label_Status->setText(tr("Close"));
     updateConnectionWidgets();
@@ -182,8 +208,14 @@ void MainWindow::handlePortLost()
     if (!serialPort->isOpen())
         return;
     serialPort->close();
-    awaitPort(linkPort);
-    ui->label_Status->setText(tr("Serial port lost: %1").arg(linkPort));
+    if (linkIsPseudoTerminal) {
+        awaitingPort = false;
+        portWatcher->watchPath(QString());
+        ui->label_Status->setText(tr("Serial port lost: %1 (a pseudo-terminal does not come back)").arg(linkPort));
+    } else {
+        awaitPort(linkPort);
+        ui->label_Status->setText(tr("Serial port lost: %1").arg(linkPort));
+    }
     updateConnectionWidgets();
 }
 
@@ -209,9 +241,12 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
     // Open slot itself: only a port that fails while open is of interest here.
     if (error == QSerialPort::NoError || !serialPort->isOpen())
         return;
-    // A vanished device keeps reporting the error until the port is closed.
-    if (error == QSerialPort::ResourceError)
-        handlePortLost();
+    // A vanished device keeps reporting the error until the port is closed;
+    // a full line reports the same error and only makes the port wait.
+    if (error == QSerialPort::ResourceError) {
+        if (portErrorMeansLost(*serialPort, error))
+            handlePortLost();
+    }
     else
         ui->label_Status->setText(tr("Serial port error: %1").arg(serialPort->errorString()));
 }

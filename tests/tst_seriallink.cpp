@@ -6,7 +6,9 @@
 #include "ptypair.h"
 #include "testsupport.h"
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -31,6 +33,8 @@ private slots:
     void failedOpenSaysWhy_data();
     void failedOpenSaysWhy();
     void vanishedDeviceClosesTheLink();
+    void exitReleasesThePort_data();
+    void exitReleasesThePort();
 
 private:
     QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
@@ -209,11 +213,42 @@ void SerialLinkTest::vanishedDeviceClosesTheLink()
     // The next frame finds the device gone.
     window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
     QTRY_VERIFY_WITH_TIMEOUT(!serialPort->isOpen(), 3000);
-    QCOMPARE(status(), QStringLiteral("Serial port lost: ") + pty->slavePath());
+    QCOMPARE(status(), QStringLiteral("Serial port lost: %1 (a pseudo-terminal does not come back)").arg(pty->slavePath()));
     QVERIFY(linkLooksClosed());
     // Reconnecting is possible at once, on a new device.
     pty = std::make_unique<PtyPair>();
     open();
+}
+
+void SerialLinkTest::exitReleasesThePort_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("File > Exit") << "actionExit";
+    QTest::newRow("window closed") << "close";
+}
+
+// The end of the process leaves the lock file behind, and with it the port
+// refused to every other program and user: the window lets go of it.
+void SerialLinkTest::exitReleasesThePort()
+{
+    QFETCH(QString, how);
+    open();
+    for (int i = 0; i < 50; ++i)
+        window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    if (how == QLatin1String("close"))
+        window->close();
+    else
+        child<QAction>(*window, qPrintable(how))->trigger();
+    window.reset(); // as the program ends
+
+    // What was clicked before the exit went out.
+    QCOMPARE(pty->read(200), QByteArray("\x20\xff\xff\xff", 4).repeated(50));
+    QVERIFY(!serialPort->isOpen());
+    const QString lockName = QStringLiteral("LCK..") + QString(pty->slavePath()).remove(0, 5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char *folder : {"/var/lock", "/run/lock", "/tmp", "/var/tmp"})
+        QVERIFY2(!QDir(QLatin1String(folder)).exists(lockName), folder);
+    QSerialPort next(pty->slavePath());
+    QVERIFY2(next.open(QIODevice::WriteOnly), qPrintable(next.errorString()));
 }
 
 QTEST_MAIN(SerialLinkTest)
