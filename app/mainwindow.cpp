@@ -39,7 +39,8 @@ MainWindow::~MainWindow()
 {
     saveConfiguration();
     // The process end would leave the lock file and the exclusive use behind.
-    releasePort();
+    if (linkOpenedHere)
+        releasePort();
     delete ui;
 }
 

@@ -114,4 +114,5 @@ private:
     QString linkPort;          // the port last opened or awaited, as the operator named it
     bool awaitingPort = false; // lost, or absent when auto-connection started
     bool linkIsPseudoTerminal = false; // the open port: never awaited once lost
+    bool linkOpenedHere = false;       // the port is open, by this window: it closes it at exit
 };

@@ -63,6 +63,7 @@ void MainWindow::fillSerialCombos()
     // However the port closes, its endpoint goes with it, answering what it
     // took. Deleted later: the port may close while it sends for a client.
     connect(serialPort, &QIODevice::aboutToClose, this, [this] {
+        linkOpenedHere = false;
         if (endpoint) {
             endpoint->shutDown();
             endpoint->deleteLater();
@@ -116,6 +117,7 @@ bool MainWindow::openLink(const QString &portName)
     if (!serialPort->open(SendOpenMode))
         return false;
     linkPort = portName;
+    linkOpenedHere = true;
     linkIsPseudoTerminal = isNumberedPseudoTerminal(portName);
     awaitingPort = false;
     portWatcher->watchPath(QString());

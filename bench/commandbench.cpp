@@ -401,8 +401,8 @@ bool measureSlowLine(Console &console)
     // The line drains at its own pace, on a thread as a device would.
     QByteArray received;
     std::atomic<bool> done = false;
-    Clock::time_point lastByte;
     const Clock::time_point start = Clock::now();
+    Clock::time_point lastByte = start;
     std::thread reader([&] {
         while (received.size() < expected.size()) {
             const qint64 carried = qint64(microseconds(Clock::now() - start) * lineBytesPerSecond / 1e6);
