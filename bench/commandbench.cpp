@@ -435,6 +435,12 @@ bool measureSlowLine(Console &console)
     reader.join();
 
     const qlonglong oks = replies.count(okReply);
+    for (const QByteArray &reply : replies.split('\n')) {
+        if (!reply.isEmpty() && reply + '\n' != okReply) {
+            std::printf("    reply: %s\n", reply.constData());
+            break;
+        }
+    }
     const bool inOrder = received == expected;
     const qlonglong endpointBytes = std::max<qlonglong>(0, received.size() - qlonglong(clicks) * 4);
     const double seconds = microseconds(lastByte - start) / 1e6;
@@ -463,6 +469,9 @@ int main(int argc, char *argv[])
         std::printf("cannot open a pseudo-terminal as the serial port\n");
         return 2;
     }
+    // The slow line alone, for a quick look after a change to the flow.
+    if (app.arguments().contains(QStringLiteral("slow-line")))
+        return measureSlowLine(console) ? 0 : 1;
     const bool latencyMet = measureClickToWire(console);
     const bool burstMet = measureBursts(console);
     measureConstruction();

@@ -485,11 +485,9 @@ void ConfigurationTest::failedSaveKeepsTheOldFile()
         console.changes = QStringList{"baud=57600"};
         const ConsoleRun run = console.run();
         QVERIFY2(run.succeeded(), qPrintable(run.errorOutput));
-        QCOMPARE(QFileInfo(savedSettingsPath()).symLinkTarget(), QFile::decodeName(node));
         struct stat status {};
         QCOMPARE(::stat(node.constData(), &status), 0);
         QCOMPARE(status.st_mode & S_IFMT, mode_t(linkedTo == QLatin1String("fifo") ? S_IFIFO : S_IFCHR));
-        QCOMPARE(filesNamedLikeSettings(elsewhere.path()), QStringList());
         QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("node")});
         return;
