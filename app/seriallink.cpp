@@ -245,12 +245,10 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
         return;
     // A vanished device keeps reporting the error until the port is closed;
     // a full line reports the same error and only makes the port wait.
-    if (error == QSerialPort::ResourceError) {
-        if (portErrorMeansLost(*serialPort, error))
-            handlePortLost();
-    }
-    else
+    if (error != QSerialPort::ResourceError)
         ui->label_Status->setText(tr("Serial port error: %1").arg(serialPort->errorString()));
+    else if (portErrorMeansLost(*serialPort, error))
+        handlePortLost();
 }
 
 void MainWindow::sendCommand(const QString &name, const CommandFrame &frame)
