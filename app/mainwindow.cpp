@@ -38,6 +38,9 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     saveConfiguration();
+    // The process end would leave the lock file and the exclusive use behind.
+    if (linkOpenedHere)
+        releasePort();
     delete ui;
 }
 

@@ -14,7 +14,7 @@ class MainWindow;
 }
 
 // The one port the console drives. It lives for the whole process and is
-// opened and closed any number of times; the process end releases it.
+// opened and closed any number of times; the window closes it at exit.
 extern QSerialPort *const serialPort;
 
 class MainWindow : public QMainWindow
@@ -89,6 +89,7 @@ private:
     void awaitPort(const QString &portName);
     void handlePortLost();
     void reconnectIfBack();
+    void releasePort();
 
     // Commands
     void fillParameterCombos();
@@ -112,4 +113,6 @@ private:
     PortEndpoint *endpoint = nullptr; // other programs' commands, while the port is open
     QString linkPort;          // the port last opened or awaited, as the operator named it
     bool awaitingPort = false; // lost, or absent when auto-connection started
+    bool linkIsPseudoTerminal = false; // the open port: never awaited once lost
+    bool linkOpenedHere = false;       // the port is open, by this window: it closes it at exit
 };

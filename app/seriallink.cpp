@@ -1,3 +1,4 @@
+#include "link/lineflow.h"
 #include "link/linesettings.h"
 #include "link/portaccess.h"
 #include "link/portendpoint.h"
@@ -7,14 +8,18 @@
 #include "portwatcher.h"
 #include "ui_mainwindow.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 namespace {
 
-// How long Close waits for queued frames to reach the system before it closes
-// the port; at 9600 baud a single frame takes about 4 ms on the line.
-constexpr int flushTimeoutMs = 200;
+// How long closing waits for queued frames to reach the system before it
+// closes the port: at 9600 baud a single frame takes about 4 ms on the line,
+// and a window must not freeze behind a line that stopped.
+constexpr int flushTimeoutMs = 2000;
 
 // Longer than any device path; keeps a pasted text out of the settings file.
 constexpr int maxTypedPortLength = 1024;
@@ -40,6 +45,17 @@ QString withEndpointState(const QString &status, const PortEndpoint *endpoint)
     return MainWindow::tr("%1; other programs cannot reach the console: %2").arg(status, endpoint->problem());
 }
 
+// A pseudo-terminal named by its number is never the same device again: a
+// new one that gets the number belongs to whoever opened it. A name that is
+// a link (by-id, by-path, a virtual device's own link) stands for the device
+// wherever it comes back, so only the number itself counts here.
+bool isNumberedPseudoTerminal(const QString &portName)
+{
+    const QString path = QDir::cleanPath(devicePath(portName));
+    return path.startsWith(QLatin1String("/dev/pts/"))
+        || QRegularExpression(QStringLiteral("^/dev/ttys[0-9]+$")).match(path).hasMatch();
+}
+
 } // namespace
 
 void MainWindow::fillSerialCombos()
@@ -57,6 +73,7 @@ void MainWindow::fillSerialCombos()
     // However the port closes, its endpoint goes with it, answering what it
     // took. Deleted later: the port may close while it sends for a client.
     connect(serialPort, &QIODevice::aboutToClose, this, [this] {
+        linkOpenedHere = false;
         if (endpoint) {
             endpoint->shutDown();
             endpoint->deleteLater();
@@ -110,6 +127,8 @@ bool MainWindow::openLink(const QString &portName)
     if (!serialPort->open(SendOpenMode))
         return false;
     linkPort = portName;
+    linkOpenedHere = true;
+    linkIsPseudoTerminal = isNumberedPseudoTerminal(portName);
     awaitingPort = false;
     portWatcher->watchPath(QString());
     portWatcher->watchOpenPort(serialPort);
@@ -172,16 +191,25 @@ void MainWindow::connectAtStart()
     ui->label_Status->setText(tr("Waiting for %1").arg(portName));
 }
 
-void MainWindow::on_pushButton_Close_clicked()
+// Closing, not the process end, removes the port's lock file and lifts its
+// exclusive use, so that another program or user may open it afterwards.
+void MainWindow::releasePort()
 {
     // The port only queues writes; hand every echoed frame to the system
     // before closing, or close() would discard it.
-    while (serialPort->bytesToWrite() > 0 && serialPort->waitForBytesWritten(flushTimeoutMs)) {
+    const QDeadlineTimer deadline(flushTimeoutMs);
+    while (serialPort->isOpen() && serialPort->bytesToWrite() > 0
+           && serialPort->waitForBytesWritten(int(deadline.remainingTime()))) {
     }
+    serialPort->close();
+}
+
+void MainWindow::on_pushButton_Close_clicked()
+{
     // Closed by the operator: never reopened by itself.
     awaitingPort = false;
     portWatcher->watchPath(QString());
-    serialPort->close();
+    releasePort();
     if (!serialPort->isOpen())
         ui->label_Status->setText(tr("Close"));
     updateConnectionWidgets();
@@ -192,8 +220,14 @@ void MainWindow::handlePortLost()
     if (!serialPort->isOpen())
         return;
     serialPort->close();
-    awaitPort(linkPort);
-    ui->label_Status->setText(tr("Serial port lost: %1").arg(linkPort));
+    if (linkIsPseudoTerminal) {
+        awaitingPort = false;
+        portWatcher->watchPath(QString());
+        ui->label_Status->setText(tr("Serial port lost: %1 (a pseudo-terminal does not come back)").arg(linkPort));
+    } else {
+        awaitPort(linkPort);
+        ui->label_Status->setText(tr("Serial port lost: %1").arg(linkPort));
+    }
     updateConnectionWidgets();
 }
 
@@ -219,11 +253,12 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
     // Open slot itself: only a port that fails while open is of interest here.
     if (error == QSerialPort::NoError || !serialPort->isOpen())
         return;
-    // A vanished device keeps reporting the error until the port is closed.
-    if (error == QSerialPort::ResourceError)
-        handlePortLost();
-    else
+    // A vanished device keeps reporting the error until the port is closed;
+    // a full line reports the same error and only makes the port wait.
+    if (error != QSerialPort::ResourceError)
         ui->label_Status->setText(tr("Serial port error: %1").arg(serialPort->errorString()));
+    else if (portErrorMeansLost(*serialPort, error))
+        handlePortLost();
 }
 
 void MainWindow::sendCommand(const QString &name, const CommandFrame &frame)

@@ -11,7 +11,11 @@
 // (e) 1,000 commands in one tunaris-send call through the console: the rate
 //     beside the line's own limit, every frame in order;
 // (f) 10,000 hostile connections to the endpoint one after the other:
-//     resident memory and open descriptors before and after.
+//     resident memory and open descriptors before and after;
+// (g) a 9600-baud line: the far end reads 960 bytes a second, the operator's
+//     clicks have filled the system's buffer, and a client sends 3,000
+//     commands through the endpoint at once: every one answered "ok", every
+//     byte on the wire in order, the link still open.
 //
 // Each is measured two ways. click() is the program's own path: the button's
 // clicked signal, the slot, the frame, the echo and the write. The mouse path
@@ -378,6 +382,78 @@ void measureHostileConnections(Console &console)
                 qlonglong(memoryBefore), qlonglong(residentKiB()), descriptorsBefore, openDescriptors());
 }
 
+bool measureSlowLine(Console &console)
+{
+    constexpr int commands = 3000;
+    constexpr double lineBytesPerSecond = 960; // 9600 baud, 8N1
+    const QByteArray play("\x20\xff\xff\xff", 4);
+    const QByteArray next("\x23\xff\xff\xff", 4);
+    const QByteArray okReply("ok 23 ff ff ff\n");
+
+    // The far end is not read yet: clicks fill the system's buffer.
+    int clicks = 0;
+    while (clicks < 100000 && serialPort->isOpen() && serialPort->bytesToWrite() == 0) {
+        console.window.sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+        ++clicks;
+    }
+    const QByteArray expected = play.repeated(clicks) + next.repeated(commands);
+
+    // The line drains at its own pace, on a thread as a device would.
+    QByteArray received;
+    std::atomic<bool> done = false;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastByte = start;
+    std::thread reader([&] {
+        while (received.size() < expected.size()) {
+            const qint64 carried = qint64(microseconds(Clock::now() - start) * lineBytesPerSecond / 1e6);
+            const qint64 due = std::min<qint64>(carried, expected.size()) - received.size();
+            if (due <= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            const QByteArray more = console.pty.read(int(due), 10000);
+            if (more.isEmpty())
+                break;
+            received += more;
+            lastByte = Clock::now();
+        }
+        done = true;
+    });
+
+    QLocalSocket client;
+    client.connectToServer(portEndpointName(console.pty.slavePath()));
+    client.waitForConnected(1000);
+    client.write(QByteArray("next\n").repeated(commands));
+    QByteArray replies;
+    const Clock::time_point deadline = start + std::chrono::seconds(120);
+    while ((!done || replies.count('\n') < commands) && Clock::now() < deadline
+           && client.state() == QLocalSocket::ConnectedState) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        replies += client.readAll();
+    }
+    replies += client.readAll();
+    reader.join();
+
+    const qlonglong oks = replies.count(okReply);
+    for (const QByteArray &reply : replies.split('\n')) {
+        if (!reply.isEmpty() && reply + '\n' != okReply) {
+            std::printf("    reply: %s\n", reply.constData());
+            break;
+        }
+    }
+    const bool inOrder = received == expected;
+    const qlonglong endpointBytes = std::max<qlonglong>(0, received.size() - qlonglong(clicks) * 4);
+    const double seconds = microseconds(lastByte - start) / 1e6;
+    const bool whole = inOrder && oks == commands && replies.count('\n') == commands && serialPort->isOpen();
+    std::printf("(g) 9600-baud line (960 bytes/s), its buffer filled by %d clicks (%d bytes), then %d commands\n"
+                "    through the endpoint: %lld ok of %d replies, %lld bytes of theirs on the wire%s, link %s,\n"
+                "    %.1f s to the last byte (the line itself needs %.1f s)\n",
+                clicks, clicks * 4, commands, oks, int(replies.count('\n')), endpointBytes,
+                inOrder ? " in order" : " LOST OR OUT OF ORDER", serialPort->isOpen() ? "open" : "CLOSED", seconds,
+                double(expected.size()) / lineBytesPerSecond);
+    return whole;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -393,13 +469,17 @@ int main(int argc, char *argv[])
         std::printf("cannot open a pseudo-terminal as the serial port\n");
         return 2;
     }
+    // The slow line alone, for a quick look after a change to the flow.
+    if (app.arguments().contains(QStringLiteral("slow-line")))
+        return measureSlowLine(console) ? 0 : 1;
     const bool latencyMet = measureClickToWire(console);
     const bool burstMet = measureBursts(console);
     measureConstruction();
     const bool crowdMet = measureClickToWireInACrowd(console);
     const bool senderWhole = measureSenderThroughConsole(console);
     measureHostileConnections(console);
-    const bool met = latencyMet && burstMet && crowdMet && senderWhole;
+    const bool slowLineWhole = measureSlowLine(console);
+    const bool met = latencyMet && burstMet && crowdMet && senderWhole && slowLineWhole;
     std::printf("%s\n", met ? "all targets met" : "TARGETS MISSED");
     return met ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "link/commanddelivery.h"
 #include "command/commandgrammar.h"
 #include "command/commandline.h"
+#include "link/lineflow.h"
 #include "link/linesettings.h"
 #include "link/portaccess.h"
 #include "link/portendpoint.h"
@@ -97,8 +98,10 @@ bool CommandDelivery::connect(QString *error)
                          [this] { lost(QStringLiteral("the device server closed the connection")); });
     }
     if (auto *port = qobject_cast<QSerialPort *>(m_line.get())) {
+        // A full line is only its pace: the port keeps the frame and writes
+        // it when there is room, and lineWritten answers then.
         QObject::connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError failure) {
-            if (failure == QSerialPort::ResourceError || failure == QSerialPort::WriteError)
+            if (failure == QSerialPort::WriteError || portErrorMeansLost(*port, failure))
                 lost(port->errorString());
         });
         // Nothing from the player is wanted; drop it rather than keep it.

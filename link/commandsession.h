@@ -117,6 +117,8 @@ private:
         m_deliver(*parsed.command, [session = QPointer<CommandSession>(this), frame](const SendOutcome &outcome) {
             if (!session)
                 return; // the client left meanwhile
+            // A client whose lines waited for a slow line was not idle.
+            session->m_idle.start(session->m_idleTimeoutMs);
             session->m_waiting = false;
             session->reply(replyLine(frame, outcome));
             session->work();

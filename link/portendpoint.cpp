@@ -2,6 +2,7 @@
 #include "command/commandgrammar.h"
 #include "command/commandline.h"
 #include "link/commandsession.h"
+#include "link/lineflow.h"
 #include "link/portnames.h"
 
 #include <QCryptographicHash>
@@ -29,10 +30,18 @@
 
 namespace {
 
-// A frame that has not left the port's buffer by then is reported as stuck.
-constexpr int handOverTimeoutMs = 10000;
-static_assert(handOverTimeoutMs < PortEndpoint::AnswerWithinMs, "a slow line is answered before clients give up");
-// How long a sender waits for the owner to take the connection.
+// A frame waits this long for the line to have room; then it is dropped,
+// never written. At 9600 baud a full 4 KiB system buffer drains in 4.3 s.
+constexpr int roomTimeoutMs = 6000;
+// While frames wait, the line is looked at this often: about one frame's
+// time at 9600 baud. Nothing is looked at while nothing waits.
+constexpr int roomCheckMs = 4;
+// A frame handed over with room goes to the system at once; this only
+// bounds a partial write on a line that stopped.
+constexpr int handOverTimeoutMs = 2000;
+// How long a sender waits for the owner to take the connection and answer.
+static_assert(roomTimeoutMs + handOverTimeoutMs < PortEndpoint::AnswerWithinMs,
+              "a slow line is answered before clients give up");
 constexpr int connectTimeoutMs = 2000;
 
 #if defined(Q_OS_UNIX)
@@ -151,8 +160,10 @@ QString endpointBaseName(const QString &portName)
     return name;
 }
 
-// A frame the port still holds: its answer waits until the port has handed
-// it to the system, the port closes, or the line is stuck.
+// A frame handed to the port that the port still holds: its answer waits
+// until the port has handed it to the system. Since frames are handed over
+// only when the port has room, this is short; a frame still held when the
+// bound passes or the port closes may have left in part: unknown.
 class HandOver : public QObject
 {
 public:
@@ -166,12 +177,13 @@ public:
                 finish(SendOutcome::sent());
         });
         connect(endpoint, &PortEndpoint::closing, this, [this] {
-            finish(m_port->bytesToWrite() == 0 ? SendOutcome::sent()
-                                               : SendOutcome::notSent(QStringLiteral("not sent: the port closed")));
+            finish(m_port->bytesToWrite() == 0
+                       ? SendOutcome::sent()
+                       : SendOutcome::unknown(QStringLiteral("the port closed while the frame was leaving")));
         });
         QTimer::singleShot(handOverTimeoutMs, this, [this] {
-            finish(SendOutcome::notSent(
-                QStringLiteral("frame still waiting for the line after %1 s").arg(handOverTimeoutMs / 1000)));
+            finish(SendOutcome::unknown(
+                QStringLiteral("the frame was still leaving for the line after %1 s").arg(handOverTimeoutMs / 1000)));
         });
     }
 
@@ -205,9 +217,17 @@ PortEndpoint::PortEndpoint(const QString &portName, QSerialPort *port, Sender se
     , m_port(port)
     , m_sender(std::move(sender))
     , m_server(new QLocalServer(this))
+    , m_roomCheck(new QTimer(this))
 {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &PortEndpoint::accept);
+    m_roomCheck->setInterval(roomCheckMs);
+    connect(m_roomCheck, &QTimer::timeout, this, &PortEndpoint::handOnWhileRoom);
+    // The port's buffer emptied: the line may have room at once.
+    connect(port, &QSerialPort::bytesWritten, this, [this] {
+        if (!m_waiting.isEmpty())
+            handOnWhileRoom();
+    });
 }
 
 PortEndpoint::~PortEndpoint()
@@ -225,15 +245,46 @@ void PortEndpoint::shutDown()
     for (int taken = 0; m_server->isListening() && !timedOut && taken < MaxClients * 4; ++taken)
         m_server->waitForNewConnection(0, &timedOut);
     m_server->close();
+    m_roomCheck->stop();
     const QList<Session *> sessions = m_sessions;
     for (Session *session : sessions)
         session->refuseRest(QStringLiteral("not sent: the port closed"));
-    // The frames handed over before answer now, and their sessions then
-    // answer the rest.
+    // The frames handed over or waiting for room answer now, and their
+    // sessions then answer the rest.
     emit closing();
+    while (!m_waiting.isEmpty())
+        m_waiting.dequeue().done(SendOutcome::notSent(QStringLiteral("not sent: the port closed")));
 }
 
+// A frame is handed to the port only when the port can pass it straight to
+// the system. A frame that waits is still the caller's, so one that runs out
+// of time is honestly not sent; the client sees the wait as a late reply.
 void PortEndpoint::deliver(const PlayerCommand &command, DeliveryDone done)
+{
+    m_waiting.enqueue({command, std::move(done), QDeadlineTimer(roomTimeoutMs)});
+    handOnWhileRoom();
+}
+
+void PortEndpoint::handOnWhileRoom()
+{
+    while (!m_waiting.isEmpty()) {
+        if (m_waiting.head().deadline.hasExpired()) {
+            m_waiting.dequeue().done(SendOutcome::notSent(
+                QStringLiteral("not sent: the line had no room for %1 s").arg(roomTimeoutMs / 1000)));
+            continue;
+        }
+        if (!m_port->isOpen() || !portHasRoom(*m_port))
+            break;
+        Waiting frame = m_waiting.dequeue();
+        handOver(frame.command, std::move(frame.done));
+    }
+    if (m_waiting.isEmpty())
+        m_roomCheck->stop();
+    else if (!m_roomCheck->isActive())
+        m_roomCheck->start();
+}
+
+void PortEndpoint::handOver(const PlayerCommand &command, DeliveryDone done)
 {
     const QString refused = m_sender(command);
     if (!refused.isEmpty())

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QList>
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QQueue>
 #include <QString>
 
 #include "command/commandline.h"
@@ -13,6 +15,7 @@ class QLocalSocket;
 class QSerialPort;
 template<typename Socket>
 class CommandSession;
+class QTimer;
 
 // The local endpoint of a port's owner. A port has one owner at a time (the
 // system locks it); while the owner holds it open, other programs of the
@@ -65,8 +68,9 @@ public:
     // whether its command went out.
     static constexpr int AnswerWithinMs = 15000;
 
-    // `port` is the open port the sender writes to: a reply waits until the
-    // frame has left the port's buffer for the system.
+    // `port` is the open port the sender writes to. A frame waits, bounded,
+    // until the line has room, and is answered once it has left the port's
+    // buffer for the system: a full line makes clients wait, never fail.
     PortEndpoint(const QString &portName, QSerialPort *port, Sender sender, QObject *parent = nullptr);
     // Removes the endpoint.
     ~PortEndpoint() override;
@@ -91,7 +95,16 @@ private:
     using Session = CommandSession<QLocalSocket>;
 
     void accept();
+    struct Waiting
+    {
+        PlayerCommand command;
+        DeliveryDone done;
+        QDeadlineTimer deadline;
+    };
+
     void deliver(const PlayerCommand &command, DeliveryDone done);
+    void handOnWhileRoom();
+    void handOver(const PlayerCommand &command, DeliveryDone done);
 
     QString m_name;
     QString m_problem;
@@ -100,6 +113,8 @@ private:
     QLocalServer *m_server;
     QList<Session *> m_sessions;
     bool m_shutDown = false;
+    QQueue<Waiting> m_waiting; // frames of clients, in order, until the line has room
+    QTimer *m_roomCheck;
 };
 
 // The other side, for programs that have commands for a port: hands them to

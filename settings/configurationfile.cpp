@@ -127,7 +127,12 @@ std::optional<Configuration> readConfigurationFile(const QString &path)
 
 bool writeConfigurationFile(const QString &path, const Configuration &configuration)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    // The save replaces what the path leads to: a pipe or a device there,
+    // reached through a link or not, would be swapped for a regular file.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return false;
+    QDir().mkpath(target.absolutePath());
     // The new text goes to a temporary file that replaces the old one only
     // when complete: a full disk or a crash never leaves half a file.
     QSaveFile file(path);

@@ -37,7 +37,8 @@ QByteArray configurationText(const Configuration &configuration);
 std::optional<Configuration> readConfigurationFile(const QString &path);
 
 // Replaces the file at the path as a whole. When anything fails, the file
-// stays as it was and the result is false.
+// stays as it was and the result is false; so it does when the path leads
+// to something other than a regular file (a folder, a pipe, a device).
 bool writeConfigurationFile(const QString &path, const Configuration &configuration);
 
 struct ConfigurationPaths

@@ -2,6 +2,8 @@
 
 #include <QDeadlineTimer>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -44,7 +46,8 @@ QByteArray PtyPair::read(int count, int timeoutMs)
         if (::poll(&fd, 1, int(deadline.remainingTime())) <= 0)
             break;
         char buffer[4096];
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        // Never more than asked for: what is left stays for the next read.
+        const ssize_t got = ::read(m_master, buffer, std::min(sizeof buffer, size_t(count - data.size())));
         if (got > 0)
             data.append(buffer, int(got));
         else if (got < 0 && errno != EAGAIN && errno != EINTR)

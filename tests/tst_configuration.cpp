@@ -22,6 +22,8 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <memory>
 
@@ -453,16 +455,43 @@ void ConfigurationTest::storedValueSelectsItem()
 void ConfigurationTest::failedSaveKeepsTheOldFile_data()
 {
     QTest::addColumn<bool>("writingFails");
-    QTest::newRow("writing works") << false;
-    QTest::newRow("every write fails") << true;
+    QTest::addColumn<QString>("linkedTo"); // the settings path a link to: "fifo", "device"; else a file
+    QTest::newRow("writing works") << false << "";
+    QTest::newRow("every write fails") << true << "";
+    // What the link leads to must stay: as root, a link to /dev/null would
+    // have replaced /dev/null with a settings file.
+    QTest::newRow("link to a pipe") << false << "fifo";
+    QTest::newRow("link to a device node") << false << "device";
 }
 
 void ConfigurationTest::failedSaveKeepsTheOldFile()
 {
     QFETCH(bool, writingFails);
+    QFETCH(QString, linkedTo);
 
     const QByteArray old = validSettings("19200", "0", "English");
-    writeFile(savedSettingsPath(), old);
+    QTemporaryDir elsewhere;
+    QVERIFY(elsewhere.isValid());
+    const QByteArray node = QFile::encodeName(elsewhere.filePath(QStringLiteral("node")));
+    if (linkedTo == QLatin1String("fifo"))
+        QVERIFY(::mkfifo(node.constData(), 0600) == 0);
+    else if (linkedTo == QLatin1String("device") && ::mknod(node.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        QSKIP("Only root makes device nodes.");
+    if (linkedTo.isEmpty()) {
+        writeFile(savedSettingsPath(), old);
+    } else {
+        QVERIFY(QFile::link(QFile::decodeName(node), savedSettingsPath()));
+        ConsoleChild console;
+        console.changes = QStringList{"baud=57600"};
+        const ConsoleRun run = console.run();
+        QVERIFY2(run.succeeded(), qPrintable(run.errorOutput));
+        struct stat status {};
+        QCOMPARE(::stat(node.constData(), &status), 0);
+        QCOMPARE(status.st_mode & S_IFMT, mode_t(linkedTo == QLatin1String("fifo") ? S_IFIFO : S_IFCHR));
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("node")});
+        return;
+    }
 
     ConsoleChild console;
     console.changes = QStringList{"baud=57600"};

@@ -8,6 +8,7 @@
 #include "testsupport.h"
 #include "toolrun.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -36,6 +37,8 @@ private slots:
     void hostileLinesSendNothing_data();
     void hostileLinesSendNothing();
     void crowdDoesNotStopTheConsole();
+    void fullLineIsOnlyTheLinesPace_data();
+    void fullLineIsOnlyTheLinesPace();
     void anotherUserIsRefused();
     void closingAnswersEveryLine();
     void consoleSaysWhenItCannotServe_data();
@@ -245,6 +248,58 @@ void EndpointTest::crowdDoesNotStopTheConsole()
     QTRY_COMPARE(tryAgain(), QByteArray("ok 23 ff ff ff"));
     // Every connection's descriptor is given back.
     QTRY_COMPARE(openDescriptors(), descriptorsBefore);
+}
+
+void EndpointTest::fullLineIsOnlyTheLinesPace_data()
+{
+    QTest::addColumn<bool>("drains");
+    QTest::newRow("the line drains") << true;
+    // A frame that waited past its bound was never written: "not sent" holds.
+    QTest::newRow("the line stays full past the bound") << false;
+}
+
+// A slow line fills the system's buffer: the port waits for room, clients
+// get their answers late, and nothing is dropped, doubled or reordered.
+void EndpointTest::fullLineIsOnlyTheLinesPace()
+{
+    QFETCH(bool, drains);
+    const QByteArray play("\x20\xff\xff\xff", 4);
+    const QByteArray next("\x23\xff\xff\xff", 4);
+    const int lines = drains ? 300 : 1;
+    // Nobody reads the far end: the operator's clicks fill the system's
+    // buffer, and the port keeps the last ones.
+    int clicks = 0;
+    for (; clicks < 20000 && serialPort->bytesToWrite() == 0; ++clicks)
+        window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    for (int more = 0; more < 50; ++more, ++clicks)
+        window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    QVERIFY2(serialPort->isOpen() && serialPort->bytesToWrite() > 0, qPrintable(status()));
+
+    QLocalSocket client;
+    QCOMPARE(exchange(client, QByteArray("next\n").repeated(lines), false), QByteArray());
+    QTest::qWait(200);
+    QCOMPARE(client.bytesAvailable(), 0); // a full line answers late, not "error"
+    if (!drains) {
+        QTRY_VERIFY_WITH_TIMEOUT(client.canReadLine(), 10000);
+        QCOMPARE(client.readLine(), QByteArray("error not sent: the line had no room for 6 s\n"));
+    }
+
+    // The line drains again.
+    const QByteArray expected = play.repeated(clicks) + (drains ? next.repeated(lines) : QByteArray());
+    QByteArray received;
+    QDeadlineTimer deadline(20000);
+    while (received.size() < expected.size() && !deadline.hasExpired()) {
+        received += pty->read(int(expected.size() - received.size()), 5);
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(received.size(), expected.size());
+    QVERIFY(received == expected);
+    if (drains) {
+        QTRY_VERIFY_WITH_TIMEOUT(client.bytesAvailable() >= lines * 15, answerMs);
+        QCOMPARE(client.readAll(), QByteArray("ok 23 ff ff ff\n").repeated(lines));
+    }
+    QVERIFY(serialPort->isOpen());
+    QCOMPARE(pty->readRest(), QByteArray());
 }
 
 void EndpointTest::anotherUserIsRefused()

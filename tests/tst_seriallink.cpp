@@ -6,6 +6,7 @@
 #include "ptypair.h"
 #include "testsupport.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -31,6 +32,7 @@ private slots:
     void failedOpenSaysWhy_data();
     void failedOpenSaysWhy();
     void vanishedDeviceClosesTheLink();
+    void exitReleasesThePort();
 
 private:
     QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
@@ -209,11 +211,31 @@ void SerialLinkTest::vanishedDeviceClosesTheLink()
     // The next frame finds the device gone.
     window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
     QTRY_VERIFY_WITH_TIMEOUT(!serialPort->isOpen(), 3000);
-    QCOMPARE(status(), QStringLiteral("Serial port lost: ") + pty->slavePath());
+    QCOMPARE(status(), QStringLiteral("Serial port lost: %1 (a pseudo-terminal does not come back)").arg(pty->slavePath()));
     QVERIFY(linkLooksClosed());
     // Reconnecting is possible at once, on a new device.
     pty = std::make_unique<PtyPair>();
     open();
+}
+
+// The end of the process leaves the lock file behind, and with it the port
+// refused to every other program and user: the window lets go of it.
+void SerialLinkTest::exitReleasesThePort()
+{
+    open();
+    // Only the window that opened the port lets go of it.
+    std::make_unique<MainWindow>().reset();
+    QVERIFY(serialPort->isOpen());
+    for (int i = 0; i < 50; ++i)
+        window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    child<QAction>(*window, "actionExit")->trigger();
+    window.reset(); // as the program ends
+
+    // What was clicked before the exit went out, and the port is free: a
+    // lock file left behind would make this open fail.
+    QCOMPARE(pty->read(200), QByteArray("\x20\xff\xff\xff", 4).repeated(50));
+    QSerialPort next(pty->slavePath());
+    QVERIFY2(next.open(QIODevice::WriteOnly), qPrintable(next.errorString()));
 }
 
 QTEST_MAIN(SerialLinkTest)

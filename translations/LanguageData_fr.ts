@@ -401,6 +401,11 @@
         <translation>Port série perdu : %1</translation>
     </message>
     <message>
+        <location filename="../app/seriallink.cpp" line="214"/>
+        <source>Serial port lost: %1 (a pseudo-terminal does not come back)</source>
+        <translation>Port série perdu : %1 (un pseudo-terminal ne revient pas)</translation>
+    </message>
+    <message>
         <location filename="../app/seriallink.cpp" line="200"/>
         <source>Serial port reconnected: %1</source>
         <translation>Port série reconnecté : %1</translation>
