@@ -1,13 +1,14 @@
 #include "link/commanddelivery.h"
 #include "command/commandgrammar.h"
 #include "command/commandline.h"
+#include "link/deviceserver.h"
 #include "link/linesettings.h"
 #include "link/portaccess.h"
 #include "link/portendpoint.h"
 #include "link/portnames.h"
 
-#include <QAbstractSocket>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QSerialPort>
 
 namespace {
@@ -38,11 +39,21 @@ CommandDelivery::~CommandDelivery() = default;
 
 bool CommandDelivery::start(QString *error)
 {
+    if (isDeviceServerName(m_portName)) {
+        // A server nobody can reach is reported now rather than in every
+        // answer.
+        const SendOutcome probe = DeviceServerSend::sendNow(m_portName, QByteArray());
+        if (probe.kind == SendOutcome::Kind::NotSent)
+            *error = probe.reason;
+        return probe.kind != SendOutcome::Kind::NotSent;
+    }
     return connect(error);
 }
 
 QString CommandDelivery::route() const
 {
+    if (isDeviceServerName(m_portName))
+        return QStringLiteral("on the device server %1").arg(m_portName);
     if (m_owner)
         return QStringLiteral("through the program that holds %1").arg(m_portName);
     if (m_line)
@@ -77,10 +88,6 @@ bool CommandDelivery::connect(QString *error)
     if (!m_line)
         return false;
     QObject::connect(m_line.get(), &QIODevice::bytesWritten, this, &CommandDelivery::lineWritten);
-    if (auto *server = qobject_cast<QAbstractSocket *>(m_line.get())) {
-        QObject::connect(server, &QAbstractSocket::disconnected, this,
-                         [this] { lost(QStringLiteral("the device server closed the connection")); });
-    }
     if (auto *port = qobject_cast<QSerialPort *>(m_line.get())) {
         QObject::connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError failure) {
             if (failure == QSerialPort::ResourceError || failure == QSerialPort::WriteError)
@@ -103,6 +110,8 @@ void CommandDelivery::pump()
     if (m_busy || m_queue.isEmpty())
         return;
     m_busy = true;
+    if (isDeviceServerName(m_portName))
+        return sendToDeviceServer(m_queue.head().command);
     if (m_owner && m_ownerIdle.hasExpired(ownerQuietMs))
         letGo();
     QString error;
@@ -155,6 +164,19 @@ void CommandDelivery::ownerLeft()
     m_queue.head().retried = true;
     m_busy = false;
     QTimer::singleShot(0, this, &CommandDelivery::pump);
+}
+
+// Each command on a connection of its own, whose orderly close is the
+// server's word that it took the frame (deviceserver.h); a connection kept
+// open across commands could only ever say that our system took them.
+void CommandDelivery::sendToDeviceServer(const PlayerCommand &command)
+{
+    // The outcome always comes from the event loop, so the pointer is set.
+    auto delivery = std::make_shared<QPointer<DeviceServerSend>>();
+    *delivery = new DeviceServerSend(m_portName, frameBytes(toFrame(command)), [this, delivery](const SendOutcome &outcome) {
+        (*delivery)->deleteLater();
+        finish(outcome);
+    }, this);
 }
 
 void CommandDelivery::sendOnLine(const PlayerCommand &command)
