@@ -259,9 +259,8 @@ void DeviceServerSend::readable()
 
 void DeviceServerSend::checkClosed()
 {
-    if (const int error = pendingError(m_socket)) {
+    if (const int error = pendingError(m_socket))
         return fail(failureText(error), true);
-    }
     const qint64 acked = acknowledged();
     if (m_handed < m_bytes.size() || (acked >= 0 && acked - m_ackedAtStart < m_bytes.size())) {
         // A server that closed its side early may still take the bytes, or
@@ -303,9 +302,15 @@ void DeviceServerSend::finish(const SendOutcome &outcome)
 // bytes reported not sent can never arrive later.
 void DeviceServerSend::closeSocket(bool reset)
 {
-    delete m_writeNotifier;
+    // Off before the descriptor goes, and deleted later: this may run inside
+    // one of their own signals.
+    for (QSocketNotifier *notifier : {m_writeNotifier, m_readNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
     m_writeNotifier = nullptr;
-    delete m_readNotifier;
     m_readNotifier = nullptr;
     if (m_socket < 0)
         return;
