@@ -18,6 +18,9 @@ constexpr int deliveryTimeoutMs = 10000;
 constexpr int ownerConnectTimeoutMs = 1000;
 // Well inside the time after which an endpoint drops a quiet client.
 constexpr int ownerQuietMs = PortEndpoint::IdleTimeoutMs * 2 / 3;
+// Commands that arrive while a device server's connection is under way share
+// the next one, up to this many.
+constexpr int maxDeviceServerBatch = 64;
 
 } // namespace
 
@@ -111,7 +114,7 @@ void CommandDelivery::pump()
         return;
     m_busy = true;
     if (isDeviceServerName(m_portName))
-        return sendToDeviceServer(m_queue.head().command);
+        return sendToDeviceServer();
     if (m_owner && m_ownerIdle.hasExpired(ownerQuietMs))
         letGo();
     QString error;
@@ -166,16 +169,27 @@ void CommandDelivery::ownerLeft()
     QTimer::singleShot(0, this, &CommandDelivery::pump);
 }
 
-// Each command on a connection of its own, whose orderly close is the
-// server's word that it took the frame (deviceserver.h); a connection kept
-// open across commands could only ever say that our system took them.
-void CommandDelivery::sendToDeviceServer(const PlayerCommand &command)
+// The commands waiting now go on one connection of their own, whose orderly
+// close is the server's word that it took them all (deviceserver.h); a
+// connection kept open could only ever say that our system took them. One
+// outcome answers them all: a failure cannot be pinned on one frame.
+void CommandDelivery::sendToDeviceServer()
 {
+    QList<Item> batch;
+    QByteArray bytes;
+    while (!m_queue.isEmpty() && batch.size() < maxDeviceServerBatch) {
+        batch << m_queue.dequeue();
+        bytes += frameBytes(toFrame(batch.last().command));
+    }
     // The outcome always comes from the event loop, so the pointer is set.
     auto delivery = std::make_shared<QPointer<DeviceServerSend>>();
-    *delivery = new DeviceServerSend(m_portName, frameBytes(toFrame(command)), [this, delivery](const SendOutcome &outcome) {
+    *delivery = new DeviceServerSend(m_portName, bytes, [this, delivery, batch](const SendOutcome &outcome) {
         (*delivery)->deleteLater();
-        finish(outcome);
+        m_busy = false;
+        for (const Item &item : batch)
+            item.done(outcome);
+        if (!m_queue.isEmpty())
+            QTimer::singleShot(0, this, &CommandDelivery::pump);
     }, this);
 }
 

@@ -20,9 +20,9 @@ class QLocalSocket;
 // console holds the port, otherwise on the port itself, which this program
 // then holds and whose endpoint it serves, so that tunaris-send still
 // reaches the player beside it. A port on a serial device server
-// (tcp://HOST:NUMBER) is reached directly, on one connection per command.
-// When the owner goes away or the line fails, the next command looks for the
-// owner again.
+// (tcp://HOST:NUMBER) is reached directly, on a new connection for the
+// commands waiting at the time. When the owner goes away or the line fails,
+// the next command looks for the owner again.
 class CommandDelivery : public QObject
 {
     Q_OBJECT
@@ -55,7 +55,7 @@ private:
     void finish(const SendOutcome &outcome);
     void sendThroughOwner(const PlayerCommand &command);
     void sendOnLine(const PlayerCommand &command);
-    void sendToDeviceServer(const PlayerCommand &command);
+    void sendToDeviceServer();
     void ownerAnswered();
     void ownerLeft();
     void lineWritten();
