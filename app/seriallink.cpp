@@ -124,7 +124,7 @@ void MainWindow::updateConnectionWidgets()
 bool MainWindow::openLink(const QString &portName)
 {
     configureLine(*serialPort, portName, ui->comboBox_Serial_Baudrate->currentText().toInt());
-    if (!serialPort->open(SendOpenMode))
+    if (isPseudoTerminalMultiplexer(portName) || !serialPort->open(SendOpenMode))
         return false;
     linkPort = portName;
     linkOpenedHere = true;

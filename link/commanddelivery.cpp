@@ -1,14 +1,15 @@
 #include "link/commanddelivery.h"
 #include "command/commandgrammar.h"
 #include "command/commandline.h"
+#include "link/deviceserver.h"
 #include "link/lineflow.h"
 #include "link/linesettings.h"
 #include "link/portaccess.h"
 #include "link/portendpoint.h"
 #include "link/portnames.h"
 
-#include <QAbstractSocket>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QSerialPort>
 #include <QSignalBlocker>
 
@@ -20,6 +21,9 @@ constexpr int deliveryTimeoutMs = 10000;
 constexpr int ownerConnectTimeoutMs = 1000;
 // Well inside the time after which an endpoint drops a quiet client.
 constexpr int ownerQuietMs = PortEndpoint::IdleTimeoutMs * 2 / 3;
+// Commands that arrive while a device server's connection is under way share
+// the next one, up to this many.
+constexpr int maxDeviceServerBatch = 64;
 
 } // namespace
 
@@ -43,11 +47,21 @@ CommandDelivery::~CommandDelivery() = default;
 
 bool CommandDelivery::start(QString *error)
 {
+    if (isDeviceServerName(m_portName)) {
+        // A server nobody can reach is reported now rather than in every
+        // answer.
+        const SendOutcome probe = DeviceServerSend::sendNow(m_portName, QByteArray());
+        if (probe.kind == SendOutcome::Kind::NotSent)
+            *error = probe.reason;
+        return probe.kind != SendOutcome::Kind::NotSent;
+    }
     return connect(error);
 }
 
 QString CommandDelivery::route() const
 {
+    if (isDeviceServerName(m_portName))
+        return QStringLiteral("on the device server %1").arg(m_portName);
     if (m_owner)
         return QStringLiteral("through the program that holds %1").arg(m_portName);
     if (m_endpoint && !m_endpoint->problem().isEmpty())
@@ -93,10 +107,6 @@ bool CommandDelivery::connect(QString *error)
     if (!m_line)
         return false;
     QObject::connect(m_line.get(), &QIODevice::bytesWritten, this, &CommandDelivery::lineWritten);
-    if (auto *server = qobject_cast<QAbstractSocket *>(m_line.get())) {
-        QObject::connect(server, &QAbstractSocket::disconnected, this,
-                         [this] { lost(QStringLiteral("the device server closed the connection")); });
-    }
     if (auto *port = qobject_cast<QSerialPort *>(m_line.get())) {
         // A full line is only its pace: the port keeps the frame and writes
         // it when there is room, and lineWritten answers then.
@@ -120,6 +130,10 @@ void CommandDelivery::pump()
 {
     if (m_busy || m_queue.isEmpty())
         return;
+    if (isDeviceServerName(m_portName)) {
+        m_busy = true;
+        return sendToDeviceServer();
+    }
     if (m_owner && (m_ownerIdle.hasExpired(ownerQuietMs) || !ownerStillThere()))
         letGo();
     m_busy = true;
@@ -184,6 +198,30 @@ bool CommandDelivery::ownerStillThere()
     const QSignalBlocker quiet(m_owner.get());
     m_owner->waitForReadyRead(0);
     return m_owner->state() == QLocalSocket::ConnectedState && m_owner->bytesAvailable() == 0;
+}
+
+// The commands waiting now go on one connection of their own, whose orderly
+// close is the server's word that it took them all (deviceserver.h); a
+// connection kept open could only ever say that our system took them. One
+// outcome answers them all: a failure cannot be pinned on one frame.
+void CommandDelivery::sendToDeviceServer()
+{
+    QList<Item> batch;
+    QByteArray bytes;
+    while (!m_queue.isEmpty() && batch.size() < maxDeviceServerBatch) {
+        batch << m_queue.dequeue();
+        bytes += frameBytes(toFrame(batch.last().command));
+    }
+    // The outcome always comes from the event loop, so the pointer is set.
+    auto delivery = std::make_shared<QPointer<DeviceServerSend>>();
+    *delivery = new DeviceServerSend(m_portName, bytes, [this, delivery, batch](const SendOutcome &outcome) {
+        (*delivery)->deleteLater();
+        m_busy = false;
+        for (const Item &item : batch)
+            item.done(outcome);
+        if (!m_queue.isEmpty())
+            QTimer::singleShot(0, this, &CommandDelivery::pump);
+    }, this);
 }
 
 void CommandDelivery::sendOnLine(const PlayerCommand &command)

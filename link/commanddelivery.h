@@ -20,11 +20,12 @@ class QLocalSocket;
 // console holds the port, otherwise on the port itself, which this program
 // then holds and whose endpoint it serves, so that tunaris-send still
 // reaches the player beside it. A port on a serial device server
-// (tcp://HOST:NUMBER) is reached directly. When the owner goes away or the
-// line fails, the next command looks for the owner again. A command that
-// the owner took and never answered (it stopped or died) is reported
-// unknown and never sent again; an endpoint that is not the user's own
-// (portendpoint.h) is refused, and then the port is not opened either.
+// (tcp://HOST:NUMBER) is reached directly, on a new connection for the
+// commands waiting at the time. When the owner goes away or the line fails,
+// the next command looks for the owner again. A command that the owner took
+// and never answered (it stopped or died) is reported unknown and never sent
+// again; an endpoint that is not the user's own (portendpoint.h) is refused,
+// and then the port is not opened either.
 class CommandDelivery : public QObject
 {
     Q_OBJECT
@@ -56,6 +57,7 @@ private:
     void finish(const SendOutcome &outcome);
     void sendThroughOwner(const PlayerCommand &command);
     void sendOnLine(const PlayerCommand &command);
+    void sendToDeviceServer();
     void ownerAnswered();
     void ownerLeft();
     bool ownerStillThere();

@@ -92,6 +92,8 @@ OpenFailure diagnoseOpenFailure(const QString &portName, const QSerialPort &port
     const QByteArray path = QFile::encodeName(device);
     if (!QFileInfo::exists(device)) {
         failure.kind = Kind::NoSuchPort;
+    } else if (isPseudoTerminalMultiplexer(portName)) {
+        failure.kind = Kind::NotSerialPort;
     } else if (findLockHolder(portName, failure)) {
         failure.kind = Kind::Busy;
     } else if (::access(path.constData(), W_OK) != 0 && errno == EACCES) {
@@ -135,6 +137,10 @@ QString openFailureText(const QString &portName, const OpenFailure &failure)
                                           "Cannot open %1: no permission (the user is not in the %2 group)"))
                 .arg(portName, failure.group);
         return text(QT_TRANSLATE_NOOP("MainWindow", "Cannot open %1: no permission")).arg(portName);
+    case OpenFailure::Kind::NotSerialPort:
+        return text(QT_TRANSLATE_NOOP("MainWindow",
+                                      "Cannot open %1: it makes new pseudo-terminals, it is not a serial port"))
+            .arg(portName);
     case OpenFailure::Kind::Other:
         break;
     }
@@ -159,7 +165,7 @@ std::unique_ptr<QIODevice> openLine(const QString &name, qint32 baudRate, QIODev
     }
     auto port = std::make_unique<QSerialPort>();
     configureLine(*port, name, baudRate);
-    if (port->open(mode))
+    if (!isPseudoTerminalMultiplexer(name) && port->open(mode))
         return port;
     *error = openFailureText(name, diagnoseOpenFailure(name, *port));
     return nullptr;

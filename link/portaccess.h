@@ -12,7 +12,7 @@ class QSerialPort;
 // device" is what it says when another program has the port.
 struct OpenFailure
 {
-    enum class Kind { Busy, NoSuchPort, NoPermission, Other };
+    enum class Kind { Busy, NoSuchPort, NoPermission, NotSerialPort, Other };
 
     Kind kind = Kind::Other;
     QString holder;       // Busy: the program that holds the port, when the system tells

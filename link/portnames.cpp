@@ -1,7 +1,12 @@
 #include "link/portnames.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
 
 QString devicePath(const QString &portName)
 {
@@ -24,6 +29,25 @@ QString canonicalPortPath(const QString &portName)
     const QString canonical = device.canonicalFilePath();
     return canonical.isEmpty() ? device.absoluteFilePath() : canonical;
 #endif
+}
+
+bool isPseudoTerminalMultiplexer(const QString &portName)
+{
+#if defined(Q_OS_UNIX)
+    // By the device itself, not by its name: links and copies of the node
+    // lead to the same one.
+    struct stat given {};
+    if (::stat(QFile::encodeName(devicePath(portName)).constData(), &given) != 0 || !S_ISCHR(given.st_mode))
+        return false;
+    for (const char *multiplexer : {"/dev/ptmx", "/dev/pts/ptmx"}) {
+        struct stat known {};
+        if (::stat(multiplexer, &known) == 0 && S_ISCHR(known.st_mode) && known.st_rdev == given.st_rdev)
+            return true;
+    }
+#else
+    Q_UNUSED(portName);
+#endif
+    return false;
 }
 
 bool isDeviceServerName(const QString &portName)

@@ -15,6 +15,11 @@ QString devicePath(const QString &portName);
 // COM5. A device that does not exist keeps the path it was given.
 QString canonicalPortPath(const QString &portName);
 
+// Whether the name leads to the pseudo-terminal multiplexer (/dev/ptmx,
+// /dev/pts/ptmx, or any other name of that device): each opening of it makes
+// a new pseudo-terminal that nobody reads, so it is never a player's port.
+bool isPseudoTerminalMultiplexer(const QString &portName);
+
 // A serial device server's raw TCP stream given as a port: tcp://HOST:NUMBER
 // (an IPv6 host in brackets, tcp://[::1]:4001). The same four bytes travel on
 // it as on a serial line.

@@ -1,5 +1,6 @@
 #include "serialline.h"
 #include "command/commandgrammar.h"
+#include "link/portnames.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
@@ -18,8 +19,6 @@ namespace {
 // Time allowed beyond the bytes' own time on the line for the system to
 // take them; a line that takes longer is stuck.
 constexpr int handOverMarginMs = 2000;
-// The rate assumed for a device server, whose line rate is set on the server.
-constexpr qint32 deviceServerRate = 9600;
 
 int lineTimeMs(qint64 byteCount, qint32 baudRate)
 {
@@ -61,6 +60,15 @@ QString supportedBaudRatesText()
     return alternatives(texts);
 }
 
+QString portArgumentError(const QString &value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("--port needs a value");
+    if (isDeviceServerName(value) && !parseDeviceServerName(value))
+        return QStringLiteral("'%1' is not a device server address (tcp://HOST:NUMBER)").arg(value);
+    return QString();
+}
+
 QCommandLineOption baudRateOption()
 {
     return QCommandLineOption(QStringLiteral("baud"),
@@ -88,38 +96,26 @@ std::optional<qint32> parseBaudRate(const QString &text)
     return rate;
 }
 
-bool writeAll(QIODevice &line, const QByteArray &bytes, QString *error)
+bool writeAll(QSerialPort &port, const QByteArray &bytes, QString *error)
 {
-    auto *port = qobject_cast<QSerialPort *>(&line);
-    if (line.write(bytes) != bytes.size()) {
-        *error = QStringLiteral("write failed: %1").arg(line.errorString());
+    if (port.write(bytes) != bytes.size()) {
+        *error = QStringLiteral("write failed: %1").arg(port.errorString());
         return false;
     }
-    // Both only queue the bytes; hand them to the system now.
-    QDeadlineTimer deadline(handOverMarginMs + lineTimeMs(bytes.size(), port ? port->baudRate() : deviceServerRate));
-    while (line.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!line.waitForBytesWritten(int(deadline.remainingTime())))
+    // It only queues the bytes; hand them to the system now.
+    QDeadlineTimer deadline(handOverMarginMs + lineTimeMs(bytes.size(), port.baudRate()));
+    while (port.bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!port.waitForBytesWritten(int(deadline.remainingTime())))
             break;
     }
-    if (line.bytesToWrite() > 0) {
+    if (port.bytesToWrite() > 0) {
         *error = QStringLiteral("%1 of %2 bytes not sent: %3")
-                     .arg(line.bytesToWrite())
+                     .arg(port.bytesToWrite())
                      .arg(bytes.size())
-                     .arg(line.errorString());
+                     .arg(port.errorString());
         return false;
     }
-    if (port) {
-        drainLine(*port);
-        return true;
-    }
-    // A device server gets the connection's end after the last byte, not a
-    // reset that could discard what it has not read yet.
-    auto *server = static_cast<QTcpSocket *>(&line);
-    server->disconnectFromHost();
-    if (server->state() != QAbstractSocket::UnconnectedState && !server->waitForDisconnected(handOverMarginMs)) {
-        *error = QStringLiteral("the device server did not take the last bytes: %1").arg(server->errorString());
-        return false;
-    }
+    drainLine(port);
     return true;
 }
 

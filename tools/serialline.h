@@ -10,6 +10,8 @@
 #include <QString>
 
 #include <memory>
+
+class QSerialPort;
 #include <optional>
 
 // The line as the command-line tools use it: a serial port with the
@@ -22,6 +24,11 @@ QString supportedBaudRatesText();
 // The rate a decimal text names, if the console offers it.
 std::optional<qint32> parseBaudRate(const QString &text);
 
+// Why a --port value names no port, in words shared by the tools ("--port
+// needs a value", "'tcp://x' is not a device server address ..."); empty
+// when it may name one. Such a value is a bad argument, not a failed port.
+QString portArgumentError(const QString &value);
+
 // The --baud option of the tools that take a QCommandLineParser, and its
 // value: the default rate when it is not given, nothing (and `error` says
 // why) when the rate is not one of the console's.
@@ -32,8 +39,8 @@ std::optional<qint32> baudRateGiven(const QCommandLineParser &parser, QString *e
 // Writes the bytes and returns only when all of them have left the program
 // and the system has put them on the line, or when that failed (and `error`
 // says why, without the line's name). Closing earlier could cut off the last
-// frames.
-bool writeAll(QIODevice &line, const QByteArray &bytes, QString *error);
+// frames. A device server's stream has its own way (link/deviceserver.h).
+bool writeAll(QSerialPort &port, const QByteArray &bytes, QString *error);
 
 // Waits up to `ms` for bytes to read; false when the line failed or was
 // closed by its far end, and `error` then says why.

@@ -381,6 +381,11 @@
         <translation>Impossible d&apos;ouvrir %1 : accès refusé</translation>
     </message>
     <message>
+        <location filename="../link/portaccess.cpp" line="143"/>
+        <source>Cannot open %1: it makes new pseudo-terminals, it is not a serial port</source>
+        <translation>Impossible d&apos;ouvrir %1 : il crée de nouveaux pseudo-terminaux, ce n&apos;est pas un port série</translation>
+    </message>
+    <message>
         <location filename="../link/portaccess.cpp" line="141"/>
         <source>Cannot open %1: %2</source>
         <translation>Impossible d&apos;ouvrir %1 : %2</translation>

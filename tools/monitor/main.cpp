@@ -194,6 +194,15 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("read one of a port, a pseudo-terminal or standard input"), BadArguments);
     if (parser.isSet(baudOption) && !parser.isSet(portOption))
         return fail(QStringLiteral("--baud needs --port"), BadArguments);
+    for (const QCommandLineOption &option : {portOption, baudOption}) {
+        if (parser.values(option).size() > 1)
+            return fail(QStringLiteral("--%1 given more than once").arg(option.names().first()), BadArguments);
+    }
+    if (parser.isSet(portOption)) {
+        const QString portError = portArgumentError(parser.value(portOption));
+        if (!portError.isEmpty())
+            return fail(portError, BadArguments);
+    }
 
     QString error;
     const std::optional<qint32> baudRate = baudRateGiven(parser, &error);

@@ -1,11 +1,14 @@
 // tunaris-send: sends player commands to a serial port and exits, for
 // schedulers and show-control systems. The frames are the console's own.
 #include "command/commandgrammar.h"
+#include "link/deviceserver.h"
 #include "link/portendpoint.h"
+#include "link/portnames.h"
 #include "sendcommandline.h"
 #include "serialline.h"
 
 #include <QCoreApplication>
+#include <QSerialPort>
 
 #include <cstdio>
 
@@ -72,13 +75,25 @@ int sendCommands(const SendRequest &request)
     for (const PlayerCommand &command : request.commands)
         bytes += frameBytes(toFrame(command));
 
+    if (isDeviceServerName(request.port)) {
+        const SendOutcome outcome = DeviceServerSend::sendNow(request.port, bytes);
+        if (outcome.isSent())
+            return Sent;
+        const bool unknown = outcome.kind == SendOutcome::Kind::Unknown;
+        printTo(stderr, unknown ? QStringLiteral("tunaris-send: %1: outcome unknown: %2; do not send them again "
+                                                 "without checking\n")
+                                      .arg(request.port, outcome.reason)
+                                : QStringLiteral("tunaris-send: %1\n").arg(outcome.reason));
+        return unknown ? OutcomeUnknown : NotSent;
+    }
+
     QString error;
     const std::unique_ptr<QIODevice> line = openLine(request.port, request.baudRate, SendOpenMode, &error);
     if (!line) {
         printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(error));
         return NotSent;
     }
-    if (!writeAll(*line, bytes, &error)) {
+    if (!writeAll(static_cast<QSerialPort &>(*line), bytes, &error)) {
         printTo(stderr, QStringLiteral("tunaris-send: %1: %2\n").arg(request.port, error));
         return NotSent;
     }

@@ -79,8 +79,9 @@ bool LineOptionReader::take(const QString &option, const QString &value)
     if (value.isEmpty())
         return fail(QStringLiteral("%1 needs a value").arg(option));
     if (option == portOption) {
-        if (isDeviceServerName(value) && !parseDeviceServerName(value))
-            return fail(QStringLiteral("'%1' is not a device server address (tcp://HOST:NUMBER)").arg(value));
+        const QString error = portArgumentError(value);
+        if (!error.isEmpty())
+            return fail(error);
         m_request.port = value;
         return true;
     }
