@@ -157,8 +157,9 @@ QString sendUsage()
                "  1  a command was not sent (nor any after it); the message says which went out\n"
                "  2  the arguments are wrong; nothing was sent\n"
                "  3  the outcome of a command is unknown: the program holding the port took it\n"
-               "     and stopped or died without answering; it may have gone out, so do not\n"
-               "     repeat it blindly\n")
+               "     and stopped or died without answering, or a device server took part of it\n"
+               "     and did not close in order; it may have gone out, so do not repeat it\n"
+               "     blindly\n")
         .arg(supportedBaudRatesText())
         .arg(DefaultBaudRate)
         .arg(transportWords().join(QLatin1String(" | ")), media)
