@@ -306,19 +306,21 @@ void CommandListener::acceptTcpClients()
 // is not held for long.
 void CommandListener::readDatagrams()
 {
-    while (m_udp->hasPendingDatagrams())
-        takeDatagram();
+    while (m_udp->hasPendingDatagrams() && takeDatagram()) {
+    }
 }
 
-void CommandListener::takeDatagram()
+bool CommandListener::takeDatagram()
 {
     // Read whole, whatever its size, so that nothing of it is left behind
     // or cut off unseen.
     const QNetworkDatagram datagram = m_udp->receiveDatagram();
+    if (!datagram.isValid())
+        return false; // the socket failed; its next signal tries again
     const QString sender = plain(datagram.senderAddress()).toString();
     if (!isAllowed(datagram.senderAddress())) {
         reportThrottled(QStringLiteral("refused a datagram from %1: not in an allowed network").arg(sender));
-        return;
+        return true;
     }
     CommandLineResult parsed;
     QString error = datagramRefusal(datagram.data(), &parsed);
@@ -326,7 +328,7 @@ void CommandListener::takeDatagram()
         error = QStringLiteral("dropped, %1 commands already waiting for the line").arg(MaxQueuedDatagrams);
     if (!error.isEmpty()) {
         reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, error));
-        return;
+        return true;
     }
     ++m_queuedDatagrams;
     m_deliver(*parsed.command, [this, sender](const SendOutcome &outcome) {
@@ -334,6 +336,7 @@ void CommandListener::takeDatagram()
         if (!outcome.isSent())
             reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, outcome.reason));
     });
+    return true;
 }
 
 // At most one report a second: a flood of refused clients must not become a

@@ -75,7 +75,7 @@ private:
     bool isAllowed(const QHostAddress &peer) const;
     void acceptTcpClients();
     void readDatagrams();
-    void takeDatagram();
+    bool takeDatagram(); // false when the socket could not be read
     void reportThrottled(const QString &text);
 
     Deliver m_deliver;
@@ -87,7 +87,6 @@ private:
     int m_tcpClients = 0;
     QHash<QHostAddress, int> m_clientsPerAddress;
     int m_queuedDatagrams = 0;
-    bool m_reading = false;
     QElapsedTimer m_lastReport;
     QTimer m_reportLater;
     int m_unreported = 0;
