@@ -127,16 +127,11 @@ QHostAddress shareOf(const QHostAddress &address)
         : address;
 }
 
-bool isAnyIPv6(const QHostAddress &address)
-{
-    return address.protocol() == QAbstractSocket::IPv6Protocol && address.isEqual(QHostAddress::AnyIPv6);
-}
-
 // [::] as given means every client; Qt's dual-stack any-address takes the
 // IPv4 ones too, where the IPv6 one alone would not.
 QHostAddress bindAddress(const QHostAddress &address)
 {
-    return isAnyIPv6(address) ? QHostAddress(QHostAddress::Any) : address;
+    return CommandListener::isDualStack(address) ? QHostAddress(QHostAddress::Any) : address;
 }
 
 // Why a datagram is not one command to send, in words; empty when it is.
@@ -220,6 +215,12 @@ std::optional<QPair<QHostAddress, quint16>> CommandListener::parseListenAddress(
 QString CommandListener::networkText(const Network &network)
 {
     return QStringLiteral("%1/%2").arg(network.first.toString()).arg(network.second);
+}
+
+bool CommandListener::isDualStack(const QHostAddress &address)
+{
+    // Strictly: the tolerant comparison takes 0.0.0.0 for [::] as well.
+    return address.isEqual(QHostAddress::AnyIPv6, QHostAddress::StrictConversion);
 }
 
 bool CommandListener::listenTcp(const QHostAddress &address, quint16 port, QString *error)

@@ -60,13 +60,15 @@ public:
     static std::optional<QPair<QHostAddress, quint16>> parseListenAddress(const QString &text);
     // "192.168.1.0/24", "fd00::/8".
     static QString networkText(const Network &network);
+    // [::], the IPv6 any-address, which this listener serves IPv4 clients on too.
+    static bool isDualStack(const QHostAddress &address);
 
     // No networks: the loopback addresses only.
     void allow(const QList<Network> &networks) { m_allowed = networks; }
     // How long a begun line may take to end; for tests that cannot wait the
     // usual time.
     void setLineDeadline(int ms) { m_lineDeadlineMs = ms; }
-    // The any-address of IPv6, [::], takes IPv4 clients too.
+    // On a dual-stack address, IPv4 clients too.
     bool listenTcp(const QHostAddress &address, quint16 port, QString *error);
     bool listenUdp(const QHostAddress &address, quint16 port, QString *error);
     quint16 port() const;

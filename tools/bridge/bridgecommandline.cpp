@@ -26,12 +26,12 @@ struct Options
         parser.setApplicationDescription(QStringLiteral(
             "Takes player commands from the network, in tunaris-send's words, and delivers them through the\n"
             "port's owner: the console when it holds the port, else the bridge, which then holds the port.\n"
-            "TCP: one command per line (LF, CR LF, CR or NUL ends it), answered \"ok <bytes>\" once its frame\n"
-            "is on the way to the player, \"error <reason>\" when it was not and will not be sent, or\n"
-            "\"unknown <reason>\" when that cannot be told (do not send it again unasked). A line must end\n"
-            "within %1 s of its first byte. UDP (--udp): one command per datagram, not answered.\n"
-            "Only the loopback addresses are served unless --allow admits networks. Addresses are\n"
-            "numeric only, IPv4 as four decimal numbers without leading zeros.")
+            "TCP: one command per line (LF, CR LF, CR or NUL ends it), answered \"ok <bytes>\" once every\n"
+            "byte of its frame was handed to the system for the port, \"error <reason>\" when it was not\n"
+            "and will not be sent, or \"unknown <reason>\" when that cannot be told (do not send it again\n"
+            "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per\n"
+            "datagram, not answered. Only the loopback addresses are served unless --allow admits\n"
+            "networks. Addresses are numeric only, IPv4 as four decimal numbers without leading zeros.")
             .arg(CommandSession<QTcpSocket>::LineDeadlineMs / 1000));
         parser.addHelpOption();
         parser.addOptions({
@@ -53,7 +53,7 @@ struct Options
 
 bool takesIPv4Clients(const QHostAddress &listen)
 {
-    return listen.protocol() == QAbstractSocket::IPv4Protocol || listen.isEqual(QHostAddress::AnyIPv6);
+    return listen.protocol() == QAbstractSocket::IPv4Protocol || CommandListener::isDualStack(listen);
 }
 
 bool takesIPv6Clients(const QHostAddress &listen)
@@ -141,12 +141,16 @@ QString bridgeUsage()
     return Options().parser.helpText();
 }
 
-QStringList servingReport(const BridgeRequest &request)
+QStringList startReport(const BridgeRequest &request, quint16 port)
 {
+    QStringList lines = {QStringLiteral("listening on %1:%2 (%3%4)")
+                             .arg(addressText(request.listenAddress))
+                             .arg(port)
+                             .arg(request.udp ? "UDP" : "TCP",
+                                  CommandListener::isDualStack(request.listenAddress) ? ", IPv6 and IPv4" : "")};
     if (request.allowed.isEmpty())
-        return {QStringLiteral("serving the loopback addresses only; --allow NETWORK admits others")};
+        return lines << QStringLiteral("serving the loopback addresses only; --allow NETWORK admits others");
     QStringList served;
-    QStringList lines;
     for (const CommandListener::Network &network : request.allowed) {
         if (canReach(request.listenAddress, network)) {
             served << CommandListener::networkText(network);
@@ -156,7 +160,7 @@ QStringList servingReport(const BridgeRequest &request)
                          .arg(takesIPv4Clients(request.listenAddress) ? 4 : 6);
         }
     }
-    lines.prepend(QStringLiteral("serving %1").arg(served.join(QLatin1String(", "))));
+    lines.insert(1, QStringLiteral("serving %1").arg(served.join(QLatin1String(", "))));
     return lines;
 }
 

@@ -31,10 +31,11 @@ BridgeRequest parseBridgeArguments(const QStringList &arguments);
 // The --help text.
 QString bridgeUsage();
 
-// What the bridge says at start about whom it serves: "serving
-// 192.168.1.0/24, fd00::/8", or the loopback addresses only; each allowed
-// network its listening address cannot reach gets a line of its own.
-QStringList servingReport(const BridgeRequest &request);
+// What the bridge says at start, listening on `port`: where and whom it
+// serves, "serving 192.168.1.0/24, fd00::/8" or the loopback addresses only;
+// each allowed network its listening address cannot reach gets a line of
+// its own.
+QStringList startReport(const BridgeRequest &request, quint16 port);
 
 // "0.0.0.0", "[::]": an address as it stands before ":NUMBER".
 QString addressText(const QHostAddress &address);

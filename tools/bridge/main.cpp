@@ -90,12 +90,7 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address).arg(request.listenPort).arg(error), Failed);
 
     report(QStringLiteral("delivering to the player %1").arg(delivery.route()));
-    const bool bothKinds = request.listenAddress.isEqual(QHostAddress::AnyIPv6);
-    report(QStringLiteral("listening on %1:%2 (%3%4)")
-               .arg(address)
-               .arg(listener.port())
-               .arg(request.udp ? "UDP" : "TCP", bothKinds ? ", IPv6 and IPv4" : ""));
-    for (const QString &line : servingReport(request))
+    for (const QString &line : startReport(request, listener.port()))
         report(line);
     quitOnStopSignals(application);
     return application.exec();
