@@ -2,25 +2,152 @@
 #include "link/commandsession.h"
 
 #include <QNetworkDatagram>
-
-#include <algorithm>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QUdpSocket>
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(Q_OS_WIN)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#endif
 
 namespace {
 
-constexpr int datagramsPerTurn = 64;
 constexpr int udpReceiveBufferBytes = 1 << 20;
 constexpr int reportIntervalMs = 1000;
+// A datagram is one command, with a line end at most.
+constexpr qint64 maxDatagramBytes = MaxCommandLineLength + 2;
+// The bytes an IPv6 client's share of the slots is counted by: its /64, the
+// least a site is given, which one host may fill with addresses of its own.
+constexpr int sharedIPv6PrefixBytes = 8;
 
-// An IPv4 client of a socket that listens on both kinds shows as ::ffff:a.b.c.d.
+// Decimal without a sign, spaces or leading zeros, at most `max`.
+std::optional<int> plainDecimal(QStringView text, int max)
+{
+    if (text.isEmpty() || text.size() > 5 || (text.size() > 1 && text.front() == QLatin1Char('0')))
+        return std::nullopt;
+    int value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value <= max ? std::optional<int>(value) : std::nullopt;
+}
+
+std::optional<QHostAddress> parseIPv4(QStringView text)
+{
+    const QList<QStringView> parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    quint32 address = 0;
+    for (const QStringView part : parts) {
+        const std::optional<int> octet = plainDecimal(part, 255);
+        if (!octet)
+            return std::nullopt;
+        address = address << 8 | quint32(*octet);
+    }
+    return QHostAddress(address);
+}
+
+std::optional<QHostAddress> parseIPv6(QStringView text)
+{
+    // The system's reader decides, on plain ASCII only: a NUL would end
+    // the text early, and a zone (%eth0) names no network.
+    QByteArray ascii;
+    for (const QChar c : text) {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
+            return std::nullopt;
+        ascii += char(c.unicode());
+    }
+    unsigned char bytes[16];
+    if (::inet_pton(AF_INET6, ascii.constData(), bytes) != 1)
+        return std::nullopt;
+    return QHostAddress(bytes);
+}
+
+// ::ffff:a.b.c.d, the form in which a socket of both kinds shows an IPv4 peer.
+bool isIPv4Mapped(const QHostAddress &address)
+{
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return false;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    static const quint8 prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    return std::memcmp(bytes.c, prefix, sizeof prefix) == 0;
+}
+
 QHostAddress plain(const QHostAddress &address)
 {
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4) : address;
+    if (!isIPv4Mapped(address))
+        return address;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    return QHostAddress(quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16 | quint32(bytes[14]) << 8 | bytes[15]);
+}
+
+QHostAddress mapped(const QHostAddress &ipv4)
+{
+    Q_IPV6ADDR bytes = {};
+    bytes[10] = bytes[11] = 0xff;
+    const quint32 value = ipv4.toIPv4Address();
+    for (int i = 0; i < 4; ++i)
+        bytes[12 + i] = quint8(value >> (24 - 8 * i));
+    return QHostAddress(bytes);
+}
+
+std::optional<QHostAddress> parseAddress(QStringView text)
+{
+    const std::optional<QHostAddress> address = text.contains(QLatin1Char(':')) ? parseIPv6(text) : parseIPv4(text);
+    return address ? std::optional<QHostAddress>(plain(*address)) : std::nullopt;
+}
+
+QHostAddress withoutHostBits(const QHostAddress &address, int prefixLength)
+{
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        const quint32 mask = prefixLength == 0 ? 0 : ~quint32(0) << (32 - prefixLength);
+        return QHostAddress(address.toIPv4Address() & mask);
+    }
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    for (int i = 0; i < 16; ++i) {
+        const int kept = std::clamp(prefixLength - 8 * i, 0, 8);
+        bytes[i] &= quint8(0xff00 >> kept);
+    }
+    return QHostAddress(bytes);
+}
+
+// What counts against one client's share of the slots.
+QHostAddress shareOf(const QHostAddress &address)
+{
+    return address.protocol() == QAbstractSocket::IPv6Protocol
+        ? withoutHostBits(address, 8 * sharedIPv6PrefixBytes)
+        : address;
+}
+
+// [::] as given means every client; Qt's dual-stack any-address takes the
+// IPv4 ones too, where the IPv6 one alone would not.
+QHostAddress bindAddress(const QHostAddress &address)
+{
+    return CommandListener::isDualStack(address) ? QHostAddress(QHostAddress::Any) : address;
+}
+
+// Why a datagram is not one command to send, in words; empty when it is.
+QString datagramRefusal(const QByteArray &data, CommandLineResult *parsed)
+{
+    if (data.size() > maxDatagramBytes)
+        return QStringLiteral("%1 bytes, longer than one command of at most %2").arg(data.size()).arg(MaxCommandLineLength);
+    CommandLineReader reader;
+    QList<CommandLineReader::Line> lines = reader.feed(data);
+    lines += reader.finish();
+    if (lines.size() != 1)
+        return QStringLiteral("one command per datagram");
+    if (!lines.first().error.isEmpty())
+        return lines.first().error;
+    *parsed = parseCommandLine(lines.first().text);
+    return parsed->command ? QString() : parsed->error;
 }
 
 } // namespace
@@ -29,6 +156,7 @@ CommandListener::CommandListener(Deliver deliver, Report report, QObject *parent
     : QObject(parent)
     , m_deliver(std::move(deliver))
     , m_report(std::move(report))
+    , m_lineDeadlineMs(CommandSession<QTcpSocket>::LineDeadlineMs)
 {
     m_reportLater.setSingleShot(true);
     connect(&m_reportLater, &QTimer::timeout, this, [this] {
@@ -40,16 +168,28 @@ CommandListener::CommandListener(Deliver deliver, Report report, QObject *parent
 
 std::optional<CommandListener::Network> CommandListener::parseNetwork(const QString &text)
 {
-    if (text.contains(QLatin1Char('/'))) {
-        const Network network = QHostAddress::parseSubnet(text);
-        if (network.second < 0)
-            return std::nullopt;
-        return network;
-    }
-    const QHostAddress host(text);
-    if (host.isNull())
+    const QList<QStringView> parts = QStringView(text).split(QLatin1Char('/'));
+    if (parts.size() > 2)
         return std::nullopt;
-    return Network(host, host.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128);
+    const bool mappedForm = parts.first().contains(QLatin1Char(':'));
+    const std::optional<QHostAddress> address = parseAddress(parts.first());
+    if (!address)
+        return std::nullopt;
+    const bool ipv4 = address->protocol() == QAbstractSocket::IPv4Protocol;
+    // A mapped form counts its prefix over all 128 bits, of which the IPv4
+    // address is the last 32.
+    const int bits = ipv4 && !mappedForm ? 32 : 128;
+    std::optional<int> prefixLength = bits;
+    if (parts.size() == 2)
+        prefixLength = plainDecimal(parts.at(1), bits);
+    if (!prefixLength)
+        return std::nullopt;
+    if (ipv4 && mappedForm) {
+        if (*prefixLength < 96)
+            return std::nullopt; // more than the IPv4 addresses: not what a mapped form is for
+        *prefixLength -= 96;
+    }
+    return Network(withoutHostBits(*address, *prefixLength), *prefixLength);
 }
 
 std::optional<QPair<QHostAddress, quint16>> CommandListener::parseListenAddress(const QString &text)
@@ -57,24 +197,37 @@ std::optional<QPair<QHostAddress, quint16>> CommandListener::parseListenAddress(
     const int colon = int(text.lastIndexOf(QLatin1Char(':')));
     if (colon <= 0)
         return std::nullopt;
-    QString host = text.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+    QStringView host = QStringView(text).left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
         host = host.mid(1, host.size() - 2);
-    else if (host.contains(QLatin1Char(':')))
+        if (!host.contains(QLatin1Char(':')))
+            return std::nullopt; // brackets hold an IPv6 address only
+    } else if (host.contains(QLatin1Char(':'))) {
         return std::nullopt; // an IPv6 address needs its brackets before the number
-    bool ok = false;
-    const uint port = text.mid(colon + 1).toUInt(&ok, 10);
-    const QHostAddress address(host);
-    if (!ok || port > 65535 || address.isNull())
+    }
+    const std::optional<int> port = plainDecimal(QStringView(text).mid(colon + 1), 65535);
+    const std::optional<QHostAddress> address = parseAddress(host);
+    if (!port || !address)
         return std::nullopt;
-    return QPair<QHostAddress, quint16>(address, quint16(port));
+    return QPair<QHostAddress, quint16>(*address, quint16(*port));
+}
+
+QString CommandListener::networkText(const Network &network)
+{
+    return QStringLiteral("%1/%2").arg(network.first.toString()).arg(network.second);
+}
+
+bool CommandListener::isDualStack(const QHostAddress &address)
+{
+    // Strictly: the tolerant comparison takes 0.0.0.0 for [::] as well.
+    return address.isEqual(QHostAddress::AnyIPv6, QHostAddress::StrictConversion);
 }
 
 bool CommandListener::listenTcp(const QHostAddress &address, quint16 port, QString *error)
 {
     m_tcp = new QTcpServer(this);
     connect(m_tcp, &QTcpServer::newConnection, this, &CommandListener::acceptTcpClients);
-    if (m_tcp->listen(address, port))
+    if (m_tcp->listen(bindAddress(address), port))
         return true;
     *error = m_tcp->errorString();
     return false;
@@ -84,7 +237,7 @@ bool CommandListener::listenUdp(const QHostAddress &address, quint16 port, QStri
 {
     m_udp = new QUdpSocket(this);
     connect(m_udp, &QUdpSocket::readyRead, this, &CommandListener::readDatagrams);
-    if (m_udp->bind(address, port)) {
+    if (m_udp->bind(bindAddress(address), port)) {
         // Room for a burst, so that a flood from one sender does not push
         // the others' datagrams out before they are read.
         m_udp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, udpReceiveBufferBytes);
@@ -104,69 +257,87 @@ bool CommandListener::isAllowed(const QHostAddress &peer) const
     const QHostAddress address = plain(peer);
     if (m_allowed.isEmpty())
         return address.isLoopback();
-    return std::any_of(m_allowed.begin(), m_allowed.end(),
-                       [&](const Network &network) { return address.isInSubnet(network); });
+    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    return std::any_of(m_allowed.begin(), m_allowed.end(), [&](const Network &network) {
+        // An IPv6 network that spans mapped addresses (::/0) holds IPv4 clients too.
+        const bool ipv6Network = network.first.protocol() == QAbstractSocket::IPv6Protocol;
+        return (ipv4 && ipv6Network ? mapped(address) : address).isInSubnet(network);
+    });
 }
 
 void CommandListener::acceptTcpClients()
 {
     while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
-        const QString peer = plain(socket->peerAddress()).toString();
-        if (!isAllowed(socket->peerAddress())) {
+        const QHostAddress address = plain(socket->peerAddress());
+        const QString peer = address.toString();
+        if (!isAllowed(address)) {
             reportThrottled(QStringLiteral("refused a connection from %1: not in an allowed network").arg(peer));
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        if (m_tcpClients >= MaxTcpClients) {
-            reportThrottled(QStringLiteral("turned away %1: %2 clients already").arg(peer).arg(MaxTcpClients));
+        const QHostAddress share = shareOf(address);
+        QString full;
+        if (m_tcpClients >= MaxTcpClients)
+            full = QStringLiteral("%1 clients already").arg(MaxTcpClients);
+        else if (m_clientsPerAddress.value(share) >= MaxTcpClientsPerAddress)
+            full = QStringLiteral("%1 clients from its address already").arg(MaxTcpClientsPerAddress);
+        if (!full.isEmpty()) {
+            reportThrottled(QStringLiteral("turned away %1: %2").arg(peer, full));
             socket->write(errorReply(QStringLiteral("too many clients, try again")));
             socket->disconnectFromHost();
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             continue;
         }
         ++m_tcpClients;
-        auto *session = new CommandSession<QTcpSocket>(socket, m_deliver, IdleTimeoutMs, this);
-        connect(session, &QObject::destroyed, this, [this] { --m_tcpClients; });
+        ++m_clientsPerAddress[share];
+        auto *session = new CommandSession<QTcpSocket>(socket, m_deliver, IdleTimeoutMs, this, m_lineDeadlineMs);
+        connect(session, &QObject::destroyed, this, [this, share] {
+            --m_tcpClients;
+            if (--m_clientsPerAddress[share] <= 0)
+                m_clientsPerAddress.remove(share);
+        });
     }
 }
 
+// Every datagram waiting is taken before returning: the socket tells of new
+// ones only after what it told of was read in answer to that very signal.
+// Reading the rest later, from a timer, left it silent for good. Each is
+// cheap to refuse, and the receive buffer bounds a burst, so the event loop
+// is not held for long.
 void CommandListener::readDatagrams()
 {
-    for (int budget = datagramsPerTurn; budget > 0 && m_udp->hasPendingDatagrams(); --budget) {
-        const QNetworkDatagram datagram = m_udp->receiveDatagram(MaxCommandLineLength + 2);
-        const QString sender = plain(datagram.senderAddress()).toString();
-        if (!isAllowed(datagram.senderAddress())) {
-            reportThrottled(QStringLiteral("refused a datagram from %1: not in an allowed network").arg(sender));
-            continue;
-        }
-        CommandLineReader reader;
-        QList<CommandLineReader::Line> lines = reader.feed(datagram.data());
-        lines += reader.finish();
-        QString error;
-        CommandLineResult parsed;
-        if (lines.size() != 1)
-            error = QStringLiteral("one command per datagram");
-        else if (!lines.first().error.isEmpty())
-            error = lines.first().error;
-        else if (parsed = parseCommandLine(lines.first().text); !parsed.command)
-            error = parsed.error;
-        else if (m_queuedDatagrams >= MaxQueuedDatagrams)
-            error = QStringLiteral("dropped, %1 commands already waiting for the line").arg(MaxQueuedDatagrams);
-        if (!error.isEmpty()) {
-            reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, error));
-            continue;
-        }
-        ++m_queuedDatagrams;
-        m_deliver(*parsed.command, [this, sender](const SendOutcome &outcome) {
-            --m_queuedDatagrams;
-            if (!outcome.isSent())
-                reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, outcome.reason));
-        });
+    while (m_udp->hasPendingDatagrams() && takeDatagram()) {
     }
-    // A flood must not keep the event loop to itself.
-    if (m_udp->hasPendingDatagrams())
-        QTimer::singleShot(0, this, &CommandListener::readDatagrams);
+}
+
+bool CommandListener::takeDatagram()
+{
+    // Read whole, whatever its size, so that nothing of it is left behind
+    // or cut off unseen.
+    const QNetworkDatagram datagram = m_udp->receiveDatagram();
+    if (!datagram.isValid())
+        return false; // the socket failed; its next signal tries again
+    const QString sender = plain(datagram.senderAddress()).toString();
+    if (!isAllowed(datagram.senderAddress())) {
+        reportThrottled(QStringLiteral("refused a datagram from %1: not in an allowed network").arg(sender));
+        return true;
+    }
+    CommandLineResult parsed;
+    QString error = datagramRefusal(datagram.data(), &parsed);
+    if (error.isEmpty() && m_queuedDatagrams >= MaxQueuedDatagrams)
+        error = QStringLiteral("dropped, %1 commands already waiting for the line").arg(MaxQueuedDatagrams);
+    if (!error.isEmpty()) {
+        reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, error));
+        return true;
+    }
+    ++m_queuedDatagrams;
+    m_deliver(*parsed.command, [this, sender](const SendOutcome &outcome) {
+        --m_queuedDatagrams;
+        if (!outcome.isSent())
+            reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, outcome.reason));
+    });
+    return true;
 }
 
 // At most one report a second: a flood of refused clients must not become a

@@ -3,6 +3,7 @@
 #include "command/commandline.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -18,12 +19,13 @@ class QUdpSocket;
 
 // Command lines from the network, for show-control systems that can only
 // send short text: over TCP one command per line (LF, CR LF, CR or NUL ends
-// it), each answered "ok <bytes>" or "error <reason>"; over UDP one command
-// per datagram, with or without a line end, not answered. Safe by default:
-// only the networks allowed are served (the loopback address alone when none
-// is given), any other client is closed at once and reported; lines are
-// bounded and checked before anything is sent; clients are limited in number
-// and idle time, and a flood of datagrams is dropped, not queued.
+// it), each answered as the delivery contract says (commandline.h); over UDP
+// one command per datagram, with or without a line end, not answered. Safe by
+// default: only the networks allowed are served (the loopback addresses alone
+// when none is given), any other client is closed at once and reported; lines
+// are bounded in size and time and checked before anything is sent; clients
+// are limited in number, per address and idle time; datagrams are read until
+// none is left, each whole, and a flood is dropped, not queued.
 class CommandListener : public QObject
 {
     Q_OBJECT
@@ -36,19 +38,37 @@ public:
     using Report = std::function<void(const QString &)>;
 
     static constexpr int MaxTcpClients = 16;
+    // One address (an IPv6 client: its /64) holds at most this many of them,
+    // so that slow or idle connections from one place cannot lock out the rest.
+    static constexpr int MaxTcpClientsPerAddress = 4;
     static constexpr int IdleTimeoutMs = 5 * 60 * 1000;
     // Datagrams waiting for the line at most; more are dropped.
     static constexpr int MaxQueuedDatagrams = 16;
 
     CommandListener(Deliver deliver, Report report, QObject *parent = nullptr);
 
-    // "192.168.1.0/24", "10.0.0.7", "fd00::/8"; nothing when it is not a network.
+    // Only canonical numeric forms, so that what is served is what was meant:
+    // IPv4 dotted decimal with four parts and no leading zeros, IPv6 as the
+    // system's inet_pton reads it (no zone), a prefix length in decimal, in
+    // range, without leading zeros. "192.168.1.0/24", "10.0.0.7", "fd00::/8";
+    // an IPv4-mapped IPv6 form (::ffff:10.0.0.7, ::ffff:10.0.0.0/104) is the
+    // IPv4 network it names. Host bits are cleared. Nothing when it is not a
+    // network.
     static std::optional<Network> parseNetwork(const QString &text);
-    // "0.0.0.0:4001", "[::]:4001"; only numeric addresses, no names to look up.
+    // "0.0.0.0:4001", "[::]:4001", "[fd00::1]:4001" in the same forms, the
+    // number in decimal without leading zeros; no names to look up.
     static std::optional<QPair<QHostAddress, quint16>> parseListenAddress(const QString &text);
+    // "192.168.1.0/24", "fd00::/8".
+    static QString networkText(const Network &network);
+    // [::], the IPv6 any-address, which this listener serves IPv4 clients on too.
+    static bool isDualStack(const QHostAddress &address);
 
-    // No networks: the loopback address only.
+    // No networks: the loopback addresses only.
     void allow(const QList<Network> &networks) { m_allowed = networks; }
+    // How long a begun line may take to end; for tests that cannot wait the
+    // usual time.
+    void setLineDeadline(int ms) { m_lineDeadlineMs = ms; }
+    // On a dual-stack address, IPv4 clients too.
     bool listenTcp(const QHostAddress &address, quint16 port, QString *error);
     bool listenUdp(const QHostAddress &address, quint16 port, QString *error);
     quint16 port() const;
@@ -57,14 +77,17 @@ private:
     bool isAllowed(const QHostAddress &peer) const;
     void acceptTcpClients();
     void readDatagrams();
+    bool takeDatagram(); // false when the socket could not be read
     void reportThrottled(const QString &text);
 
     Deliver m_deliver;
     Report m_report;
     QList<Network> m_allowed;
+    int m_lineDeadlineMs; // how long a begun line may take (commandsession.h)
     QTcpServer *m_tcp = nullptr;
     QUdpSocket *m_udp = nullptr;
     int m_tcpClients = 0;
+    QHash<QHostAddress, int> m_clientsPerAddress;
     int m_queuedDatagrams = 0;
     QElapsedTimer m_lastReport;
     QTimer m_reportLater;

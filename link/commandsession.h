@@ -13,18 +13,25 @@
 // One client of a command line service, the port's endpoint or the network
 // bridge (QLocalSocket or QTcpSocket): its lines are answered one at a time,
 // each once its command went to the line, so "ok" means sent. A client that
-// sends nothing for `idleTimeoutMs` is told so and let go; one that leaves
-// its answers unread is dropped. Deleting the session lets the client go
-// after what it was told.
+// sends nothing for `idleTimeoutMs` is told so and let go, and so is one
+// whose line does not end within `lineDeadlineMs` of the session starting to
+// wait for its end (a client that trickles bytes would hold its slot for
+// ever); one that leaves its answers unread is dropped. Deleting the
+// session lets the client go after what it was told.
 template<typename Socket>
 class CommandSession : public QObject
 {
 public:
-    CommandSession(Socket *socket, DeliverCommand deliver, int idleTimeoutMs, QObject *parent)
+    // Programs send a line at once; people type it before sending it.
+    static constexpr int LineDeadlineMs = 10 * 1000;
+
+    CommandSession(Socket *socket, DeliverCommand deliver, int idleTimeoutMs, QObject *parent,
+                   int lineDeadlineMs = LineDeadlineMs)
         : QObject(parent)
         , m_socket(socket)
         , m_deliver(std::move(deliver))
         , m_idleTimeoutMs(idleTimeoutMs)
+        , m_lineDeadlineMs(lineDeadlineMs)
     {
         socket->setParent(this);
         // What waits beyond this stays with the system, which makes a fast
@@ -34,6 +41,11 @@ public:
         m_idle.start(idleTimeoutMs);
         connect(&m_idle, &QTimer::timeout, this, [this] {
             reply(errorReply(QStringLiteral("no command for %1 s").arg(m_idleTimeoutMs / 1000)));
+            hangUp(*m_socket);
+        });
+        m_lineDeadline.setSingleShot(true);
+        connect(&m_lineDeadline, &QTimer::timeout, this, [this] {
+            reply(errorReply(QStringLiteral("line not ended within %1 s").arg(m_lineDeadlineMs / 1000.0)));
             hangUp(*m_socket);
         });
         connect(socket, &Socket::readyRead, this, &CommandSession::work);
@@ -92,7 +104,15 @@ private:
             else
                 m_refusedBytes += bytes.size();
             m_lines += m_reader.feed(bytes);
+            if (!bytes.isEmpty())
+                m_midLine = !isLineEnd(bytes.back());
         }
+        // The clock runs only while the rest of a line is the client's to
+        // send: not while its earlier lines wait for a slow port.
+        if (!m_lines.isEmpty() || !m_midLine)
+            m_lineDeadline.stop();
+        else if (!m_lineDeadline.isActive())
+            m_lineDeadline.start(m_lineDeadlineMs);
         return !m_lines.isEmpty();
     }
 
@@ -102,6 +122,8 @@ private:
         return !m_refusal.isEmpty() && m_refusedBytes < maxRefusedBytes && m_socket->waitForReadyRead(0)
             && m_socket->bytesAvailable() > 0;
     }
+
+    static bool isLineEnd(char byte) { return byte == '\n' || byte == '\r' || byte == '\0'; }
 
     void answer(const CommandLineReader::Line &line)
     {
@@ -138,6 +160,9 @@ private:
     Socket *m_socket;
     DeliverCommand m_deliver;
     int m_idleTimeoutMs;
+    int m_lineDeadlineMs;
+    bool m_midLine = false; // the last bytes read began a line they did not end
+    QTimer m_lineDeadline;
     CommandLineReader m_reader;
     QList<CommandLineReader::Line> m_lines;
     bool m_waiting = false;

@@ -1,7 +1,10 @@
 // tunaris-bridge as the program it is: started on a pseudo-terminal (or
 // beside a console window that holds it), fed over TCP and UDP on loopback
 // addresses only, its far end read byte for byte.
+#include "bridgecommandline.h"
 #include "identity.h"
+#include "link/commanddelivery.h"
+#include "link/commandlistener.h"
 #include "mainwindow.h"
 #include "ptypair.h"
 #include "testsupport.h"
@@ -35,6 +38,18 @@ private slots:
     void readmeButtonLine();
     void refusesToStartUnsafely_data();
     void refusesToStartUnsafely();
+    void addressForms_data();
+    void addressForms();
+    void argumentChecks_data();
+    void argumentChecks();
+    void startReport_data();
+    void startReport();
+    void dualStackServesIPv4_data();
+    void dualStackServesIPv4();
+    void datagramsAfterABurst_data();
+    void datagramsAfterABurst();
+    void slowClientsCannotLockOthersOut_data();
+    void slowClientsCannotLockOthersOut();
 
 private:
     // Starts the bridge on the test's device; returns the port it listens on.
@@ -265,6 +280,8 @@ void BridgeTest::refusesToStartUnsafely_data()
                                             << "'localhost:4001' is not an address and port number";
     QTest::newRow("not a network") << QStringList{"--listen", "127.0.0.1:0", "--allow", "192.168.1.0/33"}
                                    << "'192.168.1.0/33' is not a network";
+    QTest::newRow("listening twice") << QStringList{"--listen", "127.0.0.1:0", "--listen", "127.0.0.1:0"}
+                                     << "--listen given more than once";
 }
 
 void BridgeTest::refusesToStartUnsafely()
@@ -277,6 +294,235 @@ void BridgeTest::refusesToStartUnsafely()
     QCOMPARE(refused.exitCode(), 2);
     QVERIFY2(refused.readAllStandardError().startsWith("tunaris-bridge: " + error.toUtf8()), "the reason in words");
     QCOMPARE(pty->readRest(), QByteArray());
+}
+
+// Each form is read as exactly one thing or refused ("").
+void BridgeTest::addressForms_data()
+{
+    QTest::addColumn<bool>("listen"); // parseListenAddress, else parseNetwork
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("read");
+
+    const std::pair<const char *, const char *> networks[] = {
+        {"192.168.1.0/24", "192.168.1.0/24"}, {"10.0.0.7", "10.0.0.7/32"}, {"192.168.1.20/24", "192.168.1.0/24"},
+        {"0.0.0.0/0", "0.0.0.0/0"}, {"fd00::/8", "fd00::/8"}, {"FD00:0::1", "fd00::1/128"},
+        {"::ffff:127.0.0.2", "127.0.0.2/32"}, {"::ffff:10.1.0.0/112", "10.1.0.0/16"}, {"0177.0.0.2", ""},
+        {"127.1", ""}, {"2130706433", ""}, {"0x7f.0.0.1", ""}, {"1.2.3.4.5", ""}, {"256.0.0.1", ""},
+        {" 10.0.0.1", ""}, {"/8", ""}, {"10.0.0.0/", ""}, {"10.0.0.0/08", ""}, {"10.0.0.0/+8", ""},
+        {"10.0.0.0/33", ""}, {"10.0.0.0/8/8", ""}, {"fd00::/129", ""}, {"::ffff:", ""}, {"::ffff:127.1", ""},
+        {"::ffff:10.0.0.0/8", ""}, {"fe80::1%lo", ""}, {"localhost", ""}};
+    for (const auto &[text, read] : networks)
+        QTest::addRow("network %s", text) << false << text << read;
+    const std::pair<const char *, const char *> listens[] = {
+        {"0.0.0.0:4001", "0.0.0.0:4001"}, {"[::]:4001", "[::]:4001"}, {"[::ffff:127.0.0.1]:0", "127.0.0.1:0"},
+        {"127.0.0.1:65535", "127.0.0.1:65535"}, {"127.1:0", ""}, {"2130706433:0", ""}, {"127.0.0.1:04001", ""},
+        {"127.0.0.1:65536", ""}, {"127.0.0.1:", ""}, {"[127.0.0.1]:0", ""}, {":::4001", ""}, {"[::]4001", ""}};
+    for (const auto &[text, read] : listens)
+        QTest::addRow("listen %s", text) << true << text << read;
+}
+
+void BridgeTest::addressForms()
+{
+    QFETCH(bool, listen);
+    QFETCH(QString, text);
+    QFETCH(QString, read);
+    QString result;
+    if (const auto address = listen ? CommandListener::parseListenAddress(text) : std::nullopt)
+        result = QStringLiteral("%1:%2").arg(addressText(address->first)).arg(address->second);
+    if (const auto network = listen ? std::nullopt : CommandListener::parseNetwork(text))
+        result = CommandListener::networkText(*network);
+    QCOMPARE(result, read);
+}
+
+void BridgeTest::argumentChecks_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error"); // empty: usable
+
+    const QStringList base = {"--port", "/dev/ttyUSB0", "--listen", "127.0.0.1:4001"};
+    QTest::newRow("usable") << base << "";
+    QTest::newRow("--allow again") << base + QStringList{"--allow", "10.0.0.0/8", "--allow", "127.0.0.1"} << "";
+    for (const QStringList &again : {QStringList{"--port", "/dev/ttyS0"}, {"--port=/dev/ttyUSB0"},
+                                     {"--listen", "127.0.0.1:4002"}, {"--baud", "9600", "--baud", "9600"},
+                                     {"--udp", "--udp"}}) {
+        QTest::addRow("again: %s", qPrintable(again.join(QLatin1Char(' '))))
+            << base + again << again.first().section(QLatin1Char('='), 0, 0) + " given more than once";
+    }
+    QTest::newRow("empty port") << QStringList{"--port", "", "--listen", "127.0.0.1:4001"} << "--port needs a value";
+    QTest::newRow("bad device server") << QStringList{"--port", "tcp://host", "--listen", "127.0.0.1:4001"}
+                                       << "'tcp://host' is not a device server address (tcp://HOST:NUMBER)";
+    QTest::newRow("IPv6 network, IPv4 listener")
+        << base + QStringList{"--allow", "fd00::/8"}
+        << "none of the networks allowed can reach 127.0.0.1: listen on [::] to serve IPv4 and IPv6";
+}
+
+void BridgeTest::argumentChecks()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QCOMPARE(parseBridgeArguments(arguments).error, error);
+}
+
+// Where it listens and whom it serves, as the bridge says at start.
+void BridgeTest::startReport_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("report");
+
+    QTest::newRow("loopback only") << QStringList{"--listen", "127.0.0.1:4001", "--udp"}
+                                   << QStringList{"listening on 127.0.0.1:4001 (UDP)",
+                                                  "serving the loopback addresses only; --allow NETWORK admits others"};
+    QTest::newRow("dual stack") << QStringList{"--listen", "[::]:4001", "--allow", "192.168.1.9/24", "--allow", "fd00::/8"}
+                                << QStringList{"listening on [::]:4001 (TCP, IPv6 and IPv4)",
+                                               "serving 192.168.1.0/24, fd00::/8"};
+    QTest::newRow("IPv4 only") << QStringList{"--listen", "0.0.0.0:4001", "--allow", "::ffff:10.0.0.1", "--allow", "fd00::/8"}
+                               << QStringList{"listening on 0.0.0.0:4001 (TCP)", "serving 10.0.0.1/32",
+                                              "not serving fd00::/8: 0.0.0.0 takes IPv4 clients only"};
+}
+
+void BridgeTest::startReport()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, report);
+    const BridgeRequest request = parseBridgeArguments(QStringList{"--port", "/dev/ttyUSB0"} + arguments);
+    QCOMPARE(request.error, QString());
+    QCOMPARE(::startReport(request, 4001), report);
+}
+
+// [::] as the README writes it serves IPv4 clients too, matched as the IPv4
+// address they are whether the network is given in IPv4 or mapped form.
+void BridgeTest::dualStackServesIPv4_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<QString>("allow");
+    QTest::addColumn<bool>("admitted"); // the client comes from 127.0.0.2
+
+    for (const bool udp : {false, true}) {
+        const char *kind = udp ? "UDP" : "TCP";
+        QTest::addRow("%s, IPv4 network", kind) << udp << "127.0.0.0/8" << true;
+        QTest::addRow("%s, mapped address", kind) << udp << "::ffff:127.0.0.2" << true;
+        QTest::addRow("%s, another mapped address", kind) << udp << "::ffff:127.0.0.3" << false;
+    }
+}
+
+void BridgeTest::dualStackServesIPv4()
+{
+    QFETCH(bool, udp);
+    QFETCH(QString, allow);
+    QFETCH(bool, admitted);
+    QStringList options = {"--listen", "[::]:0", "--allow", allow};
+    if (udp)
+        options << "--udp";
+    const quint16 port = startBridge(options);
+    QVERIFY(port > 0);
+    const QHostAddress from(QStringLiteral("127.0.0.2"));
+    if (udp) {
+        QUdpSocket client;
+        QVERIFY(client.bind(from, 0));
+        QVERIFY(client.writeDatagram("stop", QHostAddress::LocalHost, port) > 0);
+    } else {
+        QTcpSocket client;
+        QVERIFY(client.bind(from, 0));
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(answerMs));
+        QCOMPARE(line(client, "stop\n"), admitted ? QByteArray("ok 22 ff ff ff") : QByteArray());
+    }
+    QCOMPARE(pty->read(4, admitted ? answerMs : 300), admitted ? QByteArray("\x22\xff\xff\xff", 4) : QByteArray());
+}
+
+// A burst the bridge must refuse, then one good datagram: only that one's
+// frame reaches the player, and it does.
+void BridgeTest::datagramsAfterABurst_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QByteArray>("report");
+
+    QTest::newRow("500 from a refused address") << 500 << QByteArray("play") << "127.0.0.2"
+                                                << QByteArray("refused a datagram from 127.0.0.2");
+    QTest::newRow("play, 300 line feeds, stop") << 1 << "play" + QByteArray(300, '\n') + "stop" << "127.0.0.1"
+                                                << QByteArray("308 bytes, longer than one command");
+    QTest::newRow("500 of 2000 bytes") << 500 << QByteArray(2000, 'p') << "127.0.0.1"
+                                       << QByteArray("2000 bytes, longer than one command");
+}
+
+void BridgeTest::datagramsAfterABurst()
+{
+    QFETCH(int, count);
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, from);
+    QFETCH(QByteArray, report);
+    const quint16 port = startBridge({"--listen", "127.0.0.1:0", "--udp", "--allow", "127.0.0.1"});
+    QVERIFY(port > 0);
+    QUdpSocket burst;
+    QVERIFY(burst.bind(QHostAddress(from), 0));
+    for (int i = 0; i < count; ++i)
+        QCOMPARE(burst.writeDatagram(datagram, QHostAddress::LocalHost, port), qint64(datagram.size()));
+    QTRY_VERIFY_WITH_TIMEOUT(bridge->peek(1 << 16).contains(report), answerMs);
+    QTest::qWait(200); // the burst read to its end
+    QUdpSocket good;
+    QVERIFY(good.writeDatagram("stop", QHostAddress::LocalHost, port) > 0);
+    QCOMPARE(pty->read(4).toHex(' '), QByteArray("22 ff ff ff"));
+    QCOMPARE(pty->readRest(), QByteArray());
+}
+
+// Clients that trickle a line hold their slots only until the line's
+// deadline, and one address only a share of them, so that a client from
+// elsewhere is served. In this process, with a short deadline.
+void BridgeTest::slowClientsCannotLockOthersOut_data()
+{
+    QTest::addColumn<int>("addresses"); // 16 slow clients from 127.0.0.2 on
+    QTest::addColumn<QByteArray>("lateClient"); // what a client from 127.0.0.99 is told at once
+
+    QTest::newRow("16 from one address") << 1 << QByteArray("ok 22 ff ff ff");
+    QTest::newRow("16 from four addresses") << 4 << QByteArray("error too many clients, try again");
+}
+
+void BridgeTest::slowClientsCannotLockOthersOut()
+{
+    QFETCH(int, addresses);
+    QFETCH(QByteArray, lateClient);
+    constexpr int deadlineMs = 400;
+    CommandDelivery delivery(pty->slavePath(), 115200);
+    QString error;
+    QVERIFY2(delivery.start(&error), qPrintable(error));
+    CommandListener listener([&](const PlayerCommand &command, DeliveryDone done) { delivery.deliver(command, std::move(done)); },
+                             [](const QString &) {});
+    listener.setLineDeadline(deadlineMs);
+    QVERIFY(listener.listenTcp(QHostAddress::LocalHost, 0, &error));
+
+    std::vector<std::unique_ptr<QTcpSocket>> slow(CommandListener::MaxTcpClients);
+    for (size_t i = 0; i < slow.size(); ++i) {
+        slow[i] = std::make_unique<QTcpSocket>();
+        QVERIFY(slow[i]->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + int(i) % addresses)), 0));
+        slow[i]->connectToHost(QHostAddress::LocalHost, listener.port());
+        QVERIFY(slow[i]->waitForConnected(answerMs));
+        slow[i]->write("p");
+    }
+    QTimer trickle; // one more byte of the same line now and then
+    connect(&trickle, &QTimer::timeout, this, [&] {
+        for (auto &client : slow)
+            client->write("l");
+    });
+    trickle.start(deadlineMs / 4);
+
+    const auto serveLateClient = [&] {
+        QTcpSocket late;
+        late.bind(QHostAddress(QStringLiteral("127.0.0.99")), 0);
+        late.connectToHost(QHostAddress::LocalHost, listener.port());
+        return late.waitForConnected(answerMs) ? line(late, "stop\n") : QByteArray("not connected");
+    };
+    QCOMPARE(serveLateClient(), lateClient);
+    // The trickling ones are told why they are let go, and then the way is free.
+    for (auto &client : slow) {
+        QVERIFY(QTest::qWaitFor([&] { return client->state() == QTcpSocket::UnconnectedState; }, answerMs));
+        const QByteArray told = client->readAll().trimmed();
+        QVERIFY2(told == "error line not ended within 0.4 s" || told == "error too many clients, try again", told);
+    }
+    QCOMPARE(serveLateClient(), QByteArray("ok 22 ff ff ff"));
+    const QByteArray stop("\x22\xff\xff\xff", 4);
+    QCOMPARE(pty->read(8, 300), lateClient.startsWith("ok") ? stop + stop : stop);
 }
 
 QTEST_MAIN(BridgeTest)

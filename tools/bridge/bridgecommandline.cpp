@@ -1,0 +1,171 @@
+#include "bridgecommandline.h"
+#include "link/commandsession.h"
+#include "link/portnames.h"
+
+#include <QCommandLineParser>
+#include <QTcpSocket>
+
+#include <algorithm>
+
+namespace {
+
+const QString portName = QStringLiteral("port");
+const QString listenName = QStringLiteral("listen");
+const QString udpName = QStringLiteral("udp");
+const QString allowName = QStringLiteral("allow");
+
+// The options that name one thing each; --allow may be given again.
+const QStringList singleOptions = {portName, QStringLiteral("baud"), listenName, udpName};
+
+struct Options
+{
+    QCommandLineParser parser;
+
+    Options()
+    {
+        parser.setApplicationDescription(QStringLiteral(
+            "Takes player commands from the network, in tunaris-send's words, and delivers them through the\n"
+            "port's owner: the console when it holds the port, else the bridge, which then holds the port.\n"
+            "TCP: one command per line (LF, CR LF, CR or NUL ends it), answered \"ok <bytes>\" once every\n"
+            "byte of its frame was handed to the system for the port, \"error <reason>\" when it was not\n"
+            "and will not be sent, or \"unknown <reason>\" when that cannot be told (do not send it again\n"
+            "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per\n"
+            "datagram, not answered. Only the loopback addresses are served unless --allow admits\n"
+            "networks. Addresses are numeric only, IPv4 as four decimal numbers without leading zeros.")
+            .arg(CommandSession<QTcpSocket>::LineDeadlineMs / 1000));
+        parser.addHelpOption();
+        parser.addOptions({
+            {portName,
+             QStringLiteral("The player's serial port (/dev/ttyUSB0, COM3) or a serial device server, tcp://HOST:NUMBER."),
+             QStringLiteral("PORT")},
+            baudRateOption(),
+            {listenName,
+             QStringLiteral("Listen on this address and port number, 0.0.0.0:4001, or [::]:4001 for IPv6 and IPv4 "
+                            "clients; nothing listens without it."),
+             QStringLiteral("ADDRESS:NUMBER")},
+            {udpName, QStringLiteral("Take datagrams instead of TCP lines.")},
+            {allowName,
+             QStringLiteral("Serve clients from this network, 192.168.1.0/24 or fd00::/8; may be given again."),
+             QStringLiteral("NETWORK")},
+        });
+    }
+};
+
+bool takesIPv4Clients(const QHostAddress &listen)
+{
+    return listen.protocol() == QAbstractSocket::IPv4Protocol || CommandListener::isDualStack(listen);
+}
+
+bool takesIPv6Clients(const QHostAddress &listen)
+{
+    return listen.protocol() == QAbstractSocket::IPv6Protocol;
+}
+
+bool canReach(const QHostAddress &listen, const CommandListener::Network &network)
+{
+    return network.first.protocol() == QAbstractSocket::IPv4Protocol ? takesIPv4Clients(listen)
+                                                                     : takesIPv6Clients(listen);
+}
+
+// The first reason the arguments are not usable, or none.
+QString check(const QCommandLineParser &parser, BridgeRequest &request)
+{
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    const QStringList given = parser.optionNames();
+    for (const QString &name : singleOptions) {
+        if (given.count(name) > 1)
+            return QStringLiteral("--%1 given more than once").arg(name);
+    }
+    request.port = parser.value(portName);
+    if (!parser.isSet(portName))
+        return QStringLiteral("no port given (--port PORT)");
+    if (request.port.isEmpty())
+        return QStringLiteral("--port needs a value");
+    if (isDeviceServerName(request.port) && !parseDeviceServerName(request.port))
+        return QStringLiteral("'%1' is not a device server address (tcp://HOST:NUMBER)").arg(request.port);
+    QString error;
+    const std::optional<qint32> baudRate = baudRateGiven(parser, &error);
+    if (!baudRate)
+        return error;
+    request.baudRate = *baudRate;
+    if (!parser.isSet(listenName))
+        return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER): nothing listens without it");
+    const auto listen = CommandListener::parseListenAddress(parser.value(listenName));
+    if (!listen) {
+        return QStringLiteral("'%1' is not an address and port number to listen on (0.0.0.0:4001, [::]:4001; "
+                              "numbers only, IPv4 as four decimal numbers without leading zeros)")
+            .arg(parser.value(listenName));
+    }
+    request.listenAddress = listen->first;
+    request.listenPort = listen->second;
+    request.udp = parser.isSet(udpName);
+    for (const QString &text : parser.values(allowName)) {
+        const auto network = CommandListener::parseNetwork(text);
+        if (!network) {
+            return QStringLiteral("'%1' is not a network (192.168.1.0/24, 10.0.0.7, fd00::/8; numbers only, IPv4 "
+                                  "as four decimal numbers without leading zeros)")
+                .arg(text);
+        }
+        request.allowed << *network;
+    }
+    if (!request.allowed.isEmpty()
+        && std::none_of(request.allowed.begin(), request.allowed.end(),
+                        [&](const CommandListener::Network &network) { return canReach(request.listenAddress, network); })) {
+        return QStringLiteral("none of the networks allowed can reach %1: listen on [::] to serve IPv4 and IPv6")
+            .arg(addressText(request.listenAddress));
+    }
+    return QString();
+}
+
+} // namespace
+
+BridgeRequest parseBridgeArguments(const QStringList &arguments)
+{
+    BridgeRequest request;
+    Options options;
+    if (!options.parser.parse(QStringList{QStringLiteral("tunaris-bridge")} + arguments)) {
+        request.error = options.parser.errorText();
+        return request;
+    }
+    if (options.parser.isSet(QStringLiteral("help"))) {
+        request.action = BridgeRequest::Action::ShowHelp;
+        return request;
+    }
+    request.error = check(options.parser, request);
+    return request;
+}
+
+QString bridgeUsage()
+{
+    return Options().parser.helpText();
+}
+
+QStringList startReport(const BridgeRequest &request, quint16 port)
+{
+    QStringList lines = {QStringLiteral("listening on %1:%2 (%3%4)")
+                             .arg(addressText(request.listenAddress))
+                             .arg(port)
+                             .arg(request.udp ? "UDP" : "TCP",
+                                  CommandListener::isDualStack(request.listenAddress) ? ", IPv6 and IPv4" : "")};
+    if (request.allowed.isEmpty())
+        return lines << QStringLiteral("serving the loopback addresses only; --allow NETWORK admits others");
+    QStringList served;
+    for (const CommandListener::Network &network : request.allowed) {
+        if (canReach(request.listenAddress, network)) {
+            served << CommandListener::networkText(network);
+        } else {
+            lines << QStringLiteral("not serving %1: %2 takes IPv%3 clients only")
+                         .arg(CommandListener::networkText(network), addressText(request.listenAddress))
+                         .arg(takesIPv4Clients(request.listenAddress) ? 4 : 6);
+        }
+    }
+    lines.insert(1, QStringLiteral("serving %1").arg(served.join(QLatin1String(", "))));
+    return lines;
+}
+
+QString addressText(const QHostAddress &address)
+{
+    return address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(address.toString())
+                                                                : address.toString();
+}

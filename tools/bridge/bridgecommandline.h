@@ -1,0 +1,41 @@
+#pragma once
+
+#include "link/commandlistener.h"
+#include "serialline.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What a tunaris-bridge command line asks for. Every argument is checked
+// before the port is opened or anything listens, so a typo, a loose address
+// or an option given twice starts nothing.
+struct BridgeRequest
+{
+    enum class Action { Serve, ShowHelp };
+
+    Action action = Action::Serve;
+    QString port;
+    qint32 baudRate = DefaultBaudRate;
+    QHostAddress listenAddress; // [::] takes IPv4 clients too
+    quint16 listenPort = 0;
+    bool udp = false;
+    QList<CommandListener::Network> allowed; // none: the loopback addresses
+    QString error;                           // why the arguments are not usable; empty when they are
+};
+
+// `arguments` without the program name.
+BridgeRequest parseBridgeArguments(const QStringList &arguments);
+
+// The --help text.
+QString bridgeUsage();
+
+// What the bridge says at start, listening on `port`: where and whom it
+// serves, "serving 192.168.1.0/24, fd00::/8" or the loopback addresses only;
+// each allowed network its listening address cannot reach gets a line of
+// its own.
+QStringList startReport(const BridgeRequest &request, quint16 port);
+
+// "0.0.0.0", "[::]": an address as it stands before ":NUMBER".
+QString addressText(const QHostAddress &address);
