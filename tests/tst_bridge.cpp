@@ -121,11 +121,14 @@ void BridgeTest::everyEndingDelivers_data()
     QTest::addColumn<QByteArray>("ending");
     QTest::addColumn<QString>("from"); // the client's own address; empty: the host's
 
-    for (const char *host : {"127.0.0.1", "::1"}) {
-        for (const auto &[name, ending] : {std::pair{"LF", "\n"}, {"CR LF", "\r\n"}, {"CR", "\r"}}) {
-            QTest::addRow("TCP %s, %s", host, name) << false << host << QByteArray(ending) << "";
-            QTest::addRow("UDP %s, %s", host, name) << true << host << QByteArray(ending) << "";
-        }
+    // Each ending once per kind of socket, the two families in turn.
+    const char *const hosts[] = {"127.0.0.1", "::1"};
+    int turn = 0;
+    for (const auto &[name, ending] : {std::pair{"LF", "\n"}, {"CR LF", "\r\n"}, {"CR", "\r"}}) {
+        const char *host = hosts[turn++ % 2];
+        QTest::addRow("TCP %s, %s", host, name) << false << host << QByteArray(ending) << "";
+        host = hosts[turn % 2];
+        QTest::addRow("UDP %s, %s", host, name) << true << host << QByteArray(ending) << "";
     }
     QTest::newRow("TCP, NUL") << false << "127.0.0.1" << QByteArray(1, '\0') << "";
     QTest::newRow("UDP, no ending") << true << "127.0.0.1" << QByteArray() << "";
