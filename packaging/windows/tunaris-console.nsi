@@ -66,7 +66,9 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
 !define MUI_ICON "${STAGE}\images\ico256x256Win.ico"
 !define MUI_UNICON "${STAGE}\images\ico256x256Win.ico"
 !define MUI_ABORTWARNING
-!define MUI_COMPONENTSPAGE_SMALLDESC
+; The product name takes a third line on the welcome and finish pages.
+!define MUI_WELCOMEPAGE_TITLE_3LINES
+!define MUI_FINISHPAGE_TITLE_3LINES
 ; The language chosen at install is the uninstaller's too.
 !define MUI_LANGDLL_REGISTRY_ROOT HKLM
 !define MUI_LANGDLL_REGISTRY_KEY "${UNINSTALL_KEY}"
@@ -85,6 +87,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
 
 !define MUI_UNCONFIRMPAGE_TEXT_TOP $(SettingsKept)
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT $(SettingsKeptDetail)
 !insertmacro MUI_UNPAGE_INSTFILES
 
 !insertmacro MUI_LANGUAGE "English"
@@ -110,10 +113,10 @@ LangString PathUnreadable ${LANG_ENGLISH} "The system PATH could not be read, so
 LangString PathUnreadable ${LANG_FRENCH} "Le PATH du système n'a pas pu être lu ; il n'a pas été changé."
 LangString PathLeftInPlace ${LANG_ENGLISH} "The system PATH is longer than this uninstaller can change safely: remove $INSTDIR\bin from it by hand."
 LangString PathLeftInPlace ${LANG_FRENCH} "Le PATH du système est plus long que ce que ce programme de désinstallation sait modifier sans risque : retirez-en $INSTDIR\bin à la main."
-LangString SettingsKept ${LANG_ENGLISH} "${PRODUCT} will be removed from the folder below. Your settings are kept: they stay in %LOCALAPPDATA%\${PUBLISHER}\${PRODUCT} (or beside the program, where it could write them) for a later install."
-LangString SettingsKept ${LANG_FRENCH} "${PRODUCT} va être supprimé du dossier ci-dessous. Vos réglages sont conservés : ils restent dans %LOCALAPPDATA%\${PUBLISHER}\${PRODUCT} (ou à côté du programme, là où il a pu les écrire) pour une installation ultérieure."
-LangString SettingsKeptDetail ${LANG_ENGLISH} "Your settings were kept."
-LangString SettingsKeptDetail ${LANG_FRENCH} "Vos réglages ont été conservés."
+LangString SettingsKept ${LANG_ENGLISH} "${PRODUCT} will be removed from the folder below. Your settings are kept, in %LOCALAPPDATA%\${PUBLISHER}\${PRODUCT}."
+LangString SettingsKept ${LANG_FRENCH} "${PRODUCT} va être supprimé du dossier ci-dessous. Vos réglages sont conservés, dans %LOCALAPPDATA%\${PUBLISHER}\${PRODUCT}."
+LangString SettingsKeptDetail ${LANG_ENGLISH} "${PRODUCT} was removed. Your settings were kept."
+LangString SettingsKeptDetail ${LANG_FRENCH} "${PRODUCT} a été supprimé. Vos réglages ont été conservés."
 
 ; --- Install -----------------------------------------------------------------
 Var previousFolder
@@ -137,6 +140,9 @@ Section "${PRODUCT}" ProgramSection
 
     !include "${FILES}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
+    ; Written here, after the previous uninstaller took its key away, and in
+    ; a silent install too: the uninstaller speaks the setup's language.
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallerLanguage" $LANGUAGE
 
     ; The console finds its window icon at ..\images from its working folder.
     SetOutPath "$INSTDIR\bin"
