@@ -117,13 +117,17 @@ done
     || fail "not console-subsystem programs:$not_console"
 
 # The icon where "../images/ico256x256Win.ico" leads from bin/, the
-# shortcut's working folder, and the README that says so.
+# shortcut's working folder, and the README that names that folder as
+# Extract All makes it: inside the zip's one top folder.
 if cmp -s "$repo/images/ico256x256Win.ico" "$bin/../images/ico256x256Win.ico" \
-   && grep -q 'Start in' "$package/README-Windows.txt" \
+   && [ "$(ls -A "$work/unpacked")" = "$name" ] \
+   && tr -d '\r' <"$package/README-Windows.txt" | grep -qxF "    C:\\Tunaris\\$name\\bin" \
    && [ -f "$bin/platforms/qwindows.dll" ]; then
-    pass "the package has the window icon at ../images from bin/, the platform plugin and README-Windows.txt"
+    pass "the zip's one folder $name has the window icon at ../images from bin/, the platform plugin," \
+         "and README-Windows.txt gives C:\\Tunaris\\$name\\bin as the shortcut's Start in"
 else
-    fail "the package lacks images/ico256x256Win.ico, bin/platforms/qwindows.dll or README-Windows.txt"
+    fail "the package lacks images/ico256x256Win.ico or bin/platforms/qwindows.dll, holds more than" \
+         "$name, or README-Windows.txt does not name C:\\Tunaris\\$name\\bin"
 fi
 
 # --- Wine and the display ---------------------------------------------------
