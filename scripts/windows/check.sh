@@ -418,7 +418,7 @@ timeout 300 wine "$setup_file" /S /PATH >"$work/setup.out" 2>&1
 status=$?
 wineserver -w
 if [ "$status" -eq 0 ] && [ -f "$installed/bin/tunaris-console.exe" ] \
-   && diff -rq -x README-Windows.txt -x uninstall.exe "$package" "$installed" >"$work/setup.diff" 2>&1; then
+   && diff -rq -x README-Windows.txt -x uninstall.exe -x "$settings_name" "$package" "$installed" >"$work/setup.diff" 2>&1; then
     pass "setup /S /PATH exited 0 and put the zip's files into $installed_win"
 else
     fail "setup /S /PATH exited with $status; installed files differ from the zip's: $(head -n 3 "$work/setup.diff")"
@@ -458,6 +458,7 @@ fi
 # a file there fails while the folder looks writable.
 if [ "$(id -u)" -eq 0 ]; then
     chown nobody "$installed/bin"
+    # shellcheck disable=SC2054  # setpriv takes its capabilities comma-separated
     launcher=(setpriv --inh-caps=-dac_override,-dac_read_search --bounding-set=-dac_override,-dac_read_search wine)
 else
     chmod a-w "$installed/bin"
