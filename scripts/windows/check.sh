@@ -464,8 +464,11 @@ else
     chmod a-w "$installed/bin"
     launcher=(wine)
 fi
-wineserver -k  # the next server runs as the launcher does
-run_console installed "$(unix_path "$start_in")" "$target" "$user_settings" "${launcher[@]}"
+# Any Wine command (winepath too) would start a server with root's rights:
+# the folder's path is found first, then the launcher starts the server.
+start_folder=$(unix_path "$start_in")
+wineserver -k
+run_console installed "$start_folder" "$target" "$user_settings" "${launcher[@]}"
 wineserver -k
 if [ "$(id -u)" -eq 0 ]; then chown 0 "$installed/bin"; else chmod u+w "$installed/bin"; fi
 if [ "$docs_picture" -eq 1 ]; then
