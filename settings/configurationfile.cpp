@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace {
 
@@ -148,13 +149,21 @@ bool writeConfigurationFile(const QString &path, const Configuration &configurat
     return file.commit();
 }
 
+// Windows answers "writable" for any folder, whatever its access rights
+// (Program Files included), so the file system is asked by creating a file.
+static bool canCreateFilesIn(const QString &directory)
+{
+    QTemporaryFile probe(QDir(directory).filePath(QStringLiteral(".settings-probe-XXXXXX")));
+    return probe.open();
+}
+
 ConfigurationPaths configurationPaths()
 {
     const QString fileName = QCoreApplication::applicationName() + fileSuffix;
     const QString executableDirectory = QCoreApplication::applicationDirPath();
     const QString besideExecutable = QDir(executableDirectory).absoluteFilePath(fileName);
     const QString userDirectory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    if (QFileInfo(executableDirectory).isWritable() || userDirectory.isEmpty())
+    if (userDirectory.isEmpty() || canCreateFilesIn(executableDirectory))
         return {besideExecutable, besideExecutable};
 
     const QString userFile = QDir(userDirectory).absoluteFilePath(fileName);

@@ -1,7 +1,9 @@
 #!/bin/bash
 # Cross-builds the console, its command-line tools and the tests that can run
 # on Windows for 64-bit Windows (MinGW-w64), and packs what an operator needs
-# into build-windows/tunaris-console-<version>-win64.zip.
+# twice: as the setup program build-windows/tunaris-console-<version>-setup.exe
+# (made with NSIS from packaging/windows/tunaris-console.nsi) and as the
+# portable build-windows/tunaris-console-<version>-win64.zip.
 #
 # Debian ships no Qt for Windows, so the first run builds Qt 6.4.2 (qtbase and
 # qtserialport) from the upstream sources in shared/third-party/ into a cache
@@ -46,7 +48,7 @@ esac
 # Debian's own Qt 6.4.2 supplies the host tools (moc, rcc, uic, lrelease) that
 # the Windows Qt and the project are built with; same version on both sides.
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          xz-utils zip python3
+          xz-utils zip python3 nsis
           qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools)
 missing=()
 for package in "${packages[@]}"; do
@@ -60,7 +62,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 # MinGW's default g++ uses win32 threads, without std::thread; Qt needs posix.
-for tool in $triplet-gcc-posix $triplet-g++-posix $triplet-windres $triplet-objdump; do
+for tool in $triplet-gcc-posix $triplet-g++-posix $triplet-windres $triplet-objdump makensis; do
     command -v "$tool" >/dev/null || die "$tool not found after installing ${packages[*]}"
 done
 
@@ -217,6 +219,15 @@ done < <(find "$build/tools" -name '*.exe' -type f | sort)
 [ -f "$stage/share/tunaris-console/translations/LanguageData_fr.qm" ] \
     || die "the install left no share/tunaris-console/translations/LanguageData_fr.qm"
 
+# The names Windows shows (Start menu, Apps & features, the settings folder)
+# are the ones the console gives itself.
+identity() { sed -n "s/.*$1(QStringLiteral(\"\([^\"]*\)\")).*/\1/p" "$repo/app/identity.cpp"; }
+product=$(identity setApplicationName)
+publisher=$(identity setOrganizationName)
+[ -n "$product" ] && [ -n "$publisher" ] || die "no application or organization name in app/identity.cpp"
+
+cp "$repo/packaging/windows/licence-en.txt" "$stage/LICENCE.txt"
+
 # The console reads its window icon from "../images/ico256x256Win.ico"
 # relative to the working folder, which the shortcut sets to bin/.
 mkdir -p "$stage/images"
@@ -260,31 +271,76 @@ done
 find "$stage/bin" -name '*.dll' -exec $triplet-strip --strip-unneeded {} +
 
 tools=$(cd "$stage/bin" && ls -- *.exe | grep -v '^tunaris-console\.exe$' | sed 's/^/    bin\\/')
+# "Extract All" keeps the zip's top folder: the paths below name it.
 sed 's/$/\r/' > "$stage/README-Windows.txt" <<TEXT
 Tunaris - Serial Console $version for 64-bit Windows
 
-Unpack this folder anywhere (for example as C:\\Tunaris) and start
-bin\\tunaris-console.exe.
+This is the portable copy, which runs from any folder without being
+installed. To install the console for every user of the computer, with a
+Start menu entry and an uninstaller, run tunaris-console-$version-setup.exe
+instead.
+
+The zip holds one folder, $name. Extracted with
+"Extract All" into C:\\Tunaris, the console is
+    C:\\Tunaris\\$name\\bin\\tunaris-console.exe
 
 Desktop shortcut: right-click bin\\tunaris-console.exe, choose
 Send to > Desktop (create shortcut), and in the shortcut's Properties set
-"Start in" to the bin folder of this package, for example C:\\Tunaris\\bin.
+"Start in" to the bin folder that holds it, in the example above
+    C:\\Tunaris\\$name\\bin
 From that working folder the console finds its window icon at
 ..\\images\\ico256x256Win.ico; a translation file dropped into it is used
 before the one that comes with the package.
 
 Settings are kept in "Tunaris - Serial Console.cfg" beside
-tunaris-console.exe when that folder is writable (not so under
-C:\\Program Files), else in the user's AppData folder.
+tunaris-console.exe when that folder is writable, else in
+%LOCALAPPDATA%\\$publisher\\$product.
 
 Command-line tools (each explains itself with --help):
 $tools
-For example:
+For example, from a command prompt in the bin folder:
     tunaris-send --port COM3 folder 300 --seq --reset
     tunaris-monitor --port COM3
+
+LICENCE.txt says whose work is in this package and under which licences.
 TEXT
 
 (cd "$build/package" && zip -qr9 "$zip_file.partial" "$name") || die "zipping failed"
 mv "$zip_file.partial" "$zip_file"
+
+# --- The setup program ------------------------------------------------------
+# The setup installs what the zip holds but its README (which is about
+# unpacking); the uninstaller removes exactly those files and then the
+# folders they leave empty, so that anything the user put there stays.
+setup_file=$build/tunaris-console-$version-setup.exe
+install_list=$build/package/install-files.nsh
+removal_list=$build/package/uninstall-files.nsh
+windows_path() { local path=${1#./}; [ "$path" = . ] && echo '$INSTDIR' || echo "\$INSTDIR\\${path//\//\\}"; }
+: >"$install_list"
+: >"$removal_list"
+while IFS= read -r dir; do
+    case "$dir" in *[\"\$]*) die "a packaged folder has a name NSIS cannot take: $dir" ;; esac
+    echo "SetOutPath \"$(windows_path "$dir")\"" >>"$install_list"
+    while IFS= read -r file; do
+        case "$file" in *[\"\$]*) die "a packaged file has a name NSIS cannot take: $file" ;; esac
+        [ "$file" = ./README-Windows.txt ] && continue
+        echo "File \"$stage/${file#./}\"" >>"$install_list"
+        echo "Delete \"$(windows_path "$file")\"" >>"$removal_list"
+    done < <(cd "$stage" && find "$dir" -mindepth 1 -maxdepth 1 -type f | sort)
+done < <(cd "$stage" && find . -type d | sort)
+# Deepest first, and never the install folder itself: the .nsi removes that.
+(cd "$stage" && find . -mindepth 1 -type d | sort -r) | while IFS= read -r dir; do
+    echo "RMDir \"$(windows_path "$dir")\"" >>"$removal_list"
+done
+rm -f "$setup_file"
+makensis -V2 -INPUTCHARSET UTF8 \
+    "-DPRODUCT=$product" "-DPUBLISHER=$publisher" "-DVERSION=$version" \
+    "-DSTAGE=$stage" "-DFILES=$install_list" "-DUNFILES=$removal_list" \
+    "-DOUTFILE=$setup_file.partial" \
+    "$repo/packaging/windows/tunaris-console.nsi" >"$build/package/makensis.log" 2>&1 \
+    || { cat "$build/package/makensis.log" >&2; die "makensis failed"; }
+mv "$setup_file.partial" "$setup_file"
+
 echo "Project built and packaged in $(( $(date +%s) - project_started )) s"
 echo "Package: $zip_file ($(du -k "$zip_file" | cut -f1) KiB)"
+echo "Setup:   $setup_file ($(du -k "$setup_file" | cut -f1) KiB)"

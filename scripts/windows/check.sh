@@ -1,16 +1,23 @@
 #!/bin/bash
-# Checks the Windows package that build.sh made, under Wine on a private Xvfb
+# Checks the Windows packages that build.sh made, under Wine on a private Xvfb
 # display, and ends with one line "N passed, N failed" (exit status 1 when
 # something failed). Run build.sh first; then, as root on Debian 12:
-#     scripts/windows/check.sh [--startup RUNS]
+#     scripts/windows/check.sh [--startup RUNS] [--docs-picture]
 # --startup RUNS also times the console's start-up under Wine beside a bare Qt
 # window built the same way (RUNS alternating runs of each, medians printed).
+# --docs-picture also copies the installed console's screenshot to
+# docs/console-windows.png; every run keeps its screenshots in
+# build-windows/screenshots/.
 #
 # The checks run the unpacked zip as an operator would, from its bin folder,
-# with COM5 mapped to a pseudo-terminal whose other end is read here. The Wine
-# prefix lives in the cache (${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}),
-# set to Windows 10. A screenshot of the connected console goes to
-# docs/console-windows.png.
+# and the setup program silently (/S /PATH): the installed console started as
+# its Start menu shortcut starts it, by a user who cannot write under Program
+# Files, the tools from a fresh prompt through the PATH, an upgrade over the
+# install, and the uninstaller. COM5 is mapped to a pseudo-terminal whose
+# other end is read here. The Wine prefix lives in the cache
+# (${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}), set to Windows 10,
+# with Wine's own Tahoma: without it Qt falls back to a font whose line height
+# pushes the text out of line edits and spin boxes.
 set -uo pipefail
 
 die() { echo "check.sh: $*" >&2; exit 2; }
@@ -20,6 +27,7 @@ repo=$(cd "$here/../.." && pwd)
 cache=${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}
 build=$repo/build-windows
 startup_runs=0
+docs_picture=0
 
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -27,12 +35,13 @@ while [ $# -gt 0 ]; do
             [[ "${2:-}" =~ ^[1-9][0-9]?$ ]] || die "--startup needs a number of runs from 1 to 99"
             startup_runs=$2
             shift 2 ;;
+        --docs-picture) docs_picture=1; shift ;;
         -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
         *) die "unknown argument '$1' (see --help)" ;;
     esac
 done
 
-packages=(wine wine64 xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev)
+packages=(wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -48,17 +57,21 @@ fi
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
 name=tunaris-console-$version-win64
 zip_file=$build/$name.zip
-[ -n "$version" ] && [ -f "$zip_file" ] || die "no package in $build; run scripts/windows/build.sh first"
+setup_file=$build/tunaris-console-$version-setup.exe
+[ -n "$version" ] && [ -f "$zip_file" ] && [ -f "$setup_file" ] \
+    || die "no package or setup program in $build; run scripts/windows/build.sh first"
+shots=$build/screenshots
+mkdir -p "$shots"
 qt_bin=$(sed -n 's/^Qt6_DIR:PATH=\(.*\)\/lib\/cmake\/Qt6$/\1/p' "$build/CMakeCache.txt")/bin
 [ -f "$cache/.tunaris-windows-cache" ] || die "no build cache at $cache; run scripts/windows/build.sh first"
 [ -f "$qt_bin/Qt6Test.dll" ] || die "no Windows Qt at $qt_bin (from $build/CMakeCache.txt)"
 
 # --- What this run starts, and ends again -----------------------------------
 work=$(mktemp -d /tmp/tunaris-windows-check.XXXXXX)
-xvfb= pty_reader= console=
+xvfb= pty_reader= console= bridge=
 export WINEPREFIX=$cache/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-    for pid in $console $pty_reader $xvfb; do kill "$pid" 2>/dev/null; done
+    for pid in $console $bridge $pty_reader $xvfb; do kill "$pid" 2>/dev/null; done
     # The prefix is this script's own: end its server and whatever still runs in it.
     wineserver -k 2>/dev/null
     rm -rf "$work"
@@ -104,13 +117,17 @@ done
     || fail "not console-subsystem programs:$not_console"
 
 # The icon where "../images/ico256x256Win.ico" leads from bin/, the
-# shortcut's working folder, and the README that says so.
+# shortcut's working folder, and the README that names that folder as
+# Extract All makes it: inside the zip's one top folder.
 if cmp -s "$repo/images/ico256x256Win.ico" "$bin/../images/ico256x256Win.ico" \
-   && grep -q 'Start in' "$package/README-Windows.txt" \
+   && [ "$(ls -A "$work/unpacked")" = "$name" ] \
+   && tr -d '\r' <"$package/README-Windows.txt" | grep -qxF "    C:\\Tunaris\\$name\\bin" \
    && [ -f "$bin/platforms/qwindows.dll" ]; then
-    pass "the package has the window icon at ../images from bin/, the platform plugin and README-Windows.txt"
+    pass "the zip's one folder $name has the window icon at ../images from bin/, the platform plugin," \
+         "and README-Windows.txt gives C:\\Tunaris\\$name\\bin as the shortcut's Start in"
 else
-    fail "the package lacks images/ico256x256Win.ico, bin/platforms/qwindows.dll or README-Windows.txt"
+    fail "the package lacks images/ico256x256Win.ico or bin/platforms/qwindows.dll, holds more than" \
+         "$name, or README-Windows.txt does not name C:\\Tunaris\\$name\\bin"
 fi
 
 # --- Wine and the display ---------------------------------------------------
@@ -123,6 +140,12 @@ if [ ! -f "$WINEPREFIX/.tunaris-ready" ]; then
         || { cat "$work/wineboot.log"; die "creating the Wine prefix failed"; }
     touch "$WINEPREFIX/.tunaris-ready"
 fi
+# Wine's Tahoma, the font Windows dialogs use, where Wine looks for fonts.
+for font in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
+    [ -f "$font" ] || die "no $font (Debian's fonts-wine)"
+    cmp -s "$font" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$font")" \
+        || cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/" || die "cannot copy $font into the Wine prefix"
+done
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
@@ -161,20 +184,28 @@ wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$(cat "$work/pty")
 wineserver -w
 
 # --- The console, driven as an operator would -------------------------------
-# Started from bin/, the working folder the shortcut gives it.
-settings="$bin/Tunaris - Serial Console.cfg"
+settings_name="Tunaris - Serial Console.cfg"
+settings="$bin/$settings_name"
 icons=$repo/images/ressources
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+# run_console NAME FOLDER PROGRAM SETTINGS [LAUNCHER...]: starts PROGRAM with
+# FOLDER as its working folder (through LAUNCHER, "wine" by default), opens
+# COM5 and plays with the mouse, hands it a command through tunaris-send.exe
+# beside it, keeps a screenshot as build-windows/screenshots/NAME.png and
+# leaves by File > Exit, after which its settings must be in SETTINGS alone.
 run_console() {
-    cd "$bin" || return
-    wine tunaris-console.exe >"$work/console.log" 2>&1 &
+    local name=$1 folder=$2 program=$3 settings_file=$4
+    shift 4
+    [ $# -gt 0 ] || set -- wine
+    cd "$folder" || return
+    "$@" "$program" >"$work/console.log" 2>&1 &
     console=$!
     window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' 2>/dev/null | head -n 1)
     if [ -z "$window" ]; then
-        fail "no window titled 'Tunaris - Serial Console' within 120 s: $(tail -n 5 "$work/console.log")"
+        fail "$name: no window titled 'Tunaris - Serial Console' within 120 s: $(tail -n 5 "$work/console.log")"
         return
     fi
-    pass "the console's window appeared, titled 'Tunaris - Serial Console'"
+    pass "$name: the console's window appeared, titled 'Tunaris - Serial Console'"
     sleep 2  # let it paint
 
     # The buttons are found by their icons and the port list right of the
@@ -183,10 +214,10 @@ run_console() {
     import -window "$window" "$work/window.png"
     local open play port
     open=$(python3 "$here/locate.py" icon "$work/window.png" "$icons/connect.png")
-    [ -n "$open" ] || { fail "no Connect button in the window"; return; }
+    [ -n "$open" ] || { fail "$name: no Connect button in the window"; return; }
     set -- $open
     port=$(python3 "$here/locate.py" right-of "$work/window.png" $(($1 + 17)) "$2")
-    [ -n "$port" ] || { fail "no port list right of the Connect button"; return; }
+    [ -n "$port" ] || { fail "$name: no port list right of the Connect button"; return; }
 
     # Choose COM5 by typing its name into the port box, over what it shows.
     before=$(size_of "$work/wire.bin")
@@ -199,13 +230,13 @@ run_console() {
     sleep 2
     import -window "$window" "$work/connected.png"
     play=$(python3 "$here/locate.py" icon "$work/connected.png" "$icons/control_play_blue.png")
-    [ -n "$play" ] || { fail "no enabled Play button after choosing COM5 and Open"; return; }
+    [ -n "$play" ] || { fail "$name: no enabled Play button after choosing COM5 and Open"; return; }
     click $play
     sleep 2
     wire=$(bytes_from "$work/wire.bin" "$before")
     [ "$wire" = "20 ff ff ff" ] \
-        && pass "COM5 chosen, Open and Play with the mouse put 20 ff ff ff on the line" \
-        || fail "COM5, Open and Play put '$wire' on the line, not '20 ff ff ff'"
+        && pass "$name: COM5 chosen, Open and Play with the mouse put 20 ff ff ff on the line" \
+        || fail "$name: COM5, Open and Play put '$wire' on the line, not '20 ff ff ff'"
     # While the console holds COM5 (a Windows COM port has one owner at a
     # time), the sender hands its command to the console's named pipe.
     before=$(size_of "$work/wire.bin")
@@ -213,10 +244,10 @@ run_console() {
     status=$?
     wire=$(bytes_from "$work/wire.bin" "$before")
     [ "$status" -eq 0 ] && [ "$wire" = "22 ff ff ff" ] \
-        && pass "tunaris-send.exe beside the connected console put 22 ff ff ff on the line" \
-        || fail "tunaris-send.exe beside the console exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out")"
+        && pass "$name: tunaris-send.exe beside the connected console put 22 ff ff ff on the line" \
+        || fail "$name: tunaris-send.exe beside the console exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out")"
     sleep 1
-    import -window "$window" "$repo/docs/console-windows.png"
+    import -window "$window" "$shots/$name.png"
 
     # File > Exit by the keyboard; the settings are written on the way out.
     xdotool key --delay 100 alt+f
@@ -224,19 +255,22 @@ run_console() {
     xdotool key e
     for _ in $(seq 200); do kill -0 "$console" 2>/dev/null || break; sleep 0.1; done
     if kill -0 "$console" 2>/dev/null; then
-        fail "the console did not exit through File > Exit within 20 s"
+        fail "$name: the console did not exit through File > Exit within 20 s"
         return
     fi
     wait "$console"
     status=$?
     console=
-    if [ "$status" -eq 0 ] && [ -f "$settings" ] && [ "$(sed -n 7p "$settings" | tr -d '\r')" = COM5 ]; then
-        pass "at exit the console wrote its settings beside tunaris-console.exe, with port COM5"
+    local beside="$folder/$settings_name" elsewhere=
+    [ "$settings_file" = "$beside" ] || [ ! -e "$beside" ] || elsewhere=" and beside the program"
+    if [ "$status" -eq 0 ] && [ -f "$settings_file" ] && [ -z "$elsewhere" ] \
+       && [ "$(sed -n 7p "$settings_file" | tr -d '\r')" = COM5 ]; then
+        pass "$name: at exit the console wrote its settings, with port COM5, to $settings_file"
     else
-        fail "console exit status $status; settings beside the program: $(ls "$bin"/*.cfg 2>/dev/null || echo none)"
+        fail "$name: console exit status $status; port in $settings_file: $([ -f "$settings_file" ] && sed -n 7p "$settings_file" | tr -d '\r' || echo 'no file')$elsewhere"
     fi
 }
-run_console
+run_console zip "$bin" tunaris-console.exe "$settings"
 
 # Settings that say French: leaving through the French File menu (Alt+F,
 # then Q for "Quitter") proves the packaged translation was found.
@@ -309,6 +343,190 @@ TEXT
 $(tr -d '\r' <"$work/monitor.out")
 expected (after the time):
 $expected"
+
+# The bridge on loopback: a command line in over TCP, its frame on COM5 and
+# "ok" with the bytes back. The port number is one the system just handed out.
+cd "$bin" || die "no $bin"
+bridge_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+before=$(size_of "$work/wire.bin")
+wine tunaris-bridge.exe --port COM5 --listen "127.0.0.1:$bridge_port" >"$work/bridge.out" 2>&1 &
+bridge=$!
+reply=$(timeout 90 python3 - "$bridge_port" <<'PY'
+import socket, sys, time
+deadline = time.monotonic() + 60
+while True:
+    try:
+        client = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
+        break
+    except OSError:
+        if time.monotonic() > deadline:
+            sys.exit("nothing listens")
+        time.sleep(0.5)
+client.settimeout(20)
+client.sendall(b"spot 5 --x-in-seq 3\n")
+reply = b""
+while not reply.endswith(b"\n"):
+    chunk = client.recv(256)
+    if not chunk:
+        break
+    reply += chunk
+print(reply.decode(errors="replace").strip())
+PY
+)
+sleep 0.5
+wire=$(bytes_from "$work/wire.bin" "$before")
+kill "$bridge" 2>/dev/null
+wait "$bridge" 2>/dev/null
+bridge=
+[ "$reply" = "ok 14 00 05 03" ] && [ "$wire" = "14 00 05 03" ] \
+    && pass "tunaris-bridge.exe on 127.0.0.1:$bridge_port put 14 00 05 03 on COM5 and answered '$reply'" \
+    || fail "tunaris-bridge.exe answered '$reply' and put '$wire' on COM5: $(tr -d '\r' <"$work/bridge.out" | head -n 5)"
+wineserver -w
+
+# --- The setup program ------------------------------------------------------
+# Installed silently as a site's IT would, with the tools on the PATH; then
+# the console as the Start menu starts it, the tools from a fresh prompt, an
+# upgrade, and the uninstaller, which must leave the user's settings alone.
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TunarisSerialConsole'
+environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+# reg_value KEY NAME: the value's data as reg.exe shows it, or nothing.
+reg_value() {
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' \
+        | sed -n "s/^    $2    REG_[A-Z_]*    //p"
+}
+unix_path() { winepath -u "$1" 2>/dev/null; }
+product="Tunaris - Serial Console"
+installed_win='C:\Program Files\Tunaris\Serial Console'
+installed=$(unix_path "$installed_win")
+start_menu_link="$(unix_path 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs')/$product.lnk"
+desktop_link="$(unix_path 'C:\users\Public\Desktop')/$product.lnk"
+local_app_data=$(unix_path "$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')")
+user_settings="$local_app_data/Tunaris Audio Systems/$product/$settings_name"
+
+# What an earlier, interrupted run may have left goes first.
+if [ -n "$(reg_value "$uninstall_key" DisplayName)" ] || [ -e "$installed" ]; then
+    echo "note: removing an install left by an earlier run"
+    [ -f "$installed/uninstall.exe" ] && wine "$installed/uninstall.exe" /S >/dev/null 2>&1
+    wineserver -w
+    wine reg delete "$uninstall_key" /f >/dev/null 2>&1
+    rm -rf "$installed" "$start_menu_link" "$desktop_link"
+fi
+rm -rf "$(dirname "$user_settings")"
+path_before=$(reg_value "$environment_key" Path)
+
+timeout 300 wine "$setup_file" /S /PATH >"$work/setup.out" 2>&1
+status=$?
+wineserver -w
+if [ "$status" -eq 0 ] && [ -f "$installed/bin/tunaris-console.exe" ] \
+   && diff -rq -x README-Windows.txt -x uninstall.exe -x "$settings_name" "$package" "$installed" >"$work/setup.diff" 2>&1; then
+    pass "setup /S /PATH exited 0 and put the zip's files into $installed_win"
+else
+    fail "setup /S /PATH exited with $status; installed files differ from the zip's: $(head -n 3 "$work/setup.diff")"
+fi
+
+uninstall_ok=1
+for expected in "DisplayName=$product" "DisplayVersion=$version" "Publisher=Tunaris Audio Systems" \
+                "DisplayIcon=$installed_win\\bin\\tunaris-console.exe,0" "InstallLocation=$installed_win" \
+                "UninstallString=\"$installed_win\\uninstall.exe\""; do
+    value=$(reg_value "$uninstall_key" "${expected%%=*}")
+    [ "$value" = "${expected#*=}" ] || { uninstall_ok=0; echo "  ${expected%%=*} is '$value', not '${expected#*=}'"; }
+done
+estimated_kib=$(( $(reg_value "$uninstall_key" EstimatedSize) + 0 ))
+installed_kib=$(find "$installed" -type f ! -name uninstall.exe -printf '%s\n' | awk '{s += $1} END {print int(s / 1024)}')
+[ $((estimated_kib * 10)) -ge $((installed_kib * 9)) ] && [ $((estimated_kib * 10)) -le $((installed_kib * 11)) ] \
+    || { uninstall_ok=0; echo "  EstimatedSize is $estimated_kib KiB for $installed_kib KiB installed"; }
+[ "$uninstall_ok" -eq 1 ] \
+    && pass "the Uninstall key names $product $version by Tunaris Audio Systems, its icon, folder, uninstaller and size ($estimated_kib KiB)" \
+    || fail "the Uninstall key is incomplete or wrong (above)"
+
+# The Start menu shortcut, read as Windows reads it: the console in bin\,
+# started in bin\ (where ..\images holds its icon), with no arguments.
+link=$(python3 "$here/lnkinfo.py" "$start_menu_link" 2>&1)
+target=$(sed -n 's/^target //p' <<<"$link")
+start_in=$(sed -n 's/^workdir //p' <<<"$link")
+arguments=$(sed -n 's/^arguments //p' <<<"$link")
+if [ "$target" = "$installed_win\\bin\\tunaris-console.exe" ] && [ "$start_in" = "$installed_win\\bin" ] \
+   && [ -z "$arguments" ] && [ -f "$(unix_path "$start_in")/../images/ico256x256Win.ico" ] && [ -f "$desktop_link" ]; then
+    pass "the Start menu shortcut '$product' starts $target in $start_in, without arguments; a desktop one too"
+else
+    fail "the Start menu shortcut is wrong or missing ($(tr '\n' ';' <<<"$link")), or no desktop shortcut"
+fi
+
+# A standard user cannot write under Program Files, though Windows calls the
+# folder writable; root under Wine can. So bin\ goes to another owner and the
+# console runs without root's right to write anywhere: as on Windows, creating
+# a file there fails while the folder looks writable.
+if [ "$(id -u)" -eq 0 ]; then
+    chown nobody "$installed/bin"
+    # shellcheck disable=SC2054  # setpriv takes its capabilities comma-separated
+    launcher=(setpriv --inh-caps=-dac_override,-dac_read_search --bounding-set=-dac_override,-dac_read_search wine)
+else
+    chmod a-w "$installed/bin"
+    launcher=(wine)
+fi
+# Any Wine command (winepath too) would start a server with root's rights:
+# the folder's path is found first, then the launcher starts the server.
+start_folder=$(unix_path "$start_in")
+wineserver -k
+run_console installed "$start_folder" "$target" "$user_settings" "${launcher[@]}"
+wineserver -k
+if [ "$(id -u)" -eq 0 ]; then chown 0 "$installed/bin"; else chmod u+w "$installed/bin"; fi
+if [ "$docs_picture" -eq 1 ]; then
+    cp "$shots/installed.png" "$repo/docs/console-windows.png" && echo "docs/console-windows.png refreshed" \
+        || fail "no screenshot to copy to docs/console-windows.png"
+fi
+
+# A prompt opened after the install finds the tools through the PATH.
+before=$(size_of "$work/wire.bin")
+cd "$work" || die "no $work"
+timeout 60 wine cmd /c 'tunaris-send --port COM5 play' >"$work/send.out" 2>&1
+status=$?
+sleep 0.5
+wire=$(bytes_from "$work/wire.bin" "$before")
+[ "$status" -eq 0 ] && [ "$wire" = "20 ff ff ff" ] \
+    && pass "from a fresh prompt elsewhere, 'tunaris-send --port COM5 play' found through the PATH put 20 ff ff ff on the line" \
+    || fail "'tunaris-send --port COM5 play' from a fresh prompt exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out" | head -n 3)"
+
+# An upgrade (this setup over the install, silently and without /PATH) keeps
+# the settings, the user's and any beside the program, and the PATH choice.
+beside_text=$'settings saved beside the program\r'
+printf '%s\n' "$beside_text" >"$installed/bin/$settings_name"
+user_sum=$(sha256sum <"$user_settings" 2>/dev/null)
+user_kept() { [ -f "$user_settings" ] && [ "$(sha256sum <"$user_settings")" = "$user_sum" ]; }
+beside_kept() { [ "$(cat "$installed/bin/$settings_name" 2>/dev/null)" = "$beside_text" ]; }
+timeout 300 wine "$setup_file" /S >"$work/setup.out" 2>&1
+status=$?
+wineserver -w
+on_path=$(reg_value "$environment_key" Path | tr ';' '\n' | grep -cxF "$installed_win\\bin")
+if [ "$status" -eq 0 ] && user_kept && beside_kept && [ "$on_path" -eq 1 ] \
+   && diff -rq -x README-Windows.txt -x uninstall.exe -x "$settings_name" "$package" "$installed" >/dev/null 2>&1; then
+    pass "an upgrade over the install kept both settings files, the files and the one PATH entry"
+else
+    fail "the upgrade exited with $status; user settings kept: $(user_kept && echo yes || echo no)," \
+         "beside the program: $(beside_kept && echo yes || echo no); PATH entries for bin: $on_path"
+fi
+
+# The uninstaller: nothing of ours left but the settings.
+# Run as Apps & features runs it: the quoted program, then its arguments.
+uninstaller=$(reg_value "$uninstall_key" QuietUninstallString)
+uninstaller_program=$(sed -n 's/^"\([^"]*\)".*/\1/p' <<<"$uninstaller")
+read -r -a uninstaller_arguments <<<"${uninstaller#\""$uninstaller_program"\"}"
+timeout 300 wine "$uninstaller_program" "${uninstaller_arguments[@]}" >"$work/uninstall.out" 2>&1
+status=$?
+wineserver -w  # the uninstaller runs on from a copy of itself
+left=$(cd "$(dirname "$installed")" 2>/dev/null && find . -mindepth 1 | sort | tr '\n' '|')
+if [ "$status" -eq 0 ] && [ -n "$uninstaller" ] && [ -z "$(reg_value "$uninstall_key" DisplayName)" ] \
+   && [ ! -e "$start_menu_link" ] && [ ! -e "$desktop_link" ] \
+   && [ "$(reg_value "$environment_key" Path)" = "$path_before" ] \
+   && [ "$left" = "./Serial Console|./Serial Console/bin|./Serial Console/bin/$settings_name|" ] \
+   && user_kept && beside_kept; then
+    pass "the uninstaller removed the programs, shortcuts, Uninstall key and PATH entry, and left both settings files"
+else
+    fail "after the uninstaller ('$uninstaller', status $status): left under Program Files\\Tunaris: ${left:-nothing};" \
+         "key: $(reg_value "$uninstall_key" DisplayName); PATH: $(reg_value "$environment_key" Path);" \
+         "user settings kept: $(user_kept && echo yes || echo no)"
+fi
+rm -rf "$(dirname "$installed")" "$(dirname "$user_settings")"
 
 # --- The Qt Test programs that need no pseudo-terminal ----------------------
 # Wine hands QT_* to the program only as WINEQT_*; Qt Test prints nothing
