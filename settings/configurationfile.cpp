@@ -150,11 +150,16 @@ bool writeConfigurationFile(const QString &path, const Configuration &configurat
 }
 
 // Windows answers "writable" for any folder, whatever its access rights
-// (Program Files included), so the file system is asked by creating a file.
+// (Program Files included), so there the file system is asked by creating a
+// file; elsewhere the access check is exact and costs no write at start.
 static bool canCreateFilesIn(const QString &directory)
 {
+#if defined(Q_OS_WIN)
     QTemporaryFile probe(QDir(directory).filePath(QStringLiteral(".settings-probe-XXXXXX")));
     return probe.open();
+#else
+    return QFileInfo(directory).isWritable();
+#endif
 }
 
 ConfigurationPaths configurationPaths()
