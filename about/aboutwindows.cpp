@@ -1,6 +1,6 @@
-#include "aboutwindows.h"
-#include "aboutinfo.h"
-#include "resources.h"
+#include "about/aboutwindows.h"
+#include "base/aboutinfo.h"
+#include "app/resources.h"
 #include "ui_aboutwindows.h"
 
 AboutWindows::AboutWindows(QWidget *parent)

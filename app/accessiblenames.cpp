@@ -1,5 +1,5 @@
-#include "accessiblenames.h"
-#include "mainwindow.h"
+#include "app/accessiblenames.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 namespace {

@@ -1,6 +1,6 @@
-#include "identity.h"
-#include "mainwindow.h"
-#include "portquery.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "app/portquery.h"
 
 #include <QApplication>
 

@@ -1,5 +1,5 @@
-#include "mainwindow.h"
-#include "resources.h"
+#include "app/mainwindow.h"
+#include "app/resources.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "command/playercommand.h"
-#include "commandframe.h"
+#include "command/commandframe.h"
 
 #include <QMainWindow>
 #include <QSerialPort>

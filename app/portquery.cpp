@@ -1,4 +1,4 @@
-#include "portquery.h"
+#include "app/portquery.h"
 
 #include <QSerialPortInfo>
 

@@ -1,5 +1,5 @@
-#include "portwatcher.h"
-#include "portquery.h"
+#include "app/portwatcher.h"
+#include "app/portquery.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "resources.h"
+#include "app/resources.h"
 
 #include <QIcon>
 #include <QWidget>

@@ -9,7 +9,7 @@
 // (c) datagram to wire, for a bridge on UDP, while another sender floods it
 //     with about 20,000 datagrams a second that it must refuse: how many of
 //     the good ones get through, and how fast.
-#include "ptypair.h"
+#include "tests/support/ptypair.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>

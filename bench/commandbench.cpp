@@ -23,11 +23,11 @@
 // synchronously on press and again on release, before the clicked signal.
 // The targets are judged on the program's path; the mouse figures show what
 // an operator's click costs in all.
-#include "identity.h"
+#include "base/identity.h"
 #include "link/portendpoint.h"
-#include "mainwindow.h"
-#include "ptypair.h"
-#include "testsupport.h"
+#include "app/mainwindow.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commandframe.h"
+#include "command/commandframe.h"
 
 #include <QString>
 

@@ -3,6 +3,13 @@
 # is packaged too; Debian wants the copyright and changelog files beside.
 set(package_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tunaris-console)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${package_doc_dir})
+# The changelog's newest entry is the version being packaged: one written
+# by hand beside project(VERSION) would otherwise drift from it.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^tunaris-console \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog begins with '${changelog_head}': its newest entry must be "
+                        "version ${PROJECT_VERSION}, as project(VERSION) says")
+endif()
 # Compressed without a name or time stamp, so the same text gives the same file.
 add_custom_command(OUTPUT changelog.gz
     COMMAND gzip -9nc ${CMAKE_CURRENT_LIST_DIR}/changelog > changelog.gz

@@ -1,6 +1,6 @@
-#include "accessiblenames.h"
-#include "languageactions.h"
-#include "mainwindow.h"
+#include "app/accessiblenames.h"
+#include "settings/languageactions.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QTranslator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "interfacelanguage.h"
+#include "base/interfacelanguage.h"
 
 namespace Ui {
 class MainWindow;

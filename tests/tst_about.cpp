@@ -1,11 +1,11 @@
 // Help > About: the dialog's form, the information it shows for the program's
 // own identity, the operating-system line, and that closed dialogs are released.
-#include "aboutinfo.h"
-#include "aboutwindows.h"
-#include "helpsupport.h"
-#include "identity.h"
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "base/aboutinfo.h"
+#include "about/aboutwindows.h"
+#include "tests/window/helpsupport.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,9 +1,9 @@
 // What a screen reader hears: the window walked through the toolkit's
 // accessibility interfaces, as assistive tools walk it, in the shipped French
 // and back in English.
-#include "identity.h"
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAccessible>
 #include <QAction>

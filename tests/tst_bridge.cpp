@@ -1,14 +1,14 @@
 // tunaris-bridge as the program it is: started on a pseudo-terminal (or
 // beside a console window that holds it), fed over TCP and UDP on loopback
 // addresses only, its far end read byte for byte.
-#include "bridgecommandline.h"
-#include "identity.h"
+#include "tools/bridge/bridgecommandline.h"
+#include "base/identity.h"
 #include "link/commanddelivery.h"
 #include "link/commandlistener.h"
-#include "mainwindow.h"
-#include "ptypair.h"
-#include "testsupport.h"
-#include "toolrun.h"
+#include "app/mainwindow.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
+#include "tests/support/toolrun.h"
 
 #include <QFile>
 #include <QLabel>

@@ -2,7 +2,7 @@
 // that finds frames in a byte stream that has no start marker. Every command
 // also makes the round trip through its words, the text form every text
 // interface reads.
-#include "commandcompare.h"
+#include "tests/support/commandcompare.h"
 #include "command/commanddecoder.h"
 #include "command/commandgrammar.h"
 

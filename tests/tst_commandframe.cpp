@@ -1,5 +1,5 @@
 // The frame encoder and the status echo, without a window.
-#include "commandframe.h"
+#include "command/commandframe.h"
 
 #include <QTest>
 

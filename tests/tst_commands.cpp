@@ -1,9 +1,9 @@
 // The player commands behind their buttons, on a real serial device: a
 // pseudo-terminal whose master end the test reads byte for byte.
-#include "identity.h"
-#include "mainwindow.h"
-#include "ptypair.h"
-#include "testsupport.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAbstractButton>
 #include <QAction>

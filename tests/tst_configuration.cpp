@@ -1,12 +1,12 @@
 // The settings file: read into the window at start, written at exit, on real
 // files beside the test program; the saves that must not lose settings run
 // in child processes with real limits on writing.
-#include "configurationfile.h"
-#include "consolechild.h"
-#include "identity.h"
-#include "mainwindow.h"
-#include "ptypair.h"
-#include "testsupport.h"
+#include "base/configurationfile.h"
+#include "tests/window/consolechild.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,12 +1,12 @@
 // Other programs' commands through the console that holds the port: the
 // real tunaris-send and raw local clients against a real window whose port
 // is a pseudo-terminal, read byte for byte at its far end.
-#include "identity.h"
+#include "base/identity.h"
 #include "link/portendpoint.h"
-#include "mainwindow.h"
-#include "ptypair.h"
-#include "testsupport.h"
-#include "toolrun.h"
+#include "app/mainwindow.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
+#include "tests/support/toolrun.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,9 +1,9 @@
 // The main window as the operator first sees it: every object of the form,
 // the lists the serial link fills, and the enabled states of a closed link.
-#include "identity.h"
-#include "mainwindow.h"
-#include "portquery.h"
-#include "testsupport.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "app/portquery.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 // The Help menu's links: the home page and the support e-mail reach the
 // desktop whole, whatever characters a translation puts into them.
-#include "aboutinfo.h"
-#include "helpsupport.h"
-#include "identity.h"
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "base/aboutinfo.h"
+#include "tests/window/helpsupport.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAction>
 #include <QTest>

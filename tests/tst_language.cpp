@@ -1,12 +1,12 @@
 // Language switching with the real translation files: the shipped French
 // one, built by lrelease beside the test program, and a marker translation
 // that the tests put where the console may look for one.
-#include "aboutwindows.h"
-#include "consolechild.h"
-#include "identity.h"
-#include "mainwindow.h"
-#include "ptypair.h"
-#include "testsupport.h"
+#include "about/aboutwindows.h"
+#include "tests/window/consolechild.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,12 +1,12 @@
 // The link as adapters come and go: a folder of the test's own stands for
 // /dev, and a device in it is a link to a pseudo-terminal, made and removed
 // as udev does when an adapter is plugged in or pulled out.
-#include "configurationfile.h"
-#include "identity.h"
-#include "mainwindow.h"
-#include "portquery.h"
-#include "ptypair.h"
-#include "testsupport.h"
+#include "base/configurationfile.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "app/portquery.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,9 +1,9 @@
 // tunaris-monitor: the real program reading a capture on its standard input
 // or a real serial device (a pseudo-terminal) that the test plays the
 // console on.
-#include "monitorline.h"
-#include "ptypair.h"
-#include "toolrun.h"
+#include "tools/monitor/monitorline.h"
+#include "tests/support/ptypair.h"
+#include "tests/support/toolrun.h"
 
 #include <QProcess>
 #include <QRegularExpression>

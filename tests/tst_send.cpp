@@ -1,12 +1,12 @@
 // tunaris-send: its command line, and the real program writing to a real
 // serial device (a pseudo-terminal) whose far end the test reads.
-#include "commandcompare.h"
+#include "tests/support/commandcompare.h"
 #include "command/commanddecoder.h"
 #include "link/commanddelivery.h"
 #include "link/portendpoint.h"
-#include "ptypair.h"
-#include "sendcommandline.h"
-#include "toolrun.h"
+#include "tests/support/ptypair.h"
+#include "tools/send/sendcommandline.h"
+#include "tests/support/toolrun.h"
 
 #include <QFile>
 #include <QFileInfo>

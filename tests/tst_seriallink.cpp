@@ -1,10 +1,10 @@
 // The serial link on a real device: a pseudo-terminal whose master end the
 // test reads byte for byte.
-#include "identity.h"
+#include "base/identity.h"
 #include "link/linesettings.h"
-#include "mainwindow.h"
-#include "ptypair.h"
-#include "testsupport.h"
+#include "app/mainwindow.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAction>
 #include <QCoreApplication>

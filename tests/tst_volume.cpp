@@ -1,10 +1,10 @@
 // The volume panel driven as an operator drives it, with mouse and keys on
 // the real sliders, buttons and boxes, on a real serial device: a
 // pseudo-terminal whose master end the test reads byte for byte.
-#include "identity.h"
-#include "mainwindow.h"
-#include "ptypair.h"
-#include "testsupport.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/support/ptypair.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 // The window icons of the main window and the About dialog: read from
 // "../images/ico256x256Win.ico" beside the working directory when it is
 // there, the compiled-in copy otherwise.
-#include "aboutwindows.h"
-#include "identity.h"
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "about/aboutwindows.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/window/windowtesting.h"
 
 #include <QDir>
 #include <QFile>

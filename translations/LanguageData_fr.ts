@@ -19,47 +19,47 @@
         <translation>Fermer</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="24"/>
+        <location filename="../base/aboutinfo.cpp" line="24"/>
         <source>Microsoft Windows NT</source>
         <translation>Microsoft Windows NT</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="25"/>
+        <location filename="../base/aboutinfo.cpp" line="25"/>
         <source>Microsoft Windows 2000</source>
         <translation>Microsoft Windows 2000</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="26"/>
+        <location filename="../base/aboutinfo.cpp" line="26"/>
         <source>Microsoft Windows XP</source>
         <translation>Microsoft Windows XP</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="27"/>
+        <location filename="../base/aboutinfo.cpp" line="27"/>
         <source>Microsoft Windows 2003</source>
         <translation>Microsoft Windows 2003</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="28"/>
+        <location filename="../base/aboutinfo.cpp" line="28"/>
         <source>Microsoft Windows Vista</source>
         <translation>Microsoft Windows Vista</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="29"/>
+        <location filename="../base/aboutinfo.cpp" line="29"/>
         <source>Microsoft Windows 7</source>
         <translation>Microsoft Windows 7</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="40"/>
+        <location filename="../base/aboutinfo.cpp" line="40"/>
         <source>Microsoft OS</source>
         <translation>Système d&apos;exploitation Microsoft</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="93"/>
+        <location filename="../base/aboutinfo.cpp" line="93"/>
         <source>(32bit)</source>
         <translation>(32 bits)</translation>
     </message>
     <message>
-        <location filename="../about/aboutinfo.cpp" line="95"/>
+        <location filename="../base/aboutinfo.cpp" line="95"/>
         <source>(64bit)</source>
         <translation>(64 bits)</translation>
     </message>
@@ -91,7 +91,7 @@
         <location filename="../forms/mainwindow.ui" line="60"/>
         <location filename="../forms/mainwindow.ui" line="353"/>
         <location filename="../forms/mainwindow.ui" line="457"/>
-        <location filename="../forms/mainwindow.ui" line="571"/>
+        <location filename="../forms/mainwindow.ui" line="572"/>
         <source>Load</source>
         <translation>Charger</translation>
     </message>
@@ -179,14 +179,14 @@
     <message>
         <location filename="../forms/mainwindow.ui" line="336"/>
         <location filename="../forms/mainwindow.ui" line="440"/>
-        <location filename="../forms/mainwindow.ui" line="579"/>
+        <location filename="../forms/mainwindow.ui" line="580"/>
         <source>RND</source>
         <translation>ALÉA</translation>
     </message>
     <message>
         <location filename="../forms/mainwindow.ui" line="342"/>
         <location filename="../forms/mainwindow.ui" line="446"/>
-        <location filename="../forms/mainwindow.ui" line="588"/>
+        <location filename="../forms/mainwindow.ui" line="589"/>
         <source>SEQ</source>
         <translation>SÉQ</translation>
     </message>
@@ -276,152 +276,152 @@
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="560"/>
+        <location filename="../forms/mainwindow.ui" line="561"/>
         <source>Spot</source>
         <translation>Spot</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="593"/>
+        <location filename="../forms/mainwindow.ui" line="594"/>
         <source>X IN RND</source>
         <translation>X EN ALÉA</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="598"/>
+        <location filename="../forms/mainwindow.ui" line="599"/>
         <source>X IN SEQ</source>
         <translation>X EN SÉQ</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="615"/>
+        <location filename="../forms/mainwindow.ui" line="616"/>
         <source>&amp;File</source>
         <translation>&amp;Fichier</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="619"/>
+        <location filename="../forms/mainwindow.ui" line="620"/>
         <source>&amp;Help</source>
         <translation>&amp;Aide</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="626"/>
+        <location filename="../forms/mainwindow.ui" line="627"/>
         <source>&amp;Languages</source>
         <translation>&amp;Langues</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="638"/>
+        <location filename="../forms/mainwindow.ui" line="639"/>
         <source>&amp;Exit</source>
         <translation>&amp;Quitter</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="642"/>
+        <location filename="../forms/mainwindow.ui" line="643"/>
         <source>&amp;About</source>
         <translation>À &amp;propos</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="646"/>
+        <location filename="../forms/mainwindow.ui" line="647"/>
         <source>&amp;Veldo Home Page</source>
         <translation>Page d&apos;accueil &amp;Veldo</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="650"/>
+        <location filename="../forms/mainwindow.ui" line="651"/>
         <source>&amp;Contact Technical Support</source>
         <translation>&amp;Contacter le support technique</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="654"/>
+        <location filename="../forms/mainwindow.ui" line="655"/>
         <source>Français</source>
         <translation>Français</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="658"/>
+        <location filename="../forms/mainwindow.ui" line="659"/>
         <source>English</source>
         <translation>English</translation>
     </message>
     <message>
-        <location filename="../forms/mainwindow.ui" line="663"/>
+        <location filename="../forms/mainwindow.ui" line="664"/>
         <source>(Default)</source>
         <translation>(Par défaut)</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="37"/>
+        <location filename="../app/portslots.cpp" line="45"/>
         <source>%1; other programs cannot reach the console: %2</source>
         <translation>%1 ; les autres programmes ne peuvent pas joindre la console : %2</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="144"/>
+        <location filename="../app/portslots.cpp" line="173"/>
         <source>Open</source>
         <translation>Ouvert</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="146"/>
+        <location filename="../app/portslots.cpp" line="175"/>
         <source>No serial port</source>
         <translation>Aucun port série</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="126"/>
+        <location filename="../link/portaccess.cpp" line="128"/>
         <source>%1 is in use by another program (%2, process %3)</source>
         <translation>%1 est utilisé par un autre programme (%2, processus %3)</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="129"/>
+        <location filename="../link/portaccess.cpp" line="131"/>
         <source>%1 is in use by another program</source>
         <translation>%1 est utilisé par un autre programme</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="131"/>
+        <location filename="../link/portaccess.cpp" line="133"/>
         <source>Cannot open %1: no such port</source>
         <translation>Impossible d&apos;ouvrir %1 : port inexistant</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="134"/>
+        <location filename="../link/portaccess.cpp" line="136"/>
         <source>Cannot open %1: no permission (the user is not in the %2 group)</source>
         <translation>Impossible d&apos;ouvrir %1 : accès refusé (l&apos;utilisateur n&apos;est pas dans le groupe %2)</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="137"/>
+        <location filename="../link/portaccess.cpp" line="139"/>
         <source>Cannot open %1: no permission</source>
         <translation>Impossible d&apos;ouvrir %1 : accès refusé</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="143"/>
+        <location filename="../link/portaccess.cpp" line="141"/>
         <source>Cannot open %1: it makes new pseudo-terminals, it is not a serial port</source>
         <translation>Impossible d&apos;ouvrir %1 : il crée de nouveaux pseudo-terminaux, ce n&apos;est pas un port série</translation>
     </message>
     <message>
-        <location filename="../link/portaccess.cpp" line="141"/>
+        <location filename="../link/portaccess.cpp" line="147"/>
         <source>Cannot open %1: %2</source>
         <translation>Impossible d&apos;ouvrir %1 : %2</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="162"/>
+        <location filename="../app/portslots.cpp" line="191"/>
         <source>Waiting for %1</source>
         <translation>En attente de %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="176"/>
+        <location filename="../app/portslots.cpp" line="214"/>
         <source>Close</source>
         <translation>Fermé</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="186"/>
+        <location filename="../app/portslots.cpp" line="229"/>
         <source>Serial port lost: %1</source>
         <translation>Port série perdu : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="214"/>
+        <location filename="../app/portslots.cpp" line="226"/>
         <source>Serial port lost: %1 (a pseudo-terminal does not come back)</source>
         <translation>Port série perdu : %1 (un pseudo-terminal ne revient pas)</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="200"/>
+        <location filename="../app/portslots.cpp" line="244"/>
         <source>Serial port reconnected: %1</source>
         <translation>Port série reconnecté : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="216"/>
+        <location filename="../app/portslots.cpp" line="259"/>
         <source>Serial port error: %1</source>
         <translation>Erreur du port série : %1</translation>
     </message>
     <message>
-        <location filename="../app/seriallink.cpp" line="243"/>
+        <location filename="../app/portslots.cpp" line="288"/>
         <source>%1 (not sent)</source>
         <translation>%1 (non envoyé)</translation>
     </message>
@@ -476,12 +476,12 @@
         <translation>Sourdine du volume</translation>
     </message>
     <message>
-        <location filename="../about/helplinks.cpp" line="30"/>
+        <location filename="../about/aboutslots.cpp" line="30"/>
         <source>Here: your question...</source>
         <translation>Ici : votre question...</translation>
     </message>
     <message>
-        <location filename="../about/helplinks.cpp" line="28"/>
+        <location filename="../about/aboutslots.cpp" line="28"/>
         <source>Subject: Veldo Support Request (From:</source>
         <translation>Objet : Demande d&apos;assistance Veldo (de :</translation>
     </message>

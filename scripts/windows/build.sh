@@ -221,10 +221,10 @@ done < <(find "$build/tools" -name '*.exe' -type f | sort)
 
 # The names Windows shows (Start menu, Apps & features, the settings folder)
 # are the ones the console gives itself.
-identity() { sed -n "s/.*$1(QStringLiteral(\"\([^\"]*\)\")).*/\1/p" "$repo/app/identity.cpp"; }
+identity() { sed -n "s/.*$1(QStringLiteral(\"\([^\"]*\)\")).*/\1/p" "$repo/base/identity.cpp"; }
 product=$(identity setApplicationName)
 publisher=$(identity setOrganizationName)
-[ -n "$product" ] && [ -n "$publisher" ] || die "no application or organization name in app/identity.cpp"
+[ -n "$product" ] && [ -n "$publisher" ] || die "no application or organization name in base/identity.cpp"
 
 cp "$repo/packaging/windows/licence-en.txt" "$stage/LICENCE.txt"
 

@@ -1,4 +1,4 @@
-#include "bridgecommandline.h"
+#include "tools/bridge/bridgecommandline.h"
 #include "link/commandsession.h"
 #include "link/portnames.h"
 

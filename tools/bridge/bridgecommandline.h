@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/commandlistener.h"
-#include "serialline.h"
+#include "tools/common/serialline.h"
 
 #include <QHostAddress>
 #include <QList>

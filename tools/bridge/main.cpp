@@ -1,7 +1,7 @@
 // tunaris-bridge: takes commands from show-control systems on the network,
 // in tunaris-send's words, and delivers them to the player through the
 // port's owner: the console when it holds the port, else the bridge itself.
-#include "bridgecommandline.h"
+#include "tools/bridge/bridgecommandline.h"
 #include "link/commanddelivery.h"
 #include "link/commandlistener.h"
 

@@ -1,8 +1,8 @@
 // tunaris-monitor: shows the command frames that arrive on a serial port, or
 // in a capture on standard input, one line each, so that a player's wiring
 // or firmware can be checked without the player.
-#include "monitorline.h"
-#include "serialline.h"
+#include "tools/monitor/monitorline.h"
+#include "tools/common/serialline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

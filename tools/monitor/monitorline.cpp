@@ -1,4 +1,4 @@
-#include "monitorline.h"
+#include "tools/monitor/monitorline.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include "link/deviceserver.h"
 #include "link/portendpoint.h"
 #include "link/portnames.h"
-#include "sendcommandline.h"
-#include "serialline.h"
+#include "tools/send/sendcommandline.h"
+#include "tools/common/serialline.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>

@@ -1,4 +1,4 @@
-#include "sendcommandline.h"
+#include "tools/send/sendcommandline.h"
 #include "command/commandgrammar.h"
 #include "link/portnames.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "command/playercommand.h"
-#include "serialline.h"
+#include "tools/common/serialline.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "commandframe.h"
+#include "command/commandframe.h"
 
 QByteArray frameBytes(const CommandFrame &frame)
 {

@@ -1,6 +1,6 @@
-#include "testsupport.h"
+#include "tests/window/windowtesting.h"
 
-#include "portquery.h"
+#include "app/portquery.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "aboutinfo.h"
+#include "base/aboutinfo.h"
 
 #include <QCoreApplication>
 #include <QOperatingSystemVersion>

@@ -1,4 +1,4 @@
-#include "serialline.h"
+#include "tools/common/serialline.h"
 #include "command/commandgrammar.h"
 #include "link/portnames.h"
 

@@ -1,8 +1,8 @@
-#include "consolechild.h"
+#include "tests/window/consolechild.h"
 
-#include "identity.h"
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "base/identity.h"
+#include "app/mainwindow.h"
+#include "tests/window/windowtesting.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "configurationfile.h"
+#include "base/configurationfile.h"
 
 #include <QCoreApplication>
 #include <QDir>

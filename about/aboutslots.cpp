@@ -1,6 +1,6 @@
-#include "aboutinfo.h"
-#include "aboutwindows.h"
-#include "mainwindow.h"
+#include "base/aboutinfo.h"
+#include "about/aboutwindows.h"
+#include "app/mainwindow.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

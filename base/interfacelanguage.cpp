@@ -1,4 +1,4 @@
-#include "interfacelanguage.h"
+#include "base/interfacelanguage.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "helpsupport.h"
+#include "tests/window/helpsupport.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

@@ -3,9 +3,9 @@
 #include "link/portaccess.h"
 #include "link/portendpoint.h"
 #include "link/portnames.h"
-#include "mainwindow.h"
-#include "portquery.h"
-#include "portwatcher.h"
+#include "app/mainwindow.h"
+#include "app/portquery.h"
+#include "app/portwatcher.h"
 #include "ui_mainwindow.h"
 
 #include <QDeadlineTimer>
