@@ -1,4 +1,5 @@
 #include "tools/bridge/bridgecommandline.h"
+#include "tools/common/toolplumbing.h"
 #include "link/commandsession.h"
 #include "link/portnames.h"
 
@@ -72,11 +73,8 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
 {
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
-    const QStringList given = parser.optionNames();
-    for (const QString &name : singleOptions) {
-        if (given.count(name) > 1)
-            return QStringLiteral("--%1 given more than once").arg(name);
-    }
+    if (const QString repeated = repeatedOption(parser, singleOptions); !repeated.isEmpty())
+        return repeated;
     request.port = parser.value(portName);
     if (!parser.isSet(portName))
         return QStringLiteral("no port given (--port PORT)");

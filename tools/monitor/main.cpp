@@ -3,12 +3,12 @@
 // or firmware can be checked without the player.
 #include "tools/monitor/monitorline.h"
 #include "tools/common/serialline.h"
+#include "tools/common/toolplumbing.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -28,52 +28,22 @@ enum ExitCode { Ended = 0, InputFailed = 1, BadArguments = 2 };
 // How often a port without traffic looks whether Ctrl+C was pressed.
 constexpr int stopPollIntervalMs = 100;
 
-volatile std::sig_atomic_t stopRequested = 0;
-
-void requestStop(int)
-{
-    stopRequested = 1;
-}
-
-// Ctrl+C ends the monitor like the end of the input does, so that a frame
-// still in the making is reported instead of lost with the process.
-void catchStopSignals()
-{
-#if defined(Q_OS_UNIX)
-    struct sigaction action = {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: a blocked read has to return to see the request
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-#else
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
-#endif
-}
-
-int fail(const QString &message, int exitCode)
-{
-    std::fputs(QStringLiteral("tunaris-monitor: %1\n").arg(message).toLocal8Bit().constData(), stderr);
-    return exitCode;
-}
-
 // Feeds the bytes to the scanner and prints what they completed, stamped
 // with the time they arrived.
 class FramePrinter
 {
 public:
-    void take(const QByteArray &bytes) { print(m_scanner.feed(bytes)); }
-    void finish() { print(m_scanner.finish()); }
+    void take(const QByteArray &bytes) { show(m_scanner.feed(bytes)); }
+    void finish() { show(m_scanner.finish()); }
 
 private:
-    static void print(const QList<ScannedItem> &items)
+    static void show(const QList<ScannedItem> &items)
     {
         const QTime arrival = QTime::currentTime();
+        QString lines;
         for (const ScannedItem &item : items)
-            std::fputs((monitorLine(arrival, item) + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
-        // Someone may be watching through a pipe: show each frame at once.
-        std::fflush(stdout);
+            lines += monitorLine(arrival, item) + QLatin1Char('\n');
+        print(lines);
     }
 
     FrameScanner m_scanner;
@@ -86,7 +56,7 @@ int monitorPort(const QString &name, qint32 baudRate)
     if (!line)
         return fail(error, InputFailed);
     FramePrinter printer;
-    while (!stopRequested) {
+    while (!stopRequested()) {
         bool ready = false;
         if (!waitForBytes(*line, stopPollIntervalMs, &ready, &error)) {
             printer.take(line->readAll());
@@ -112,7 +82,7 @@ int monitorDescriptor(int descriptor, const QString &what)
 #endif
     FramePrinter printer;
     char buffer[4096];
-    while (!stopRequested) {
+    while (!stopRequested()) {
         const auto got = readInput(buffer, sizeof buffer);
         if (got == 0)
             break;
@@ -147,8 +117,7 @@ int monitorPseudoTerminal()
         ::tcsetattr(slave, TCSANOW, &settings);
     }
     const QString path = QString::fromLocal8Bit(::ttyname(slave));
-    std::fputs(QStringLiteral("Connect the console to %1\n").arg(path).toLocal8Bit().constData(), stdout);
-    std::fflush(stdout);
+    print(QStringLiteral("Connect the console to %1\n").arg(path));
     return monitorDescriptor(master, path);
 #else
     return fail(QStringLiteral("--pty needs a system with pseudo-terminals; use a virtual serial port pair"),
@@ -183,7 +152,7 @@ int main(int argc, char **argv)
     if (!parser.parse(application.arguments()))
         return fail(parser.errorText(), BadArguments);
     if (parser.isSet(helpOption)) {
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        print(parser.helpText());
         return Ended;
     }
     const QStringList positional = parser.positionalArguments();
@@ -194,10 +163,9 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("read one of a port, a pseudo-terminal or standard input"), BadArguments);
     if (parser.isSet(baudOption) && !parser.isSet(portOption))
         return fail(QStringLiteral("--baud needs --port"), BadArguments);
-    for (const QCommandLineOption &option : {portOption, baudOption}) {
-        if (parser.values(option).size() > 1)
-            return fail(QStringLiteral("--%1 given more than once").arg(option.names().first()), BadArguments);
-    }
+    const QString repeated = repeatedOption(parser, {portOption.names().first(), baudOption.names().first()});
+    if (!repeated.isEmpty())
+        return fail(repeated, BadArguments);
     if (parser.isSet(portOption)) {
         const QString portError = portArgumentError(parser.value(portOption));
         if (!portError.isEmpty())

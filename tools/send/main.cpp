@@ -6,21 +6,16 @@
 #include "link/portnames.h"
 #include "tools/send/sendcommandline.h"
 #include "tools/common/serialline.h"
+#include "tools/common/toolplumbing.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>
 
-#include <cstdio>
 
 namespace {
 
 // Also in the --help text (sendcommandline.cpp).
 enum ExitCode { Sent = 0, NotSent = 1, BadArguments = 2, OutcomeUnknown = 3 };
-
-void printTo(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-}
 
 QString wordsOf(const QList<PlayerCommand> &commands)
 {
@@ -43,17 +38,17 @@ int reportOwnersAnswers(const SendRequest &request, const QList<SendOutcome> &ou
     QString reason = outcome.reason;
     if (reason.startsWith(QLatin1String("not sent: ")))
         reason = reason.mid(10);
-    printTo(stderr, unknown ? QStringLiteral("tunaris-send: %1: the outcome of '%2' is unknown: %3; it may have "
-                                             "gone out, so do not send it again without checking the player\n")
-                                  .arg(request.port, command, reason)
-                            : QStringLiteral("tunaris-send: %1: '%2' was not sent: %3\n").arg(request.port, command, reason));
-    QString summary = QStringLiteral("tunaris-send: sent: %1").arg(wordsOf(request.commands.mid(0, stopped)));
+    report(unknown ? QStringLiteral("%1: the outcome of '%2' is unknown: %3; it may have gone out, so do not "
+                                    "send it again without checking the player")
+                         .arg(request.port, command, reason)
+                   : QStringLiteral("%1: '%2' was not sent: %3").arg(request.port, command, reason));
+    QString summary = QStringLiteral("sent: %1").arg(wordsOf(request.commands.mid(0, stopped)));
     if (unknown)
         summary += QStringLiteral("; unknown: %1").arg(command);
     const QList<PlayerCommand> rest = request.commands.mid(unknown ? stopped + 1 : stopped);
     if (!rest.isEmpty())
         summary += QStringLiteral("; not sent: %1").arg(wordsOf(rest));
-    printTo(stderr, summary + QLatin1Char('\n'));
+    report(summary);
     return unknown ? OutcomeUnknown : NotSent;
 }
 
@@ -65,8 +60,7 @@ int sendCommands(const SendRequest &request)
     case EndpointOwner::Found:
         return reportOwnersAnswers(request, delivery.outcomes);
     case EndpointOwner::Refused:
-        printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(delivery.refusal));
-        return NotSent;
+        return fail(delivery.refusal, NotSent);
     case EndpointOwner::None:
         break;
     }
@@ -79,24 +73,20 @@ int sendCommands(const SendRequest &request)
         const SendOutcome outcome = DeviceServerSend::sendNow(request.port, bytes);
         if (outcome.isSent())
             return Sent;
-        const bool unknown = outcome.kind == SendOutcome::Kind::Unknown;
-        printTo(stderr, unknown ? QStringLiteral("tunaris-send: %1: outcome unknown: %2; do not send them again "
-                                                 "without checking\n")
-                                      .arg(request.port, outcome.reason)
-                                : QStringLiteral("tunaris-send: %1\n").arg(outcome.reason));
-        return unknown ? OutcomeUnknown : NotSent;
+        if (outcome.kind == SendOutcome::Kind::Unknown) {
+            return fail(QStringLiteral("%1: outcome unknown: %2; do not send them again without checking")
+                            .arg(request.port, outcome.reason),
+                        OutcomeUnknown);
+        }
+        return fail(outcome.reason, NotSent);
     }
 
     QString error;
     const std::unique_ptr<QIODevice> line = openLine(request.port, request.baudRate, SendOpenMode, &error);
-    if (!line) {
-        printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(error));
-        return NotSent;
-    }
-    if (!writeAll(static_cast<QSerialPort &>(*line), bytes, &error)) {
-        printTo(stderr, QStringLiteral("tunaris-send: %1: %2\n").arg(request.port, error));
-        return NotSent;
-    }
+    if (!line)
+        return fail(error, NotSent);
+    if (!writeAll(static_cast<QSerialPort &>(*line), bytes, &error))
+        return fail(QStringLiteral("%1: %2").arg(request.port, error), NotSent);
     return Sent;
 }
 
@@ -106,18 +96,15 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     const SendRequest request = parseSendArguments(application.arguments().mid(1));
-    if (!request.error.isEmpty()) {
-        printTo(stderr, QStringLiteral("tunaris-send: %1\nTry 'tunaris-send --help' for the commands.\n")
-                            .arg(request.error));
-        return BadArguments;
-    }
+    if (!request.error.isEmpty())
+        return fail(QStringLiteral("%1\nTry 'tunaris-send --help' for the commands.").arg(request.error), BadArguments);
     switch (request.action) {
     case SendRequest::Action::ShowHelp:
-        printTo(stdout, sendUsage());
+        print(sendUsage());
         return Sent;
     case SendRequest::Action::ListPorts:
         for (const QString &line : portListing())
-            printTo(stdout, line + QLatin1Char('\n'));
+            print(line + QLatin1Char('\n'));
         return Sent;
     case SendRequest::Action::Send:
         break;

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QCoreApplication;
+class QCommandLineParser;
+
+// What every tool prints and how it ends, written once.
+
+// "<tool>: <text>" on standard error, at once (a service's journal and a
+// script's log see it in order). The tool is the executable's name.
+void report(const QString &text);
+// Reports the text and returns the exit status, for `return fail(...)`.
+int fail(const QString &text, int exitCode);
+// The text as it is on standard output, at once (someone may be watching
+// through a pipe).
+void print(const QString &text);
+
+// "--port given more than once" for the first of `singleOptions` given more
+// than once, else empty: a second value would otherwise quietly win.
+QString repeatedOption(const QCommandLineParser &parser, const QStringList &singleOptions);
+
+// Ctrl+C and SIGTERM (systemd) ask the tool to stop rather than kill it, so
+// what it holds is given back in order and nothing half done is lost. With
+// an application, its event loop ends; without, stopRequested() turns true
+// and a blocked read returns (no SA_RESTART), for a tool that loops itself.
+void catchStopSignals(QCoreApplication *quitApplication = nullptr);
+bool stopRequested();
