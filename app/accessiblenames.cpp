@@ -62,5 +62,10 @@ void nameControls(Ui::MainWindow &ui)
     }
     for (const ListName &entry : listNames)
         (ui.*entry.list)->setAccessibleName(MainWindow::tr(entry.name));
-    nameVolumeRows(*ui.gridLayout_10);
+    // The volume rows: the grid inside the volume group that lays out the
+    // channels' sliders.
+    for (const QGridLayout *rows : ui.groupBox_Volume->findChildren<QGridLayout *>()) {
+        if (rows->indexOf(ui.horizontalSlider_All) >= 0)
+            nameVolumeRows(*rows);
+    }
 }
