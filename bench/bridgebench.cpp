@@ -9,6 +9,7 @@
 // (c) datagram to wire, for a bridge on UDP, while another sender floods it
 //     with about 20,000 datagrams a second that it must refuse: how many of
 //     the good ones get through, and how fast.
+#include "bench/benchtime.h"
 #include "tests/support/ptypair.h"
 
 #include <QCoreApplication>
@@ -30,21 +31,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int samples = 2000;
 constexpr int linesPerClient = 2000;
-
-double microseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::micro>(duration).count();
-}
-
-double percentile(const std::vector<double> &sorted, double share)
-{
-    const auto rank = size_t(std::ceil(share * double(sorted.size())));
-    return sorted.at(std::clamp<size_t>(rank, 1, sorted.size()) - 1);
-}
 
 quint16 startBridge(QProcess &bridge, const QString &port, const QStringList &options = {})
 {

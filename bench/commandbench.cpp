@@ -26,6 +26,7 @@
 #include "base/identity.h"
 #include "link/portendpoint.h"
 #include "app/mainwindow.h"
+#include "bench/benchtime.h"
 #include "tests/support/ptypair.h"
 #include "tests/window/windowtesting.h"
 
@@ -50,8 +51,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int warmUpClicks = 200;
 constexpr int latencyClicks = 2000;
 constexpr int burstClicks = 10000;
@@ -60,18 +59,6 @@ constexpr int constructions = 20;
 constexpr double medianTargetUs = 50;
 constexpr double p99TargetUs = 200;
 constexpr double burstTargetFramesPerSecond = 30000;
-
-double microseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::micro>(duration).count();
-}
-
-// The value below which `share` of the sorted samples lie.
-double percentile(const std::vector<double> &sorted, double share)
-{
-    const auto rank = size_t(std::ceil(share * double(sorted.size())));
-    return sorted.at(std::clamp<size_t>(rank, 1, sorted.size()) - 1);
-}
 
 const char *verdict(bool met)
 {
