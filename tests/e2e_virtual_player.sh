@@ -16,10 +16,10 @@ monitor=
 stop_monitor() { [ -n "$monitor" ] && kill "$monitor" 2>/dev/null; cleanup; }
 trap stop_monitor EXIT
 
-# Clicks the centre of a place find_icon.py reported ("x y").
+# Clicks the centre of a place locate.py reported ("x y").
 click_at() { xdotool mousemove --sync $1 click 1; }
 shot() { sleep 0.3; import -window root "$work/shot.png"; }
-find_icon() { python3 "$here/find_icon.py" "$work/shot.png" "$icons/$1.png"; }
+find_icon() { python3 "$here/../scripts/locate.py" icon "$work/shot.png" "$icons/$1.png"; }
 
 "$build/tools/tunaris-monitor" --pty >"$work/monitor.out" 2>&1 &
 monitor=$!

@@ -188,6 +188,8 @@ settings_name="Tunaris - Serial Console.cfg"
 settings="$bin/$settings_name"
 icons=$repo/images/ressources
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+# The first place locate.py finds ("x y"), or nothing.
+locate() { python3 "$repo/scripts/locate.py" "$@" | head -n 1; }
 # run_console NAME FOLDER PROGRAM SETTINGS [LAUNCHER...]: starts PROGRAM with
 # FOLDER as its working folder (through LAUNCHER, "wine" by default), opens
 # COM5 and plays with the mouse, hands it a command through tunaris-send.exe
@@ -213,10 +215,10 @@ run_console() {
     # player's controls are disabled until the line is open.
     import -window "$window" "$work/window.png"
     local open play port
-    open=$(python3 "$here/locate.py" icon "$work/window.png" "$icons/connect.png")
+    open=$(locate icon "$work/window.png" "$icons/connect.png")
     [ -n "$open" ] || { fail "$name: no Connect button in the window"; return; }
     set -- $open
-    port=$(python3 "$here/locate.py" right-of "$work/window.png" $(($1 + 17)) "$2")
+    port=$(locate right-of "$work/window.png" $(($1 + 17)) "$2")
     [ -n "$port" ] || { fail "$name: no port list right of the Connect button"; return; }
 
     # Choose COM5 by typing its name into the port box, over what it shows.
@@ -229,7 +231,7 @@ run_console() {
     click $open
     sleep 2
     import -window "$window" "$work/connected.png"
-    play=$(python3 "$here/locate.py" icon "$work/connected.png" "$icons/control_play_blue.png")
+    play=$(locate icon "$work/connected.png" "$icons/control_play_blue.png")
     [ -n "$play" ] || { fail "$name: no enabled Play button after choosing COM5 and Open"; return; }
     click $play
     sleep 2
