@@ -24,6 +24,8 @@ die() { echo "check.sh: $*" >&2; exit 2; }
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
+# shellcheck source=../console-session.sh
+. "$repo/scripts/console-session.sh"
 cache=${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}
 build=$repo/build-windows
 startup_runs=0
@@ -68,7 +70,7 @@ qt_bin=$(sed -n 's/^Qt6_DIR:PATH=\(.*\)\/lib\/cmake\/Qt6$/\1/p' "$build/CMakeCac
 
 # --- What this run starts, and ends again -----------------------------------
 work=$(mktemp -d /tmp/tunaris-windows-check.XXXXXX)
-xvfb= pty_reader= console= bridge=
+pty_reader= bridge=
 export WINEPREFIX=$cache/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
     for pid in $console $bridge $pty_reader $xvfb; do kill "$pid" 2>/dev/null; done
@@ -147,11 +149,7 @@ for font in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf;
         || cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/" || die "cannot copy $font into the Wine prefix"
 done
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || die "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(cat "$work/display")"
+start_display "$work" || die "Xvfb did not start: $(cat "$work/xvfb.log")"
 
 # A pseudo-terminal stands in for the player: everything written to it is
 # appended to wire.bin. Keeping the device end open here means the console
@@ -200,10 +198,7 @@ run_console() {
     shift 4
     [ $# -gt 0 ] || set -- wine
     cd "$folder" || return
-    "$@" "$program" >"$work/console.log" 2>&1 &
-    console=$!
-    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' 2>/dev/null | head -n 1)
-    if [ -z "$window" ]; then
+    if ! start_console 120 "$work/console.log" "$@" "$program"; then
         fail "$name: no window titled 'Tunaris - Serial Console' within 120 s: $(tail -n 5 "$work/console.log")"
         return
     fi
@@ -252,24 +247,18 @@ run_console() {
     import -window "$window" "$shots/$name.png"
 
     # File > Exit by the keyboard; the settings are written on the way out.
-    xdotool key --delay 100 alt+f
-    sleep 1
-    xdotool key e
-    for _ in $(seq 200); do kill -0 "$console" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$console" 2>/dev/null; then
+    leave_console e
+    if ! wait_console 20; then
         fail "$name: the console did not exit through File > Exit within 20 s"
         return
     fi
-    wait "$console"
-    status=$?
-    console=
     local beside="$folder/$settings_name" elsewhere=
     [ "$settings_file" = "$beside" ] || [ ! -e "$beside" ] || elsewhere=" and beside the program"
-    if [ "$status" -eq 0 ] && [ -f "$settings_file" ] && [ -z "$elsewhere" ] \
+    if [ "$console_status" -eq 0 ] && [ -f "$settings_file" ] && [ -z "$elsewhere" ] \
        && [ "$(sed -n 7p "$settings_file" | tr -d '\r')" = COM5 ]; then
         pass "$name: at exit the console wrote its settings, with port COM5, to $settings_file"
     else
-        fail "$name: console exit status $status; port in $settings_file: $([ -f "$settings_file" ] && sed -n 7p "$settings_file" | tr -d '\r' || echo 'no file')$elsewhere"
+        fail "$name: console exit status $console_status; port in $settings_file: $([ -f "$settings_file" ] && sed -n 7p "$settings_file" | tr -d '\r' || echo 'no file')$elsewhere"
     fi
 }
 run_console zip "$bin" tunaris-console.exe "$settings"
@@ -277,30 +266,21 @@ run_console zip "$bin" tunaris-console.exe "$settings"
 # Settings that say French: leaving through the French File menu (Alt+F,
 # then Q for "Quitter") proves the packaged translation was found.
 run_console_in_french() {
-    local rule='****************************************'
-    printf '%s\n' 'QRB11.00' 'Tunaris - Serial Console  - Configuration File' \
-        'Generate by: Tunaris - Serial Console 1.0.0' "$rule" 'Serial Port' "$rule" 'COM5' "$rule" 'Baudrate' \
-        "$rule" '115200' "$rule" 'Auto-connect' "$rule" '0' "$rule" 'Language' "$rule" 'French' >"$settings"
+    write_settings "$settings" COM5 115200 0 French
     cd "$bin" || return
-    wine tunaris-console.exe >"$work/console.log" 2>&1 &
-    console=$!
-    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' 2>/dev/null | head -n 1)
-    if [ -z "$window" ]; then
+    if ! start_console 120 "$work/console.log" wine tunaris-console.exe; then
         fail "no window on the second start: $(tail -n 5 "$work/console.log")"
         return
     fi
     sleep 2
-    xdotool key --delay 100 alt+f
-    sleep 1
-    xdotool key q
-    for _ in $(seq 200); do kill -0 "$console" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$console" 2>/dev/null; then
+    leave_console q
+    if wait_console 20; then
+        pass "the console found the packaged French translation (left through Fichier > Quitter)"
+    else
         fail "Alt+F then Q did not leave the console: the French translation was not found"
         kill "$console"
-    else
-        pass "the console found the packaged French translation (left through Fichier > Quitter)"
+        console=
     fi
-    console=
 }
 run_console_in_french
 
