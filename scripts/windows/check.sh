@@ -22,12 +22,10 @@ set -uo pipefail
 
 die() { echo "check.sh: $*" >&2; exit 2; }
 
-here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../.." && pwd)
+# shellcheck source=common.sh
+. "$(dirname "$0")/common.sh"
 # shellcheck source=../console-session.sh
 . "$repo/scripts/console-session.sh"
-cache=${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}
-build=$repo/build-windows
 startup_runs=0
 docs_picture=0
 
@@ -43,18 +41,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-packages=(wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    [ "$(id -u)" -eq 0 ] || die "missing Debian packages; as root run: apt-get install ${missing[*]}"
-    echo "Installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || die "installing ${missing[*]} failed"
-fi
+need_packages wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
 name=tunaris-console-$version-win64
@@ -87,6 +74,16 @@ fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 # Hex dump of a file from a byte offset, "20 ff ff ff".
 bytes_from() { tail -c +$(($2 + 1)) "$1" | od -An -v -tx1 | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
 size_of() { stat -c %s "$1"; }
+# run_on_line COMMAND...: runs a tool for at most 60 s with its output in
+# send.out; sets status to its exit status and wire to what it put on COM5.
+run_on_line() {
+    local before
+    before=$(size_of "$work/wire.bin")
+    timeout 60 "$@" >"$work/send.out" 2>&1
+    status=$?
+    sleep 0.5  # the reader's copy into wire.bin trails the tool's exit
+    wire=$(bytes_from "$work/wire.bin" "$before")
+}
 
 # --- The package, unpacked as an operator would -----------------------------
 python3 -m zipfile -e "$zip_file" "$work/unpacked" || die "cannot unpack $zip_file"
@@ -94,7 +91,7 @@ package=$work/unpacked/$name
 bin=$package/bin
 
 # --- The executables as Windows reads them ----------------------------------
-console_info=$(python3 "$here/peinfo.py" "$bin/tunaris-console.exe")
+console_info=$(python3 "$windows_scripts/peinfo.py" "$bin/tunaris-console.exe")
 grep -qx 'subsystem gui' <<<"$console_info" \
     && pass "tunaris-console.exe is a GUI-subsystem program" \
     || fail "tunaris-console.exe is not a GUI-subsystem program: $(head -n 1 <<<"$console_info")"
@@ -113,7 +110,7 @@ fi
 not_console=
 for tool in "$bin"/*.exe; do
     [ "$(basename "$tool")" = tunaris-console.exe ] && continue
-    python3 "$here/peinfo.py" "$tool" | grep -qx 'subsystem console' || not_console+=" $(basename "$tool")"
+    python3 "$windows_scripts/peinfo.py" "$tool" | grep -qx 'subsystem console' || not_console+=" $(basename "$tool")"
 done
 [ -z "$not_console" ] && pass "the tools are console-subsystem programs" \
     || fail "not console-subsystem programs:$not_console"
@@ -236,10 +233,7 @@ run_console() {
         || fail "$name: COM5, Open and Play put '$wire' on the line, not '20 ff ff ff'"
     # While the console holds COM5 (a Windows COM port has one owner at a
     # time), the sender hands its command to the console's named pipe.
-    before=$(size_of "$work/wire.bin")
-    timeout 60 wine tunaris-send.exe --port COM5 stop >"$work/send.out" 2>&1
-    status=$?
-    wire=$(bytes_from "$work/wire.bin" "$before")
+    run_on_line wine tunaris-send.exe --port COM5 stop
     [ "$status" -eq 0 ] && [ "$wire" = "22 ff ff ff" ] \
         && pass "$name: tunaris-send.exe beside the connected console put 22 ff ff ff on the line" \
         || fail "$name: tunaris-send.exe beside the console exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out")"
@@ -286,20 +280,13 @@ run_console_in_french
 
 # --- The command-line tools -------------------------------------------------
 cd "$bin" || die "no $bin"
-before=$(size_of "$work/wire.bin")
-timeout 60 wine tunaris-send.exe --port COM5 folder 300 --seq --reset >"$work/send.out" 2>&1
-status=$?
-sleep 0.5
-wire=$(bytes_from "$work/wire.bin" "$before")
+run_on_line wine tunaris-send.exe --port COM5 folder 300 --seq --reset
 [ "$status" -eq 0 ] && [ "$wire" = "03 01 2c ff" ] \
     && pass "tunaris-send.exe --port COM5 folder 300 --seq --reset put 03 01 2c ff on the line" \
     || fail "tunaris-send.exe exited with $status and put '$wire' on the line, not '03 01 2c ff': $(tr -d '\r' <"$work/send.out")"
 
 # A port that is not there: the system's reason and status 1, nothing sent.
-before=$(size_of "$work/wire.bin")
-timeout 60 wine tunaris-send.exe --port COM9 play >"$work/send.out" 2>&1
-status=$?
-wire=$(bytes_from "$work/wire.bin" "$before")
+run_on_line wine tunaris-send.exe --port COM9 play
 [ "$status" -eq 1 ] && grep -q 'COM9' "$work/send.out" && [ -z "$wire" ] \
     && pass "tunaris-send.exe reports a missing COM9 with status 1: $(tr -d '\r' <"$work/send.out" | head -n 1)" \
     || fail "tunaris-send.exe --port COM9 exited with $status, sent '$wire': $(tr -d '\r' <"$work/send.out")"
@@ -423,7 +410,7 @@ installed_kib=$(find "$installed" -type f ! -name uninstall.exe -printf '%s\n' |
 
 # The Start menu shortcut, read as Windows reads it: the console in bin\,
 # started in bin\ (where ..\images holds its icon), with no arguments.
-link=$(python3 "$here/lnkinfo.py" "$start_menu_link" 2>&1)
+link=$(python3 "$windows_scripts/lnkinfo.py" "$start_menu_link" 2>&1)
 target=$(sed -n 's/^target //p' <<<"$link")
 start_in=$(sed -n 's/^workdir //p' <<<"$link")
 arguments=$(sed -n 's/^arguments //p' <<<"$link")
@@ -459,12 +446,8 @@ if [ "$docs_picture" -eq 1 ]; then
 fi
 
 # A prompt opened after the install finds the tools through the PATH.
-before=$(size_of "$work/wire.bin")
 cd "$work" || die "no $work"
-timeout 60 wine cmd /c 'tunaris-send --port COM5 play' >"$work/send.out" 2>&1
-status=$?
-sleep 0.5
-wire=$(bytes_from "$work/wire.bin" "$before")
+run_on_line wine cmd /c 'tunaris-send --port COM5 play'
 [ "$status" -eq 0 ] && [ "$wire" = "20 ff ff ff" ] \
     && pass "from a fresh prompt elsewhere, 'tunaris-send --port COM5 play' found through the PATH put 20 ff ff ff on the line" \
     || fail "'tunaris-send --port COM5 play' from a fresh prompt exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out" | head -n 3)"
