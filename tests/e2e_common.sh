@@ -1,33 +1,40 @@
-# Shared by the end-to-end scripts: a private Xvfb display, clean-up of
-# everything they started and the check of an installed tree. Source it,
-# then call start_display or check_installed_tree.
+# Shared by the end-to-end scripts: the console on a private Xvfb display
+# (scripts/console-session.sh), clean-up of everything they started and the
+# check of an installed tree. Source it, then call start_private_console or
+# check_installed_tree.
+# shellcheck shell=sh source=../scripts/console-session.sh
+. "$(dirname "$0")/../scripts/console-session.sh"
 work=$(mktemp -d)
-app=
-xvfb=
 # A process that has ended already must not stop the clean-up (set -e):
 # Xvfb would live on and hold the test's output open.
 cleanup() {
-    for pid in $app $xvfb; do kill "$pid" 2>/dev/null || :; done
+    for pid in $console $xvfb; do kill "$pid" 2>/dev/null || :; done
     rm -rf "$work"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-start_display() {
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-    xvfb=$!
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-    DISPLAY=":$(cat "$work/display")"
-    export DISPLAY
+# The console as built, in a desktop session on a fresh display, from a
+# private copy (it keeps its settings beside its executable) and home.
+start_private_console() {
+    mkdir -p "$work/bin" "$work/home"
+    cp "$1" "$work/bin/"
+    start_display "$work" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+    export QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+    # A desktop session has a message bus, which the toolkit's accessibility
+    # support looks for.
+    cd "$work/home"
+    start_console 20 "$work/console.log" dbus-run-session -- "$work/bin/tunaris-console" \
+        || fail "no window titled 'Tunaris - Serial Console' within 20 s: $(cat "$work/console.log")"
 }
 
-# Waits up to 10 s for the console to leave after the keys that close it.
-wait_for_exit() {
-    for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$app" 2>/dev/null && fail "$1"
-    wait "$app" || fail "the console exited with status $?"
-    app=
+# Leaves through the File menu by the keyboard (KEY as leave_console takes
+# it); fails with MESSAGE unless the console is gone within 10 s, status 0.
+leave_by_menu() {
+    xdotool windowfocus --sync "$window"
+    leave_console "$1"
+    wait_console 10 || fail "$2"
+    [ "$console_status" -eq 0 ] || fail "the console exited with status $console_status"
 }
 
 # The console installed under a prefix, as a user starts it from the desktop
@@ -61,32 +68,22 @@ check_installed_tree() {
     config="$home/.config/Tunaris Audio Systems/Tunaris - Serial Console"
     mkdir -p "$config"
     settings="$config/Tunaris - Serial Console.cfg"
-    rule='****************************************'
-    printf '%s\n' 'QRB11.00' 'Tunaris - Serial Console  - Configuration File' \
-        'Generate by: Tunaris - Serial Console 1.0.0' "$rule" 'Serial Port' "$rule" '' "$rule" 'Baudrate' \
-        "$rule" '19200' "$rule" 'Auto-connect' "$rule" '0' "$rule" 'Language' "$rule" 'French' >"$settings"
+    write_settings "$settings" '' 19200 0 French
     chown -R "$user" "$home"
     chmod -R a+rX,go-w "$prefix"
 
-    start_display
+    start_display "$work" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 
     # A desktop session has a message bus, which the toolkit's accessibility
     # support looks for.
     cd "$home"
-    setpriv --reuid="$user" --regid=nogroup --clear-groups \
+    start_console 20 "$work/console.log" setpriv --reuid="$user" --regid=nogroup --clear-groups \
         env -i DISPLAY="$DISPLAY" HOME="$home" QT_QPA_PLATFORM=xcb PATH=/usr/bin:/bin \
-        dbus-run-session -- "$prefix/bin/tunaris-console" >"$work/console.log" 2>&1 &
-    app=$!
-    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' | head -n 1) \
+        dbus-run-session -- "$prefix/bin/tunaris-console" \
         || fail "no window within 20 s: $(cat "$work/console.log")"
     sleep 1
     xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (32 x 32)' || fail "the window has no icon"
-
-    xdotool windowfocus --sync "$window"
-    xdotool key --delay 100 alt+f
-    sleep 0.5
-    xdotool key q
-    wait_for_exit "Alt+F then Q did not leave: the French texts were not found"
+    leave_by_menu q "Alt+F then Q did not leave: the French texts were not found"
 
     [ "$(wc -l <"$settings")" -eq 19 ] || fail "the settings in the user's folder were not rewritten"
     sed -n '11p;19p' "$settings" | tr '\n' ' ' | grep -q '^19200 French $' || fail "settings changed: $(cat "$settings")"

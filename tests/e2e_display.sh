@@ -5,25 +5,13 @@
 #
 #   e2e_display.sh <console executable> [screenshot to keep]
 set -eu
-console=${1:?console executable}
+program=${1:?console executable}
 keep=${2:-}
+# shellcheck source=e2e_common.sh
 . "$(dirname "$0")/e2e_common.sh"
 
-# The console keeps its settings beside its executable: run a private copy.
-mkdir -p "$work/bin" "$work/home"
-cp "$console" "$work/bin/"
+start_private_console "$program"
 settings="$work/bin/Tunaris - Serial Console.cfg"
-
-start_display
-export QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
-
-# A desktop session has a message bus, which the toolkit's accessibility
-# support looks for.
-cd "$work/home"
-dbus-run-session -- "$work/bin/tunaris-console" >"$work/console.log" 2>&1 &
-app=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' | head -n 1) \
-    || fail "no window titled 'Tunaris - Serial Console' within 20 s"
 sleep 1  # let it paint
 
 import -window root "$work/shot.png"
@@ -33,11 +21,7 @@ colours=$(identify -format '%k' "$work/shot.png")
 echo "window $window mapped; the screenshot has $colours colours"
 
 # File menu by its mnemonic, then Exit by its own.
-xdotool windowfocus --sync "$window"
-xdotool key --delay 100 alt+f
-sleep 0.5
-xdotool key e
-wait_for_exit "the console did not exit through File > Exit within 10 s"
+leave_by_menu e "the console did not exit through File > Exit within 10 s"
 
 [ -f "$settings" ] || fail "no settings file was written"
 lines=$(wc -l <"$settings")

@@ -6,6 +6,7 @@
 #   e2e_install.sh <build dir>
 set -eu
 build=${1:?build directory}
+# shellcheck source=e2e_common.sh
 . "$(dirname "$0")/e2e_common.sh"
 
 prefix="$work/prefix"

@@ -9,6 +9,7 @@
 #   e2e_package.sh <build dir>
 set -eu
 build=${1:?build directory}
+# shellcheck source=e2e_common.sh
 . "$(dirname "$0")/e2e_common.sh"
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 \

@@ -10,16 +10,17 @@ build=${1:?build directory}
 keep=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 icons="$here/../images/ressources"
+# shellcheck source=e2e_common.sh
 . "$here/e2e_common.sh"
 
 monitor=
 stop_monitor() { [ -n "$monitor" ] && kill "$monitor" 2>/dev/null; cleanup; }
 trap stop_monitor EXIT
 
-# Clicks the centre of a place find_icon.py reported ("x y").
+# Clicks the centre of a place locate.py reported ("x y").
 click_at() { xdotool mousemove --sync $1 click 1; }
 shot() { sleep 0.3; import -window root "$work/shot.png"; }
-find_icon() { python3 "$here/find_icon.py" "$work/shot.png" "$icons/$1.png"; }
+find_icon() { python3 "$here/../scripts/locate.py" icon "$work/shot.png" "$icons/$1.png"; }
 
 "$build/tools/tunaris-monitor" --pty >"$work/monitor.out" 2>&1 &
 monitor=$!
@@ -27,16 +28,7 @@ for _ in $(seq 50); do grep -q '^Connect the console to ' "$work/monitor.out" &&
 path=$(sed -n 's/^Connect the console to //p' "$work/monitor.out")
 [ -c "$path" ] || fail "the monitor named no device: $(cat "$work/monitor.out")"
 
-# The console keeps its settings beside its executable: run a private copy.
-mkdir -p "$work/bin" "$work/home"
-cp "$build/tunaris-console" "$work/bin/"
-start_display
-export QT_QPA_PLATFORM=xcb HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
-cd "$work/home"
-dbus-run-session -- "$work/bin/tunaris-console" >"$work/console.log" 2>&1 &
-app=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' | head -n 1) \
-    || fail "no console window within 20 s"
+start_private_console "$build/tunaris-console"
 xdotool windowfocus --sync "$window"
 
 # The Port box is the first stop after the Open button, which has the focus.
@@ -58,8 +50,5 @@ grep -q '20 ff ff ff  Play$' "$work/monitor.out" || fail "the monitor saw no Pla
 [ "$(grep -c '  ' "$work/monitor.out")" -eq 1 ] || fail "more than Play arrived: $(cat "$work/monitor.out")"
 
 # Leave through File > Exit, so that the session's message bus ends with it.
-xdotool key --delay 100 alt+f
-sleep 0.5
-xdotool key e
-wait_for_exit "the console did not exit through File > Exit within 10 s"
+leave_by_menu e "the console did not exit through File > Exit within 10 s"
 echo "the virtual player on $path received Play from the console"

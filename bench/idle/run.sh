@@ -11,16 +11,14 @@ set -eu
 build=$(cd "${1:?build directory}" && pwd)
 seconds=${2:-60}
 port=${3:-}
+# shellcheck source=../../scripts/console-session.sh
+. "$(dirname "$0")/../../scripts/console-session.sh"
 work=$(mktemp -d)
-xvfb=
-app=
 monitor=
-trap 'kill $app $monitor $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $console $monitor $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb HOME="$work" XDG_CONFIG_HOME="$work/.config"
+start_display "$work" || { echo "Xvfb did not start: $(cat "$work/xvfb.log")" >&2; exit 1; }
+export QT_QPA_PLATFORM=xcb HOME="$work" XDG_CONFIG_HOME="$work/.config"
 
 if [ -z "$port" ]; then
     "$build/tools/tunaris-monitor" --pty >"$work/monitor.out" &
@@ -35,14 +33,6 @@ mkdir -p "$work/bin"
 cp "$build/tunaris-console" "$work/bin/"
 settings="$work/bin/Tunaris - Serial Console.cfg"
 
-# A settings file as the console writes it, with the port and auto-connection.
-write_settings() {
-    rule='****************************************'
-    printf '%s\n' 'QRB11.00' 'Tunaris - Serial Console  - Configuration File' \
-        'Generate by: Tunaris - Serial Console 1.0.0' "$rule" 'Serial Port' "$rule" "$1" "$rule" 'Baudrate' \
-        "$rule" '115200' "$rule" 'Auto-connect' "$rule" "$2" "$rule" 'Language' "$rule" 'English' >"$settings"
-}
-
 # Processor ticks (user + system) of all threads, and context switches per
 # thread ("thread count"; a thread that ends takes its count with it).
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
@@ -53,22 +43,24 @@ switches() {
 }
 
 measure() {
-    write_settings "$port" "$2"
-    "$work/bin/tunaris-console" >"$work/console.log" 2>&1 &
-    app=$!
-    sleep 5 # start-up and the first paint are not idle
-    if [ "$2" = 1 ] && ! ls -l /proc/$app/fd | grep -q -- "-> $device\$"; then
+    write_settings "$settings" "$port" 115200 "$2" English
+    start_console 20 "$work/console.log" "$work/bin/tunaris-console" || {
+        echo "no console window within 20 s: $(cat "$work/console.log")" >&2
+        exit 1
+    }
+    sleep 5 # the first paints and the auto-connection are not idle
+    if [ "$2" = 1 ] && ! ls -l /proc/$console/fd | grep -q -- "-> $device\$"; then
         echo "the console did not open $port" >&2
         exit 1
     fi
-    t0=$(ticks $app); switches $app >"$work/switches0"
+    t0=$(ticks $console); switches $console >"$work/switches0"
     sleep "$seconds"
-    t1=$(ticks $app); switches $app >"$work/switches1"
+    t1=$(ticks $console); switches $console >"$work/switches1"
     # Wake-ups of the threads that lived through the whole period.
     woken=$(awk 'NR == FNR {before[$1] = $2; next} $1 in before {n += $2 - before[$1]} END {print n + 0}' \
         "$work/switches0" "$work/switches1")
-    kill $app; wait $app 2>/dev/null || true
-    app=
+    kill $console; wait $console 2>/dev/null || true
+    console=
     awk -v label="$1" -v t="$((t1 - t0))" -v s="$woken" -v hz="$(getconf CLK_TCK)" -v secs="$seconds" 'BEGIN {
         printf "%-12s %6.3f %% of one core (%d ms in %d s), %.2f wake-ups/s\n",
                label, 100 * t / hz / secs, 1000 * t / hz, secs, s / secs

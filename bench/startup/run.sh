@@ -11,6 +11,8 @@ if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/n
 fi
 build=$(cd "${1:?build directory}" && pwd)
 runs=${2:-9}
+# shellcheck source=../../scripts/console-session.sh
+. "$(dirname "$0")/../../scripts/console-session.sh"
 work=$(mktemp -d)
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 
@@ -19,10 +21,7 @@ mkdir -p "$work/bin"
 cp "$build/tunaris-console" "$work/bin/"
 [ -f "$build/LanguageData_fr.qm" ] && cp "$build/LanguageData_fr.qm" "$work/bin/"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
+start_display "$work" || { echo "Xvfb did not start: $(cat "$work/xvfb.log")" >&2; exit 1; }
 export QT_QPA_PLATFORM=xcb
 
 cd "$work"

@@ -22,12 +22,11 @@ set -euo pipefail
 
 die() { echo "build.sh: $*" >&2; exit 1; }
 
-repo=$(cd "$(dirname "$0")/../.." && pwd)
-cache=${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}
+# shellcheck source=common.sh
+. "$(dirname "$0")/common.sh"
 jobs=${TUNARIS_JOBS:-$(nproc)}
 qt_version=6.4.2
 qt_prefix=$cache/qt-$qt_version-mingw64
-build=$repo/build-windows
 triplet=x86_64-w64-mingw32
 
 case "${1:-}" in
@@ -50,17 +49,7 @@ esac
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           xz-utils zip python3 nsis
           qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    [ "$(id -u)" -eq 0 ] || die "missing Debian packages; as root run: apt-get install ${missing[*]}"
-    echo "Installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+need_packages "${packages[@]}"
 # MinGW's default g++ uses win32 threads, without std::thread; Qt needs posix.
 for tool in $triplet-gcc-posix $triplet-g++-posix $triplet-windres $triplet-objdump makensis; do
     command -v "$tool" >/dev/null || die "$tool not found after installing ${packages[*]}"
@@ -104,6 +93,14 @@ qt_recipe=
 if [ -n "$third_party" ] && [ -f "$third_party/SHA256SUMS" ]; then
     qt_recipe="qt $qt_version; recipe 1; $(sort "$third_party/SHA256SUMS" | sha256sum | cut -d' ' -f1)"
 fi
+
+# install_qt_module WORK MODULE: builds the module configured in
+# WORK/build-MODULE and installs it into the Windows Qt, logging to WORK/MODULE.log.
+install_qt_module() {
+    local log=$1/$2.log
+    cmake --build "$1/build-$2" --parallel "$jobs" >>"$log" 2>&1 || die "building $2 failed; see $log"
+    cmake --install "$1/build-$2" >>"$log" 2>&1 || die "installing $2 failed; see $log"
+}
 
 build_qt() {
     [ -n "$qt_recipe" ] \
@@ -154,19 +151,13 @@ EOF
         -DFEATURE_sql=OFF -DFEATURE_printsupport=OFF -DFEATURE_dbus=OFF \
         >"$work/qtbase.log" 2>&1 || die "configuring qtbase failed; see $work/qtbase.log"
     echo "Building qtbase ($jobs jobs; about 30 minutes on two cores)"
-    cmake --build "$work/build-qtbase" --parallel "$jobs" >>"$work/qtbase.log" 2>&1 \
-        || die "building qtbase failed; see $work/qtbase.log"
-    cmake --install "$work/build-qtbase" >>"$work/qtbase.log" 2>&1 \
-        || die "installing qtbase failed; see $work/qtbase.log"
+    install_qt_module "$work" qtbase
 
     echo "Building qtserialport (log: $work/qtserialport.log)"
     "$qt_prefix/bin/qt-cmake" -S "$work/qtserialport-$qt_version" -B "$work/build-qtserialport" -G Ninja \
         -DCMAKE_BUILD_TYPE=Release >"$work/qtserialport.log" 2>&1 \
         || die "configuring qtserialport failed; see $work/qtserialport.log"
-    cmake --build "$work/build-qtserialport" --parallel "$jobs" >>"$work/qtserialport.log" 2>&1 \
-        || die "building qtserialport failed; see $work/qtserialport.log"
-    cmake --install "$work/build-qtserialport" >>"$work/qtserialport.log" 2>&1 \
-        || die "installing qtserialport failed; see $work/qtserialport.log"
+    install_qt_module "$work" qtserialport
 
     echo "$qt_recipe" > "$stamp"
     rm -rf "$work"

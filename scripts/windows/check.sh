@@ -22,10 +22,10 @@ set -uo pipefail
 
 die() { echo "check.sh: $*" >&2; exit 2; }
 
-here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../.." && pwd)
-cache=${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}
-build=$repo/build-windows
+# shellcheck source=common.sh
+. "$(dirname "$0")/common.sh"
+# shellcheck source=../console-session.sh
+. "$repo/scripts/console-session.sh"
 startup_runs=0
 docs_picture=0
 
@@ -41,18 +41,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-packages=(wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    [ "$(id -u)" -eq 0 ] || die "missing Debian packages; as root run: apt-get install ${missing[*]}"
-    echo "Installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || die "installing ${missing[*]} failed"
-fi
+need_packages wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
 name=tunaris-console-$version-win64
@@ -68,7 +57,7 @@ qt_bin=$(sed -n 's/^Qt6_DIR:PATH=\(.*\)\/lib\/cmake\/Qt6$/\1/p' "$build/CMakeCac
 
 # --- What this run starts, and ends again -----------------------------------
 work=$(mktemp -d /tmp/tunaris-windows-check.XXXXXX)
-xvfb= pty_reader= console= bridge=
+pty_reader= bridge=
 export WINEPREFIX=$cache/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
     for pid in $console $bridge $pty_reader $xvfb; do kill "$pid" 2>/dev/null; done
@@ -85,6 +74,16 @@ fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 # Hex dump of a file from a byte offset, "20 ff ff ff".
 bytes_from() { tail -c +$(($2 + 1)) "$1" | od -An -v -tx1 | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
 size_of() { stat -c %s "$1"; }
+# run_on_line COMMAND...: runs a tool for at most 60 s with its output in
+# send.out; sets status to its exit status and wire to what it put on COM5.
+run_on_line() {
+    local before
+    before=$(size_of "$work/wire.bin")
+    timeout 60 "$@" >"$work/send.out" 2>&1
+    status=$?
+    sleep 0.5  # the reader's copy into wire.bin trails the tool's exit
+    wire=$(bytes_from "$work/wire.bin" "$before")
+}
 
 # --- The package, unpacked as an operator would -----------------------------
 python3 -m zipfile -e "$zip_file" "$work/unpacked" || die "cannot unpack $zip_file"
@@ -92,7 +91,7 @@ package=$work/unpacked/$name
 bin=$package/bin
 
 # --- The executables as Windows reads them ----------------------------------
-console_info=$(python3 "$here/peinfo.py" "$bin/tunaris-console.exe")
+console_info=$(python3 "$windows_scripts/peinfo.py" "$bin/tunaris-console.exe")
 grep -qx 'subsystem gui' <<<"$console_info" \
     && pass "tunaris-console.exe is a GUI-subsystem program" \
     || fail "tunaris-console.exe is not a GUI-subsystem program: $(head -n 1 <<<"$console_info")"
@@ -111,7 +110,7 @@ fi
 not_console=
 for tool in "$bin"/*.exe; do
     [ "$(basename "$tool")" = tunaris-console.exe ] && continue
-    python3 "$here/peinfo.py" "$tool" | grep -qx 'subsystem console' || not_console+=" $(basename "$tool")"
+    python3 "$windows_scripts/peinfo.py" "$tool" | grep -qx 'subsystem console' || not_console+=" $(basename "$tool")"
 done
 [ -z "$not_console" ] && pass "the tools are console-subsystem programs" \
     || fail "not console-subsystem programs:$not_console"
@@ -147,11 +146,7 @@ for font in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf;
         || cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/" || die "cannot copy $font into the Wine prefix"
 done
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || die "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(cat "$work/display")"
+start_display "$work" || die "Xvfb did not start: $(cat "$work/xvfb.log")"
 
 # A pseudo-terminal stands in for the player: everything written to it is
 # appended to wire.bin. Keeping the device end open here means the console
@@ -188,6 +183,8 @@ settings_name="Tunaris - Serial Console.cfg"
 settings="$bin/$settings_name"
 icons=$repo/images/ressources
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+# The first place locate.py finds ("x y"), or nothing.
+locate() { python3 "$repo/scripts/locate.py" "$@" | head -n 1; }
 # run_console NAME FOLDER PROGRAM SETTINGS [LAUNCHER...]: starts PROGRAM with
 # FOLDER as its working folder (through LAUNCHER, "wine" by default), opens
 # COM5 and plays with the mouse, hands it a command through tunaris-send.exe
@@ -198,10 +195,7 @@ run_console() {
     shift 4
     [ $# -gt 0 ] || set -- wine
     cd "$folder" || return
-    "$@" "$program" >"$work/console.log" 2>&1 &
-    console=$!
-    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' 2>/dev/null | head -n 1)
-    if [ -z "$window" ]; then
+    if ! start_console 120 "$work/console.log" "$@" "$program"; then
         fail "$name: no window titled 'Tunaris - Serial Console' within 120 s: $(tail -n 5 "$work/console.log")"
         return
     fi
@@ -213,10 +207,10 @@ run_console() {
     # player's controls are disabled until the line is open.
     import -window "$window" "$work/window.png"
     local open play port
-    open=$(python3 "$here/locate.py" icon "$work/window.png" "$icons/connect.png")
+    open=$(locate icon "$work/window.png" "$icons/connect.png")
     [ -n "$open" ] || { fail "$name: no Connect button in the window"; return; }
     set -- $open
-    port=$(python3 "$here/locate.py" right-of "$work/window.png" $(($1 + 17)) "$2")
+    port=$(locate right-of "$work/window.png" $(($1 + 17)) "$2")
     [ -n "$port" ] || { fail "$name: no port list right of the Connect button"; return; }
 
     # Choose COM5 by typing its name into the port box, over what it shows.
@@ -229,7 +223,7 @@ run_console() {
     click $open
     sleep 2
     import -window "$window" "$work/connected.png"
-    play=$(python3 "$here/locate.py" icon "$work/connected.png" "$icons/control_play_blue.png")
+    play=$(locate icon "$work/connected.png" "$icons/control_play_blue.png")
     [ -n "$play" ] || { fail "$name: no enabled Play button after choosing COM5 and Open"; return; }
     click $play
     sleep 2
@@ -239,10 +233,7 @@ run_console() {
         || fail "$name: COM5, Open and Play put '$wire' on the line, not '20 ff ff ff'"
     # While the console holds COM5 (a Windows COM port has one owner at a
     # time), the sender hands its command to the console's named pipe.
-    before=$(size_of "$work/wire.bin")
-    timeout 60 wine tunaris-send.exe --port COM5 stop >"$work/send.out" 2>&1
-    status=$?
-    wire=$(bytes_from "$work/wire.bin" "$before")
+    run_on_line wine tunaris-send.exe --port COM5 stop
     [ "$status" -eq 0 ] && [ "$wire" = "22 ff ff ff" ] \
         && pass "$name: tunaris-send.exe beside the connected console put 22 ff ff ff on the line" \
         || fail "$name: tunaris-send.exe beside the console exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out")"
@@ -250,24 +241,18 @@ run_console() {
     import -window "$window" "$shots/$name.png"
 
     # File > Exit by the keyboard; the settings are written on the way out.
-    xdotool key --delay 100 alt+f
-    sleep 1
-    xdotool key e
-    for _ in $(seq 200); do kill -0 "$console" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$console" 2>/dev/null; then
+    leave_console e
+    if ! wait_console 20; then
         fail "$name: the console did not exit through File > Exit within 20 s"
         return
     fi
-    wait "$console"
-    status=$?
-    console=
     local beside="$folder/$settings_name" elsewhere=
     [ "$settings_file" = "$beside" ] || [ ! -e "$beside" ] || elsewhere=" and beside the program"
-    if [ "$status" -eq 0 ] && [ -f "$settings_file" ] && [ -z "$elsewhere" ] \
+    if [ "$console_status" -eq 0 ] && [ -f "$settings_file" ] && [ -z "$elsewhere" ] \
        && [ "$(sed -n 7p "$settings_file" | tr -d '\r')" = COM5 ]; then
         pass "$name: at exit the console wrote its settings, with port COM5, to $settings_file"
     else
-        fail "$name: console exit status $status; port in $settings_file: $([ -f "$settings_file" ] && sed -n 7p "$settings_file" | tr -d '\r' || echo 'no file')$elsewhere"
+        fail "$name: console exit status $console_status; port in $settings_file: $([ -f "$settings_file" ] && sed -n 7p "$settings_file" | tr -d '\r' || echo 'no file')$elsewhere"
     fi
 }
 run_console zip "$bin" tunaris-console.exe "$settings"
@@ -275,49 +260,33 @@ run_console zip "$bin" tunaris-console.exe "$settings"
 # Settings that say French: leaving through the French File menu (Alt+F,
 # then Q for "Quitter") proves the packaged translation was found.
 run_console_in_french() {
-    local rule='****************************************'
-    printf '%s\n' 'QRB11.00' 'Tunaris - Serial Console  - Configuration File' \
-        'Generate by: Tunaris - Serial Console 1.0.0' "$rule" 'Serial Port' "$rule" 'COM5' "$rule" 'Baudrate' \
-        "$rule" '115200' "$rule" 'Auto-connect' "$rule" '0' "$rule" 'Language' "$rule" 'French' >"$settings"
+    write_settings "$settings" COM5 115200 0 French
     cd "$bin" || return
-    wine tunaris-console.exe >"$work/console.log" 2>&1 &
-    console=$!
-    window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tunaris - Serial Console$' 2>/dev/null | head -n 1)
-    if [ -z "$window" ]; then
+    if ! start_console 120 "$work/console.log" wine tunaris-console.exe; then
         fail "no window on the second start: $(tail -n 5 "$work/console.log")"
         return
     fi
     sleep 2
-    xdotool key --delay 100 alt+f
-    sleep 1
-    xdotool key q
-    for _ in $(seq 200); do kill -0 "$console" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$console" 2>/dev/null; then
+    leave_console q
+    if wait_console 20; then
+        pass "the console found the packaged French translation (left through Fichier > Quitter)"
+    else
         fail "Alt+F then Q did not leave the console: the French translation was not found"
         kill "$console"
-    else
-        pass "the console found the packaged French translation (left through Fichier > Quitter)"
+        console=
     fi
-    console=
 }
 run_console_in_french
 
 # --- The command-line tools -------------------------------------------------
 cd "$bin" || die "no $bin"
-before=$(size_of "$work/wire.bin")
-timeout 60 wine tunaris-send.exe --port COM5 folder 300 --seq --reset >"$work/send.out" 2>&1
-status=$?
-sleep 0.5
-wire=$(bytes_from "$work/wire.bin" "$before")
+run_on_line wine tunaris-send.exe --port COM5 folder 300 --seq --reset
 [ "$status" -eq 0 ] && [ "$wire" = "03 01 2c ff" ] \
     && pass "tunaris-send.exe --port COM5 folder 300 --seq --reset put 03 01 2c ff on the line" \
     || fail "tunaris-send.exe exited with $status and put '$wire' on the line, not '03 01 2c ff': $(tr -d '\r' <"$work/send.out")"
 
 # A port that is not there: the system's reason and status 1, nothing sent.
-before=$(size_of "$work/wire.bin")
-timeout 60 wine tunaris-send.exe --port COM9 play >"$work/send.out" 2>&1
-status=$?
-wire=$(bytes_from "$work/wire.bin" "$before")
+run_on_line wine tunaris-send.exe --port COM9 play
 [ "$status" -eq 1 ] && grep -q 'COM9' "$work/send.out" && [ -z "$wire" ] \
     && pass "tunaris-send.exe reports a missing COM9 with status 1: $(tr -d '\r' <"$work/send.out" | head -n 1)" \
     || fail "tunaris-send.exe --port COM9 exited with $status, sent '$wire': $(tr -d '\r' <"$work/send.out")"
@@ -441,7 +410,7 @@ installed_kib=$(find "$installed" -type f ! -name uninstall.exe -printf '%s\n' |
 
 # The Start menu shortcut, read as Windows reads it: the console in bin\,
 # started in bin\ (where ..\images holds its icon), with no arguments.
-link=$(python3 "$here/lnkinfo.py" "$start_menu_link" 2>&1)
+link=$(python3 "$windows_scripts/lnkinfo.py" "$start_menu_link" 2>&1)
 target=$(sed -n 's/^target //p' <<<"$link")
 start_in=$(sed -n 's/^workdir //p' <<<"$link")
 arguments=$(sed -n 's/^arguments //p' <<<"$link")
@@ -477,12 +446,8 @@ if [ "$docs_picture" -eq 1 ]; then
 fi
 
 # A prompt opened after the install finds the tools through the PATH.
-before=$(size_of "$work/wire.bin")
 cd "$work" || die "no $work"
-timeout 60 wine cmd /c 'tunaris-send --port COM5 play' >"$work/send.out" 2>&1
-status=$?
-sleep 0.5
-wire=$(bytes_from "$work/wire.bin" "$before")
+run_on_line wine cmd /c 'tunaris-send --port COM5 play'
 [ "$status" -eq 0 ] && [ "$wire" = "20 ff ff ff" ] \
     && pass "from a fresh prompt elsewhere, 'tunaris-send --port COM5 play' found through the PATH put 20 ff ff ff on the line" \
     || fail "'tunaris-send --port COM5 play' from a fresh prompt exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out" | head -n 3)"
