@@ -1,14 +1,11 @@
 // The player commands behind their buttons, on a real serial device: a
 // pseudo-terminal whose master end the test reads byte for byte.
-#include "base/identity.h"
-#include "app/mainwindow.h"
-#include "tests/support/ptypair.h"
+#include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
-#include <QLabel>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QRadioButton>
@@ -20,13 +17,12 @@
 
 #include <memory>
 
-class CommandsTest : public QObject
+class CommandsTest : public QObject, private WindowOnPty
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void init() { startOnPty(); }
     void cleanup();
     void parameterLists_data();
     void parameterLists();
@@ -37,40 +33,20 @@ private slots:
     void namesFollowTheLanguage();
 
 private:
-    QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
     QStringList items(const char *list) const;
-    void open();
     void choose(const QString &list, const QString &item);
     void clickMode(const QString &name);
     void installMarkedTranslation();
 
-    std::unique_ptr<PtyPair> pty;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<QTranslator> translator;
 };
-
-void CommandsTest::initTestCase()
-{
-    setApplicationIdentity();
-}
-
-void CommandsTest::init()
-{
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    pty = std::make_unique<PtyPair>();
-    QVERIFY(pty->isValid());
-    window = std::make_unique<MainWindow>();
-}
 
 void CommandsTest::cleanup()
 {
     if (translator)
         QCoreApplication::removeTranslator(translator.get());
     translator.reset();
-    window.reset();
-    serialPort->close();
-    pty.reset();
+    stopOnPty();
 }
 
 QStringList CommandsTest::items(const char *list) const
@@ -80,13 +56,6 @@ QStringList CommandsTest::items(const char *list) const
     for (int i = 0; i < combo->count(); ++i)
         texts << combo->itemText(i);
     return texts;
-}
-
-void CommandsTest::open()
-{
-    selectPort(*window, pty->slavePath());
-    clickButton(*window, "pushButton_Open");
-    QCOMPARE(status(), QStringLiteral("Open"));
 }
 
 // Picks an item the way the operator does: only what the list offers.
@@ -153,7 +122,7 @@ void CommandsTest::sourceNamesAreShownAsTheyAre()
     window->findChild<QAction *>(QStringLiteral("actionFran_ais"))->trigger();
     QCOMPARE(items("comboBox_Source"), expected);
     window.reset();
-    window = std::make_unique<MainWindow>();
+    startWindow();
     QCOMPARE(checkedLanguageEntries(*window), QStringLiteral("actionFran_ais"));
     QCOMPARE(items("comboBox_Source"), expected);
 }
