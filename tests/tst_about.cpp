@@ -4,6 +4,7 @@
 #include "about/aboutwindows.h"
 #include "tests/window/helpsupport.h"
 #include "base/identity.h"
+#include "base/version.h"
 #include "app/mainwindow.h"
 #include "tests/window/windowtesting.h"
 
@@ -179,7 +180,7 @@ void AboutTest::informationTextIsExact()
 {
     const QString systemLine = QStringLiteral("Microsoft Windows XP (32bit)");
     QCOMPARE(AboutInfo::informationText(AboutInfo::currentIdentity(), systemLine),
-             QStringLiteral("<p><b>Tunaris - Serial Console 1.0.0</b></p>"
+             QStringLiteral("<p><b>Tunaris - Serial Console " TUNARIS_VERSION "</b></p>"
                             "<p>Tunaris Audio Systems</p>"
                             "<p><a href=\"http://tunaris.example.com\">tunaris.example.com</a></p>"
                             "<p>Microsoft Windows XP (32bit)</p>"));
@@ -192,7 +193,7 @@ void AboutTest::dialogParagraphs_data()
     QTest::addColumn<bool>("bold");
     QTest::addColumn<QString>("link");
 
-    QTest::newRow("name and version") << 0 << "Tunaris - Serial Console 1.0.0" << true << "";
+    QTest::newRow("name and version") << 0 << "Tunaris - Serial Console " TUNARIS_VERSION << true << "";
     QTest::newRow("maker") << 1 << "Tunaris Audio Systems" << false << "";
     QTest::newRow("home page") << 2 << "tunaris.example.com" << false << "http://tunaris.example.com";
     QTest::newRow("system") << 3 << expectedSystemLine() << false << "";

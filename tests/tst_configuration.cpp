@@ -2,6 +2,7 @@
 // files beside the test program; the saves that must not lose settings run
 // in child processes with real limits on writing.
 #include "base/configurationfile.h"
+#include "base/version.h"
 #include "tests/window/consolechild.h"
 #include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
@@ -33,7 +34,7 @@ QByteArray settingsText(const QByteArray &firstLine, const QByteArray &port, con
     const QByteArray rule(40, '*');
     return firstLine + "\n"
         "Tunaris - Serial Console  - Configuration File\n"
-        "Generate by: Tunaris - Serial Console 1.0.0\n"
+        "Generate by: Tunaris - Serial Console " TUNARIS_VERSION "\n"
         + rule + "\nSerial Port\n" + rule + "\n" + port + "\n"
         + rule + "\nBaudrate\n" + rule + "\n" + baudRate + "\n"
         + rule + "\nAuto-connect\n" + rule + "\n" + autoConnect + "\n"

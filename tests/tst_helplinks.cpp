@@ -3,6 +3,7 @@
 #include "base/aboutinfo.h"
 #include "tests/window/helpsupport.h"
 #include "base/identity.h"
+#include "base/version.h"
 #include "app/mainwindow.h"
 #include "tests/window/windowtesting.h"
 
@@ -106,10 +107,10 @@ void HelpLinksTest::supportMail_data()
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("body");
 
-    QTest::newRow("English") << false << "Subject: Veldo Support Request (From: Tunaris - Serial Console - 1.0.0)"
+    QTest::newRow("English") << false << "Subject: Veldo Support Request (From: Tunaris - Serial Console - " TUNARIS_VERSION ")"
                              << "Here: your question...";
     QTest::newRow("translation with & # % = +")
-        << true << "Objet : demande #7 & 100% d'aide Veldo %41=B+C (De : Tunaris - Serial Console - 1.0.0)"
+        << true << "Objet : demande #7 & 100% d'aide Veldo %41=B+C (De : Tunaris - Serial Console - " TUNARIS_VERSION ")"
         << "Ici : votre question & la suite ?a=b#fin\ndeuxième ligne 50 %20";
 }
 

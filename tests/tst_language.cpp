@@ -4,6 +4,7 @@
 #include "about/aboutwindows.h"
 #include "tests/window/consolechild.h"
 #include "base/identity.h"
+#include "base/version.h"
 #include "app/mainwindow.h"
 #include "tests/support/ptypair.h"
 #include "tests/window/windowtesting.h"
@@ -166,7 +167,7 @@ void LanguageTest::textsFollowTheLanguage()
     QObject *target = object == QLatin1String("MainWindow") ? window.get() : window->findChild<QObject *>(object);
     QVERIFY(target);
     // A title set in between does not survive a change of language.
-    window->setWindowTitle(QStringLiteral("Tunaris - Serial Console 1.0.0"));
+    window->setWindowTitle(QStringLiteral("Tunaris - Serial Console " TUNARIS_VERSION));
 
     choose(QStringLiteral("actionFran_ais"));
     QCOMPARE(target->property(qPrintable(property)).toString(), frenchText);
