@@ -585,32 +585,37 @@ void SendTest::ownerFailuresAreToldApart_data()
 {
     // The owner is the real bridge holding the port, stopped, or a stand-in
     // that answers line by line as `answers` says ("kill": kill -9 instead).
-    QTest::addColumn<bool>("bridge"); // the client: the bridge's delivery, else tunaris-send
+    // Its clients: tunaris-send, and the bridge's delivery as a second
+    // bridge uses it; beside a stopped owner both wait out the deadline at once.
     QTest::addColumn<QStringList>("answers");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("message"); // of tunaris-send ("%1": the port), or the delivery's outcomes
+    QTest::addColumn<int>("exitCode");     // of tunaris-send; -1: not a client
+    QTest::addColumn<QString>("message");  // of tunaris-send ("%1": the port)
+    QTest::addColumn<QString>("outcomes"); // of the delivery's commands; empty: not a client
 
     const QString unknown = QStringLiteral("tunaris-send: %1: the outcome of '%2' is unknown: %3; it may have gone "
                                            "out, so do not send it again without checking the player\n");
     const QString stopped = QStringLiteral("the port's owner did not answer within 15 s");
     const QString died = QStringLiteral("the port's owner closed the connection without answering");
     const QStringList killed = {"ok 20 ff ff ff", "kill"};
-    QTest::newRow("stopped past the deadline") << false << QStringList() << 3
-        << unknown.arg("%1", "play", stopped) + "tunaris-send: sent: nothing; unknown: play; not sent: stop, next\n";
-    QTest::newRow("killed after taking the line") << false << killed << 3
-        << unknown.arg("%1", "stop", died) + "tunaris-send: sent: play; unknown: stop; not sent: next\n";
-    QTest::newRow("closed with its answers") << false << QStringList{"ok 20 ff ff ff", "error not sent: the port closed"}
-        << 1 << "tunaris-send: %1: 'stop' was not sent: the port closed\ntunaris-send: sent: play; not sent: stop, next\n";
-    QTest::newRow("bridge: stopped past the deadline") << true << QStringList() << 0 << "unknown";
-    QTest::newRow("bridge: killed after taking the line") << true << killed << 0 << "sent unknown";
+    QTest::newRow("stopped past the deadline") << QStringList() << 3
+        << unknown.arg("%1", "play", stopped) + "tunaris-send: sent: nothing; unknown: play; not sent: stop, next\n"
+        << "unknown";
+    QTest::newRow("killed after taking the line") << killed << 3
+        << unknown.arg("%1", "stop", died) + "tunaris-send: sent: play; unknown: stop; not sent: next\n" << "";
+    QTest::newRow("closed with its answers") << QStringList{"ok 20 ff ff ff", "error not sent: the port closed"}
+        << 1 << "tunaris-send: %1: 'stop' was not sent: the port closed\ntunaris-send: sent: play; not sent: stop, next\n"
+        << "";
+    QTest::newRow("bridge: killed after taking the line") << killed << -1 << "" << "sent unknown";
 }
 
 void SendTest::ownerFailuresAreToldApart()
 {
-    QFETCH(bool, bridge);
     QFETCH(QStringList, answers);
     QFETCH(int, exitCode);
     QFETCH(QString, message);
+    QFETCH(QString, outcomes);
+    const bool bySend = exitCode >= 0;
+    const bool byBridge = !outcomes.isEmpty();
     const QString endpoint = portEndpointName(pty->slavePath());
     QProcess owner;
     owner.setReadChannel(answers.isEmpty() ? QProcess::StandardError : QProcess::StandardOutput);
@@ -628,22 +633,22 @@ void SendTest::ownerFailuresAreToldApart()
     const QStringList commands = {"play", "stop", "next"};
     QProcess send;
     CommandDelivery delivery(pty->slavePath(), 115200);
-    QStringList outcomes; // of the delivery's commands, up to the first not sent
+    QStringList delivered; // the delivery's outcomes, up to the first not sent
     const std::function<void()> deliverNext = [&] {
-        delivery.deliver(parseSendArguments({"--port", "x", commands.at(outcomes.size())}).commands.first(),
+        delivery.deliver(parseSendArguments({"--port", "x", commands.at(delivered.size())}).commands.first(),
                          [&](const SendOutcome &outcome) {
-                             outcomes << QStringList{"sent", "not sent", "unknown"}.at(int(outcome.kind));
-                             if (outcome.isSent() && outcomes.size() < commands.size())
+                             delivered << QStringList{"sent", "not sent", "unknown"}.at(int(outcome.kind));
+                             if (outcome.isSent() && delivered.size() < commands.size())
                                  deliverNext();
                          });
     };
-    if (bridge) {
+    if (byBridge) {
         QString error;
         QVERIFY2(delivery.start(&error), qPrintable(error));
         deliverNext();
-    } else {
-        send.start(QStringLiteral(SEND_PATH), QStringList{"--port", pty->slavePath()} + commands);
     }
+    if (bySend)
+        send.start(QStringLiteral(SEND_PATH), QStringList{"--port", pty->slavePath()} + commands);
     for (const QString &answer : answers) {
         QVERIFY(QTest::qWaitFor([&] { return owner.canReadLine(); }, answerMs));
         owner.readLine();
@@ -652,16 +657,18 @@ void SendTest::ownerFailuresAreToldApart()
         else
             owner.write(answer.toUtf8() + '\n');
     }
-    QVERIFY(QTest::qWaitFor([&] { return bridge ? !outcomes.isEmpty() && (outcomes.last() != QLatin1String("sent") || outcomes.size() == 3)
-                                                : send.state() == QProcess::NotRunning; },
+    const auto deliveryDone = [&] {
+        return !delivered.isEmpty() && (delivered.last() != QLatin1String("sent") || delivered.size() == commands.size());
+    };
+    QVERIFY(QTest::qWaitFor([&] { return (!byBridge || deliveryDone()) && (!bySend || send.state() == QProcess::NotRunning); },
                             PortEndpoint::AnswerWithinMs + answerMs));
     ::kill(pid_t(owner.processId()), SIGCONT);
     owner.kill();
     owner.waitForFinished();
     QFile::remove(endpoint);
-    if (bridge) {
-        QCOMPARE(outcomes.join(QLatin1Char(' ')), message);
-    } else {
+    if (byBridge)
+        QCOMPARE(delivered.join(QLatin1Char(' ')), outcomes);
+    if (bySend) {
         QCOMPARE(QString::fromUtf8(send.readAllStandardError()), message.arg(pty->slavePath()));
         QCOMPARE(send.exitCode(), exitCode);
     }
