@@ -5,7 +5,6 @@
 #include "tests/window/helpsupport.h"
 #include "base/identity.h"
 #include "base/version.h"
-#include "app/mainwindow.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -23,12 +22,11 @@
 
 #include <memory>
 
-class AboutTest : public QObject
+class AboutTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void systemName_data();
@@ -54,23 +52,15 @@ private:
     static QList<AboutWindows *> aboutDialogs();
     static QString expectedSystemLine();
 
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<QTranslator> translator;
     std::unique_ptr<UrlCatcher> browser;
 };
 
 Q_DECLARE_METATYPE(QOperatingSystemVersion::OSType)
 
-void AboutTest::initTestCase()
-{
-    setApplicationIdentity();
-}
-
 void AboutTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    window = std::make_unique<MainWindow>();
+    startWindowTest();
     browser = std::make_unique<UrlCatcher>(QStringList{"http", "https"});
 }
 
@@ -80,8 +70,7 @@ void AboutTest::cleanup()
     browser.reset();
     translator.reset();
     setApplicationIdentity();
-    window.reset();
-    serialPort->close();
+    stopWindowTest();
 }
 
 AboutWindows *AboutTest::openAbout()

@@ -135,9 +135,8 @@ void ConfigurationTest::init()
 
 void ConfigurationTest::cleanup()
 {
-    stopOnPty();
     // A saved auto-connection or language would change the next test's start.
-    removeSavedSettings();
+    stopOnPty();
     QDir().rmdir(savedSettingsPath());
 }
 

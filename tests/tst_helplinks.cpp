@@ -2,9 +2,7 @@
 // desktop whole, whatever characters a translation puts into them.
 #include "base/aboutinfo.h"
 #include "tests/window/helpsupport.h"
-#include "base/identity.h"
 #include "base/version.h"
-#include "app/mainwindow.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -51,12 +49,11 @@ static MailMessage readMailUrl(const QByteArray &encoded)
     return message;
 }
 
-class HelpLinksTest : public QObject
+class HelpLinksTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void homePage();
@@ -68,21 +65,13 @@ private slots:
 private:
     void trigger(const char *action) { child<QAction>(*window, action)->trigger(); }
 
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<QTranslator> translator;
     std::unique_ptr<UrlCatcher> desktop;
 };
 
-void HelpLinksTest::initTestCase()
-{
-    setApplicationIdentity();
-}
-
 void HelpLinksTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    window = std::make_unique<MainWindow>();
+    startWindowTest();
     desktop = std::make_unique<UrlCatcher>(QStringList{"http", "https", "mailto"});
 }
 
@@ -90,8 +79,7 @@ void HelpLinksTest::cleanup()
 {
     desktop.reset();
     translator.reset();
-    window.reset();
-    serialPort->close();
+    stopWindowTest();
 }
 
 void HelpLinksTest::homePage()

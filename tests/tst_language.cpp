@@ -3,9 +3,7 @@
 // that the tests put where the console may look for one.
 #include "about/aboutwindows.h"
 #include "tests/window/consolechild.h"
-#include "base/identity.h"
 #include "base/version.h"
-#include "app/mainwindow.h"
 #include "tests/support/ptypair.h"
 #include "tests/window/windowtesting.h"
 
@@ -19,8 +17,6 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-
-#include <memory>
 
 Q_DECLARE_METATYPE(CommandFrame)
 
@@ -74,7 +70,7 @@ QString inMainWindow(const char *source)
 
 } // namespace
 
-class LanguageTest : public QObject
+class LanguageTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
@@ -105,30 +101,24 @@ private:
     QString serialTitle() const { return child<QGroupBox>(*window, "groupBox_Serial")->title(); }
 
     QString startDirectory;
-    std::unique_ptr<MainWindow> window;
 };
 
 void LanguageTest::initTestCase()
 {
-    setApplicationIdentity();
     startDirectory = QDir::currentPath();
     QVERIFY2(QFile::exists(besideTests("LanguageData_fr.qm")), "the build puts the shipped translation here");
 }
 
 void LanguageTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    window = std::make_unique<MainWindow>();
+    startWindowTest();
 }
 
 void LanguageTest::cleanup()
 {
-    window.reset();
-    serialPort->close();
-    QDir::setCurrent(startDirectory);
     // A saved French would start the next test in French.
-    removeSavedSettings();
+    stopWindowTest();
+    QDir::setCurrent(startDirectory);
 }
 
 void LanguageTest::textsFollowTheLanguage_data()
@@ -212,9 +202,9 @@ void LanguageTest::closeHasTwoMeanings()
     choose(QStringLiteral("actionFran_ais"));
     selectPort(*window, pty.slavePath());
     clickButton(*window, "pushButton_Open");
-    QCOMPARE(child<QLabel>(*window, "label_Status")->text(), QStringLiteral("Ouvert"));
+    QCOMPARE(status(), QStringLiteral("Ouvert"));
     clickButton(*window, "pushButton_Close");
-    QCOMPARE(child<QLabel>(*window, "label_Status")->text(), QStringLiteral("Fermé"));
+    QCOMPARE(status(), QStringLiteral("Fermé"));
 
     AboutWindows about;
     about.updateInformation();
