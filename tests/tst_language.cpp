@@ -18,8 +18,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-Q_DECLARE_METATYPE(CommandFrame)
-
 namespace {
 
 const QString english = QStringLiteral("Serial Port");
@@ -82,9 +80,6 @@ private slots:
     void textsFollowTheLanguage();
     void everyFormTextIsTranslated();
     void closeHasTwoMeanings();
-    void commandEchoFollowsTheLanguage_data();
-    void commandEchoFollowsTheLanguage();
-    void sourceNamesStay();
     void switchingDropsTheTranslation_data();
     void switchingDropsTheTranslation();
     void checkedEntryStaysChecked_data();
@@ -210,78 +205,6 @@ void LanguageTest::closeHasTwoMeanings()
     about.updateInformation();
     QCOMPARE(about.windowTitle(), QStringLiteral("À propos"));
     QCOMPARE(about.findChild<QAbstractButton *>(QStringLiteral("pushButton_close"))->text(), QStringLiteral("Fermer"));
-}
-
-void LanguageTest::commandEchoFollowsTheLanguage_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<CommandFrame>("frame");
-    QTest::addColumn<QString>("englishEcho");
-    QTest::addColumn<QString>("frenchEcho");
-
-    QTest::newRow("play") << "Play" << Commands::transport(Commands::Play) << "Play : 0x20 0xff 0xff 0xff"
-                          << "Lecture : 0x20 0xff 0xff 0xff";
-    QTest::newRow("stop") << "Stop" << Commands::transport(Commands::Stop) << "Stop : 0x22 0xff 0xff 0xff"
-                          << "Arrêt : 0x22 0xff 0xff 0xff";
-    QTest::newRow("previous") << "Previous" << Commands::transport(Commands::Previous)
-                              << "Previous : 0x24 0xff 0xff 0xff" << "Précédent : 0x24 0xff 0xff 0xff";
-    QTest::newRow("folder") << "Load folder" << Commands::loadFolder(300, Commands::LoadMode::Sequential, true)
-                            << "Load folder : 0x3 0x1 0x2c 0xff" << "Charger le dossier : 0x3 0x1 0x2c 0xff";
-    QTest::newRow("spot") << "Load Spot" << Commands::loadSpot(1000, Commands::SpotMode::XInSequential, 255)
-                          << "Load Spot : 0x14 0x3 0xe8 0xff" << "Charger le spot : 0x14 0x3 0xe8 0xff";
-    QTest::newRow("web radio") << "Load WebRadio" << Commands::loadWebRadio(10) << "Load WebRadio : 0x40 0x0 0xa 0xff"
-                               << "Charger la radio Web : 0x40 0x0 0xa 0xff";
-    QTest::newRow("absolute volume") << "Absolute Volume" << Commands::absoluteVolume(0, Commands::VolumeChannel::Xlr)
-                                     << "Absolute Volume : 0x30 0x0 0x0 0x2" << "Volume absolu : 0x30 0x0 0x0 0x2";
-    QTest::newRow("mute") << "Mute Volume" << Commands::muteVolume(true, Commands::VolumeChannel::Rca)
-                          << "Mute Volume : 0x33 0x0 0x1 0x1" << "Sourdine du volume : 0x33 0x0 0x1 0x1";
-}
-
-// The command slots name their command through the translation, as every
-// text of the window; the frame is the same in every language.
-void LanguageTest::commandEchoFollowsTheLanguage()
-{
-    QFETCH(QString, name);
-    QFETCH(CommandFrame, frame);
-    QFETCH(QString, englishEcho);
-    QFETCH(QString, frenchEcho);
-
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    selectPort(*window, pty.slavePath());
-    clickButton(*window, "pushButton_Open");
-    QVERIFY(serialPort->isOpen());
-    const QLabel *status = child<QLabel>(*window, "label_Status");
-    const QByteArray name8 = name.toUtf8();
-
-    choose(QStringLiteral("actionFran_ais"));
-    window->sendCommand(inMainWindow(name8.constData()), frame);
-    QCOMPARE(status->text(), frenchEcho);
-    QCOMPARE(pty.read(4).toHex(' '), frameBytes(frame).toHex(' '));
-
-    choose(QStringLiteral("actionEnglish"));
-    window->sendCommand(inMainWindow(name8.constData()), frame);
-    QCOMPARE(status->text(), englishEcho);
-    QCOMPARE(pty.read(4).toHex(' '), frameBytes(frame).toHex(' '));
-    QCOMPARE(pty.readRest(), QByteArray());
-    clickButton(*window, "pushButton_Close");
-}
-
-// The source names are the device's own and stay as they are, although
-// "Web Radio" is also a group title that is translated.
-void LanguageTest::sourceNamesStay()
-{
-    const QComboBox *sources = child<QComboBox>(*window, "comboBox_Source");
-    QStringList before;
-    for (int i = 0; i < sources->count(); ++i)
-        before << sources->itemText(i);
-
-    choose(QStringLiteral("actionFran_ais"));
-    QCOMPARE(serialTitle(), french);
-    QStringList after;
-    for (int i = 0; i < sources->count(); ++i)
-        after << sources->itemText(i);
-    QCOMPARE(after, before);
 }
 
 void LanguageTest::switchingDropsTheTranslation_data()
