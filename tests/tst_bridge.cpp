@@ -29,8 +29,8 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void everyEndingDelivers_data();
-    void everyEndingDelivers();
+    void clientsServedOrRefused_data();
+    void clientsServedOrRefused();
     void hostileLinesSendNothing_data();
     void hostileLinesSendNothing();
     void seventeenthClientIsTurnedAway();
@@ -43,8 +43,6 @@ private slots:
     void argumentChecks();
     void startReport_data();
     void startReport();
-    void dualStackServesIPv4_data();
-    void dualStackServesIPv4();
     void datagramsAfterABurst_data();
     void datagramsAfterABurst();
     void slowClientsCannotLockOthersOut_data();
@@ -105,48 +103,62 @@ QByteArray BridgeTest::line(QTcpSocket &client, const QByteArray &bytes)
     return client.readLine().trimmed(); // empty when closed without an answer
 }
 
-void BridgeTest::everyEndingDelivers_data()
+// Both kinds of socket in both families, each client served or refused at
+// once by the networks allowed. [::], as the README writes it, serves IPv4
+// clients too, matched as the IPv4 address they are whether the network is
+// given in IPv4 or mapped form.
+void BridgeTest::clientsServedOrRefused_data()
 {
     QTest::addColumn<bool>("udp");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QByteArray>("ending");
-    QTest::addColumn<QString>("from"); // the client's own address; empty: the host's
+    QTest::addColumn<QString>("listen"); // an IPv4 client reaches [::]
+    QTest::addColumn<QString>("allow");  // with ::1 beside it
+    QTest::addColumn<QString>("from");   // the client's own address
+    QTest::addColumn<QByteArray>("ending"); // every ending is tst_commandline's
+    QTest::addColumn<bool>("admitted");
 
-    // Each kind of socket in both families; every ending is tst_commandline's.
-    QTest::newRow("TCP 127.0.0.1, LF") << false << "127.0.0.1" << QByteArray("\n") << "";
-    QTest::newRow("TCP ::1, CR LF") << false << "::1" << QByteArray("\r\n") << "";
-    QTest::newRow("UDP ::1, CR") << true << "::1" << QByteArray("\r") << "";
-    QTest::newRow("UDP 127.0.0.1, no ending") << true << "127.0.0.1" << QByteArray() << "";
-    // Only 127.0.0.1 and ::1 are admitted; this client comes from another address.
-    QTest::newRow("TCP from a refused address") << false << "127.0.0.1" << QByteArray("\n") << "127.0.0.2";
-    QTest::newRow("UDP from a refused address") << true << "127.0.0.1" << QByteArray("\n") << "127.0.0.2";
+    QTest::newRow("TCP 127.0.0.1, LF") << false << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.1" << QByteArray("\n") << true;
+    QTest::newRow("TCP ::1, CR LF") << false << "::1" << "127.0.0.1/32" << "::1" << QByteArray("\r\n") << true;
+    QTest::newRow("UDP ::1, CR") << true << "::1" << "127.0.0.1/32" << "::1" << QByteArray("\r") << true;
+    QTest::newRow("UDP 127.0.0.1, no ending") << true << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.1" << QByteArray() << true;
+    for (const bool udp : {false, true}) {
+        const char *kind = udp ? "UDP" : "TCP";
+        QTest::addRow("%s from a refused address", kind) << udp << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.2"
+                                                         << QByteArray("\n") << false;
+        QTest::addRow("%s on [::], IPv4 network", kind) << udp << "::" << "127.0.0.0/8" << "127.0.0.2"
+                                                        << QByteArray("\n") << true;
+        QTest::addRow("%s on [::], mapped address", kind) << udp << "::" << "::ffff:127.0.0.2" << "127.0.0.2"
+                                                          << QByteArray("\n") << true;
+        QTest::addRow("%s on [::], another mapped address", kind) << udp << "::" << "::ffff:127.0.0.3" << "127.0.0.2"
+                                                                  << QByteArray("\n") << false;
+    }
 }
 
-void BridgeTest::everyEndingDelivers()
+void BridgeTest::clientsServedOrRefused()
 {
     QFETCH(bool, udp);
-    QFETCH(QString, host);
-    QFETCH(QByteArray, ending);
+    QFETCH(QString, listen);
+    QFETCH(QString, allow);
     QFETCH(QString, from);
-    const QString address = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:0").arg(host) : host + ":0";
-    QStringList options = {"--listen", address, "--allow", "127.0.0.1/32", "--allow", "::1"};
+    QFETCH(QByteArray, ending);
+    QFETCH(bool, admitted);
+    const QString address = listen.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:0").arg(listen) : listen + ":0";
+    QStringList options = {"--listen", address, "--allow", allow, "--allow", "::1"};
     if (udp)
         options << "--udp";
     const quint16 port = startBridge(options);
     QVERIFY(port > 0);
-    const bool admitted = from.isEmpty();
-    const QHostAddress source(admitted ? host : from);
+    const QHostAddress to(listen == QLatin1String("::") ? QStringLiteral("127.0.0.1") : listen);
 
     const QByteArray commands[] = {"spot 5 --x-in-seq 3", "folder 300 --seq --reset"};
     if (udp) {
         QUdpSocket client;
-        QVERIFY(client.bind(source, 0));
+        QVERIFY(client.bind(QHostAddress(from), 0));
         for (const QByteArray &command : commands)
-            QVERIFY(client.writeDatagram(command + ending, QHostAddress(host), port) > 0);
+            QVERIFY(client.writeDatagram(command + ending, to, port) > 0);
     } else {
         QTcpSocket client;
-        QVERIFY(client.bind(source, 0));
-        client.connectToHost(QHostAddress(host), port);
+        QVERIFY(client.bind(QHostAddress(from), 0));
+        client.connectToHost(to, port);
         QVERIFY(client.waitForConnected(answerMs));
         // A refused client is closed at once, without a word.
         QCOMPARE(line(client, commands[0] + ending), admitted ? QByteArray("ok 14 00 05 03") : QByteArray());
@@ -366,47 +378,6 @@ void BridgeTest::startReport()
     const BridgeRequest request = parseBridgeArguments(QStringList{"--port", "/dev/ttyUSB0"} + arguments);
     QCOMPARE(request.error, QString());
     QCOMPARE(::startReport(request, 4001), report);
-}
-
-// [::] as the README writes it serves IPv4 clients too, matched as the IPv4
-// address they are whether the network is given in IPv4 or mapped form.
-void BridgeTest::dualStackServesIPv4_data()
-{
-    QTest::addColumn<bool>("udp");
-    QTest::addColumn<QString>("allow");
-    QTest::addColumn<bool>("admitted"); // the client comes from 127.0.0.2
-
-    for (const bool udp : {false, true}) {
-        const char *kind = udp ? "UDP" : "TCP";
-        QTest::addRow("%s, IPv4 network", kind) << udp << "127.0.0.0/8" << true;
-        QTest::addRow("%s, mapped address", kind) << udp << "::ffff:127.0.0.2" << true;
-        QTest::addRow("%s, another mapped address", kind) << udp << "::ffff:127.0.0.3" << false;
-    }
-}
-
-void BridgeTest::dualStackServesIPv4()
-{
-    QFETCH(bool, udp);
-    QFETCH(QString, allow);
-    QFETCH(bool, admitted);
-    QStringList options = {"--listen", "[::]:0", "--allow", allow};
-    if (udp)
-        options << "--udp";
-    const quint16 port = startBridge(options);
-    QVERIFY(port > 0);
-    const QHostAddress from(QStringLiteral("127.0.0.2"));
-    if (udp) {
-        QUdpSocket client;
-        QVERIFY(client.bind(from, 0));
-        QVERIFY(client.writeDatagram("stop", QHostAddress::LocalHost, port) > 0);
-    } else {
-        QTcpSocket client;
-        QVERIFY(client.bind(from, 0));
-        client.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(client.waitForConnected(answerMs));
-        QCOMPARE(line(client, "stop\n"), admitted ? QByteArray("ok 22 ff ff ff") : QByteArray());
-    }
-    QCOMPARE(pty->read(4, admitted ? answerMs : 300), admitted ? QByteArray("\x22\xff\xff\xff", 4) : QByteArray());
 }
 
 // A burst the bridge must refuse, then one good datagram: only that one's
