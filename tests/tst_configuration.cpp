@@ -271,7 +271,7 @@ void ConfigurationTest::autoConnectionAtStart()
     QVERIFY(!window->isVisible());
 
     // The Open step ran inside the constructor, with the loaded rate.
-    const QString shown = WindowOnPty::status();
+    const QString shown = WindowTest::status(); // the column "status" hides it
     QVERIFY2(shown.startsWith(status), qPrintable(shown));
     const bool opened = status == QLatin1String("Open");
     QCOMPARE(serialPort->isOpen(), opened);

@@ -10,8 +10,9 @@
 
 // A console window as on a first run. A test class takes it as a second
 // base beside QObject and calls startWindowTest() from init() and
-// stopWindowTest() from cleanup(): the guards below are installed, no saved
-// settings are read, and none are left for the next test or test program.
+// stopWindowTest() from cleanup(): the connection guard below is installed,
+// no saved settings are read, and none are left for the next test or test
+// program.
 class WindowTest
 {
 protected:
