@@ -4,7 +4,7 @@
 #include "about/aboutwindows.h"
 #include "tests/window/helpsupport.h"
 #include "base/identity.h"
-#include "app/mainwindow.h"
+#include "base/version.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -22,12 +22,11 @@
 
 #include <memory>
 
-class AboutTest : public QObject
+class AboutTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void systemName_data();
@@ -53,23 +52,15 @@ private:
     static QList<AboutWindows *> aboutDialogs();
     static QString expectedSystemLine();
 
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<QTranslator> translator;
     std::unique_ptr<UrlCatcher> browser;
 };
 
 Q_DECLARE_METATYPE(QOperatingSystemVersion::OSType)
 
-void AboutTest::initTestCase()
-{
-    setApplicationIdentity();
-}
-
 void AboutTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    window = std::make_unique<MainWindow>();
+    startWindowTest();
     browser = std::make_unique<UrlCatcher>(QStringList{"http", "https"});
 }
 
@@ -79,8 +70,7 @@ void AboutTest::cleanup()
     browser.reset();
     translator.reset();
     setApplicationIdentity();
-    window.reset();
-    serialPort->close();
+    stopWindowTest();
 }
 
 AboutWindows *AboutTest::openAbout()
@@ -179,7 +169,7 @@ void AboutTest::informationTextIsExact()
 {
     const QString systemLine = QStringLiteral("Microsoft Windows XP (32bit)");
     QCOMPARE(AboutInfo::informationText(AboutInfo::currentIdentity(), systemLine),
-             QStringLiteral("<p><b>Tunaris - Serial Console 1.0.0</b></p>"
+             QStringLiteral("<p><b>Tunaris - Serial Console " TUNARIS_VERSION "</b></p>"
                             "<p>Tunaris Audio Systems</p>"
                             "<p><a href=\"http://tunaris.example.com\">tunaris.example.com</a></p>"
                             "<p>Microsoft Windows XP (32bit)</p>"));
@@ -192,7 +182,7 @@ void AboutTest::dialogParagraphs_data()
     QTest::addColumn<bool>("bold");
     QTest::addColumn<QString>("link");
 
-    QTest::newRow("name and version") << 0 << "Tunaris - Serial Console 1.0.0" << true << "";
+    QTest::newRow("name and version") << 0 << "Tunaris - Serial Console " TUNARIS_VERSION << true << "";
     QTest::newRow("maker") << 1 << "Tunaris Audio Systems" << false << "";
     QTest::newRow("home page") << 2 << "tunaris.example.com" << false << "http://tunaris.example.com";
     QTest::newRow("system") << 3 << expectedSystemLine() << false << "";

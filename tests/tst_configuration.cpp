@@ -2,10 +2,9 @@
 // files beside the test program; the saves that must not lose settings run
 // in child processes with real limits on writing.
 #include "base/configurationfile.h"
+#include "base/version.h"
 #include "tests/window/consolechild.h"
-#include "base/identity.h"
-#include "app/mainwindow.h"
-#include "tests/support/ptypair.h"
+#include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -13,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
-#include <QLabel>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -24,8 +22,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-
-#include <memory>
 
 namespace {
 
@@ -38,7 +34,7 @@ QByteArray settingsText(const QByteArray &firstLine, const QByteArray &port, con
     const QByteArray rule(40, '*');
     return firstLine + "\n"
         "Tunaris - Serial Console  - Configuration File\n"
-        "Generate by: Tunaris - Serial Console 1.0.0\n"
+        "Generate by: Tunaris - Serial Console " TUNARIS_VERSION "\n"
         + rule + "\nSerial Port\n" + rule + "\n" + port + "\n"
         + rule + "\nBaudrate\n" + rule + "\n" + baudRate + "\n"
         + rule + "\nAuto-connect\n" + rule + "\n" + autoConnect + "\n"
@@ -100,12 +96,11 @@ QStringList filesNamedLikeSettings(const QString &directory)
 
 } // namespace
 
-class ConfigurationTest : public QObject
+class ConfigurationTest : public QObject, private WindowOnPty
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void writtenFile_data();
@@ -124,39 +119,24 @@ private slots:
     void savedWhereTheUserCanWrite();
 
 private:
-    void startWindow() { window = std::make_unique<MainWindow>(); }
     QComboBox *ports() const { return child<QComboBox>(*window, "comboBox_Serial_Port"); }
     QComboBox *baudRates() const { return child<QComboBox>(*window, "comboBox_Serial_Baudrate"); }
     QCheckBox *autoConnect() const { return child<QCheckBox>(*window, "checkBox_AutoConnect"); }
     void checkLanguageEntries(const QStringList &names);
-
-    std::unique_ptr<PtyPair> pty;
-    std::unique_ptr<MainWindow> window;
 };
-
-void ConfigurationTest::initTestCase()
-{
-    setApplicationIdentity();
-}
 
 void ConfigurationTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
     // A saved auto-connection opens a port at start: let it be a
     // pseudo-terminal of the test's own, never a real port of the machine.
-    pty = std::make_unique<PtyPair>();
-    QVERIFY(pty->isValid());
+    startOnPty(WithoutWindow);
     listPorts({QStringLiteral("/dev/tunaris-no-such-port"), pty->slavePath()});
 }
 
 void ConfigurationTest::cleanup()
 {
-    window.reset();
-    serialPort->close();
-    pty.reset();
     // A saved auto-connection or language would change the next test's start.
-    removeSavedSettings();
+    stopOnPty();
     QDir().rmdir(savedSettingsPath());
 }
 
@@ -291,7 +271,7 @@ void ConfigurationTest::autoConnectionAtStart()
     QVERIFY(!window->isVisible());
 
     // The Open step ran inside the constructor, with the loaded rate.
-    const QString shown = child<QLabel>(*window, "label_Status")->text();
+    const QString shown = WindowTest::status(); // the column "status" hides it
     QVERIFY2(shown.startsWith(status), qPrintable(shown));
     const bool opened = status == QLatin1String("Open");
     QCOMPARE(serialPort->isOpen(), opened);

@@ -1,7 +1,5 @@
 // The main window as the operator first sees it: every object of the form,
 // the lists the serial link fills, and the enabled states of a closed link.
-#include "base/identity.h"
-#include "app/mainwindow.h"
 #include "app/portquery.h"
 #include "tests/window/windowtesting.h"
 
@@ -18,16 +16,13 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include <memory>
-
-class FormTest : public QObject
+class FormTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void init() { startWindowTest(); }
+    void cleanup() { stopWindowTest(); }
     void everyObjectExists_data();
     void everyObjectExists();
     void objectCount();
@@ -38,9 +33,6 @@ private slots:
     void menus();
     void exclusiveModes();
     void pushButtonsShowOnlyIcons();
-
-private:
-    std::unique_ptr<MainWindow> window;
 };
 
 struct FormObject
@@ -155,23 +147,6 @@ static const FormObject formObjects[] = {
         {"actionEnglish", "QAction"},
         {"actionDefault", "QAction"},};
 
-void FormTest::initTestCase()
-{
-    setApplicationIdentity();
-}
-
-void FormTest::init()
-{
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    window = std::make_unique<MainWindow>();
-}
-
-void FormTest::cleanup()
-{
-    window.reset();
-}
-
 void FormTest::everyObjectExists_data()
 {
     QTest::addColumn<QString>("name");
@@ -252,7 +227,7 @@ void FormTest::serialLists()
     QFETCH(bool, queriedEarly);
     if (queriedEarly) {
         startPortQuery();
-        window = std::make_unique<MainWindow>();
+        startWindow();
         listSystemPorts();
     }
 

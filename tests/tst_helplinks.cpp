@@ -2,8 +2,7 @@
 // desktop whole, whatever characters a translation puts into them.
 #include "base/aboutinfo.h"
 #include "tests/window/helpsupport.h"
-#include "base/identity.h"
-#include "app/mainwindow.h"
+#include "base/version.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -50,12 +49,11 @@ static MailMessage readMailUrl(const QByteArray &encoded)
     return message;
 }
 
-class HelpLinksTest : public QObject
+class HelpLinksTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void homePage();
@@ -67,21 +65,13 @@ private slots:
 private:
     void trigger(const char *action) { child<QAction>(*window, action)->trigger(); }
 
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<QTranslator> translator;
     std::unique_ptr<UrlCatcher> desktop;
 };
 
-void HelpLinksTest::initTestCase()
-{
-    setApplicationIdentity();
-}
-
 void HelpLinksTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    window = std::make_unique<MainWindow>();
+    startWindowTest();
     desktop = std::make_unique<UrlCatcher>(QStringList{"http", "https", "mailto"});
 }
 
@@ -89,8 +79,7 @@ void HelpLinksTest::cleanup()
 {
     desktop.reset();
     translator.reset();
-    window.reset();
-    serialPort->close();
+    stopWindowTest();
 }
 
 void HelpLinksTest::homePage()
@@ -106,10 +95,10 @@ void HelpLinksTest::supportMail_data()
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("body");
 
-    QTest::newRow("English") << false << "Subject: Veldo Support Request (From: Tunaris - Serial Console - 1.0.0)"
+    QTest::newRow("English") << false << "Subject: Veldo Support Request (From: Tunaris - Serial Console - " TUNARIS_VERSION ")"
                              << "Here: your question...";
     QTest::newRow("translation with & # % = +")
-        << true << "Objet : demande #7 & 100% d'aide Veldo %41=B+C (De : Tunaris - Serial Console - 1.0.0)"
+        << true << "Objet : demande #7 & 100% d'aide Veldo %41=B+C (De : Tunaris - Serial Console - " TUNARIS_VERSION ")"
         << "Ici : votre question & la suite ?a=b#fin\ndeuxième ligne 50 %20";
 }
 

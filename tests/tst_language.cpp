@@ -3,8 +3,7 @@
 // that the tests put where the console may look for one.
 #include "about/aboutwindows.h"
 #include "tests/window/consolechild.h"
-#include "base/identity.h"
-#include "app/mainwindow.h"
+#include "base/version.h"
 #include "tests/support/ptypair.h"
 #include "tests/window/windowtesting.h"
 
@@ -18,10 +17,6 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-
-#include <memory>
-
-Q_DECLARE_METATYPE(CommandFrame)
 
 namespace {
 
@@ -73,7 +68,7 @@ QString inMainWindow(const char *source)
 
 } // namespace
 
-class LanguageTest : public QObject
+class LanguageTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
@@ -85,9 +80,6 @@ private slots:
     void textsFollowTheLanguage();
     void everyFormTextIsTranslated();
     void closeHasTwoMeanings();
-    void commandEchoFollowsTheLanguage_data();
-    void commandEchoFollowsTheLanguage();
-    void sourceNamesStay();
     void switchingDropsTheTranslation_data();
     void switchingDropsTheTranslation();
     void checkedEntryStaysChecked_data();
@@ -104,30 +96,24 @@ private:
     QString serialTitle() const { return child<QGroupBox>(*window, "groupBox_Serial")->title(); }
 
     QString startDirectory;
-    std::unique_ptr<MainWindow> window;
 };
 
 void LanguageTest::initTestCase()
 {
-    setApplicationIdentity();
     startDirectory = QDir::currentPath();
     QVERIFY2(QFile::exists(besideTests("LanguageData_fr.qm")), "the build puts the shipped translation here");
 }
 
 void LanguageTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    window = std::make_unique<MainWindow>();
+    startWindowTest();
 }
 
 void LanguageTest::cleanup()
 {
-    window.reset();
-    serialPort->close();
-    QDir::setCurrent(startDirectory);
     // A saved French would start the next test in French.
-    removeSavedSettings();
+    stopWindowTest();
+    QDir::setCurrent(startDirectory);
 }
 
 void LanguageTest::textsFollowTheLanguage_data()
@@ -166,7 +152,7 @@ void LanguageTest::textsFollowTheLanguage()
     QObject *target = object == QLatin1String("MainWindow") ? window.get() : window->findChild<QObject *>(object);
     QVERIFY(target);
     // A title set in between does not survive a change of language.
-    window->setWindowTitle(QStringLiteral("Tunaris - Serial Console 1.0.0"));
+    window->setWindowTitle(QStringLiteral("Tunaris - Serial Console " TUNARIS_VERSION));
 
     choose(QStringLiteral("actionFran_ais"));
     QCOMPARE(target->property(qPrintable(property)).toString(), frenchText);
@@ -211,86 +197,14 @@ void LanguageTest::closeHasTwoMeanings()
     choose(QStringLiteral("actionFran_ais"));
     selectPort(*window, pty.slavePath());
     clickButton(*window, "pushButton_Open");
-    QCOMPARE(child<QLabel>(*window, "label_Status")->text(), QStringLiteral("Ouvert"));
+    QCOMPARE(status(), QStringLiteral("Ouvert"));
     clickButton(*window, "pushButton_Close");
-    QCOMPARE(child<QLabel>(*window, "label_Status")->text(), QStringLiteral("Fermé"));
+    QCOMPARE(status(), QStringLiteral("Fermé"));
 
     AboutWindows about;
     about.updateInformation();
     QCOMPARE(about.windowTitle(), QStringLiteral("À propos"));
     QCOMPARE(about.findChild<QAbstractButton *>(QStringLiteral("pushButton_close"))->text(), QStringLiteral("Fermer"));
-}
-
-void LanguageTest::commandEchoFollowsTheLanguage_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<CommandFrame>("frame");
-    QTest::addColumn<QString>("englishEcho");
-    QTest::addColumn<QString>("frenchEcho");
-
-    QTest::newRow("play") << "Play" << Commands::transport(Commands::Play) << "Play : 0x20 0xff 0xff 0xff"
-                          << "Lecture : 0x20 0xff 0xff 0xff";
-    QTest::newRow("stop") << "Stop" << Commands::transport(Commands::Stop) << "Stop : 0x22 0xff 0xff 0xff"
-                          << "Arrêt : 0x22 0xff 0xff 0xff";
-    QTest::newRow("previous") << "Previous" << Commands::transport(Commands::Previous)
-                              << "Previous : 0x24 0xff 0xff 0xff" << "Précédent : 0x24 0xff 0xff 0xff";
-    QTest::newRow("folder") << "Load folder" << Commands::loadFolder(300, Commands::LoadMode::Sequential, true)
-                            << "Load folder : 0x3 0x1 0x2c 0xff" << "Charger le dossier : 0x3 0x1 0x2c 0xff";
-    QTest::newRow("spot") << "Load Spot" << Commands::loadSpot(1000, Commands::SpotMode::XInSequential, 255)
-                          << "Load Spot : 0x14 0x3 0xe8 0xff" << "Charger le spot : 0x14 0x3 0xe8 0xff";
-    QTest::newRow("web radio") << "Load WebRadio" << Commands::loadWebRadio(10) << "Load WebRadio : 0x40 0x0 0xa 0xff"
-                               << "Charger la radio Web : 0x40 0x0 0xa 0xff";
-    QTest::newRow("absolute volume") << "Absolute Volume" << Commands::absoluteVolume(0, Commands::VolumeChannel::Xlr)
-                                     << "Absolute Volume : 0x30 0x0 0x0 0x2" << "Volume absolu : 0x30 0x0 0x0 0x2";
-    QTest::newRow("mute") << "Mute Volume" << Commands::muteVolume(true, Commands::VolumeChannel::Rca)
-                          << "Mute Volume : 0x33 0x0 0x1 0x1" << "Sourdine du volume : 0x33 0x0 0x1 0x1";
-}
-
-// The command slots name their command through the translation, as every
-// text of the window; the frame is the same in every language.
-void LanguageTest::commandEchoFollowsTheLanguage()
-{
-    QFETCH(QString, name);
-    QFETCH(CommandFrame, frame);
-    QFETCH(QString, englishEcho);
-    QFETCH(QString, frenchEcho);
-
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    selectPort(*window, pty.slavePath());
-    clickButton(*window, "pushButton_Open");
-    QVERIFY(serialPort->isOpen());
-    const QLabel *status = child<QLabel>(*window, "label_Status");
-    const QByteArray name8 = name.toUtf8();
-
-    choose(QStringLiteral("actionFran_ais"));
-    window->sendCommand(inMainWindow(name8.constData()), frame);
-    QCOMPARE(status->text(), frenchEcho);
-    QCOMPARE(pty.read(4).toHex(' '), frameBytes(frame).toHex(' '));
-
-    choose(QStringLiteral("actionEnglish"));
-    window->sendCommand(inMainWindow(name8.constData()), frame);
-    QCOMPARE(status->text(), englishEcho);
-    QCOMPARE(pty.read(4).toHex(' '), frameBytes(frame).toHex(' '));
-    QCOMPARE(pty.readRest(), QByteArray());
-    clickButton(*window, "pushButton_Close");
-}
-
-// The source names are the device's own and stay as they are, although
-// "Web Radio" is also a group title that is translated.
-void LanguageTest::sourceNamesStay()
-{
-    const QComboBox *sources = child<QComboBox>(*window, "comboBox_Source");
-    QStringList before;
-    for (int i = 0; i < sources->count(); ++i)
-        before << sources->itemText(i);
-
-    choose(QStringLiteral("actionFran_ais"));
-    QCOMPARE(serialTitle(), french);
-    QStringList after;
-    for (int i = 0; i < sources->count(); ++i)
-        after << sources->itemText(i);
-    QCOMPARE(after, before);
 }
 
 void LanguageTest::switchingDropsTheTranslation_data()

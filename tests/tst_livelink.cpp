@@ -2,8 +2,6 @@
 // /dev, and a device in it is a link to a pseudo-terminal, made and removed
 // as udev does when an adapter is plugged in or pulled out.
 #include "base/configurationfile.h"
-#include "base/identity.h"
-#include "app/mainwindow.h"
 #include "app/portquery.h"
 #include "tests/support/ptypair.h"
 #include "tests/window/windowtesting.h"
@@ -11,7 +9,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,7 +27,7 @@ const QByteArray playFrame("\x20\xff\xff\xff", 4);
 
 } // namespace
 
-class LiveLinkTest : public QObject
+class LiveLinkTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
@@ -50,19 +47,16 @@ private:
     void plug(const QString &name);
     void unplug(const QString &name);
     QStringList listed() const;
-    QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
     QComboBox *ports() const { return child<QComboBox>(*window, "comboBox_Serial_Port"); }
     void playArrivesAt(PtyPair &device);
     void plugAndWaitUntilSeen(const QString &marker);
 
     QTemporaryDir devices;
     std::map<QString, std::unique_ptr<PtyPair>> plugged;
-    std::unique_ptr<MainWindow> window;
 };
 
 void LiveLinkTest::initTestCase()
 {
-    setApplicationIdentity();
     QVERIFY(devices.isValid());
     const QString folder = devices.path();
     setPortSource({[folder] {
@@ -76,17 +70,14 @@ void LiveLinkTest::initTestCase()
 
 void LiveLinkTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
+    startWindowTest(WithoutWindow);
 }
 
 void LiveLinkTest::cleanup()
 {
-    window.reset();
-    serialPort->close();
+    stopWindowTest();
     while (!plugged.empty())
         unplug(plugged.begin()->first);
-    removeSavedSettings();
 }
 
 void LiveLinkTest::plug(const QString &name)
@@ -132,7 +123,7 @@ void LiveLinkTest::plugAndWaitUntilSeen(const QString &marker)
 
 void LiveLinkTest::listFollowsTheSystem()
 {
-    window = std::make_unique<MainWindow>();
+    startWindow();
     QCOMPARE(listed(), QStringList());
 
     plug(QStringLiteral("ttyUSB1"));
@@ -180,7 +171,7 @@ void LiveLinkTest::lostAndBack()
 
     plug(device);
     const QString port = byIdLink ? byId(device) : numbered ? plugged[device]->slavePath() : node(device);
-    window = std::make_unique<MainWindow>();
+    startWindow();
     child<QCheckBox>(*window, "checkBox_AutoConnect")->setChecked(autoConnect);
     ports()->setCurrentText(port);
     clickButton(*window, "pushButton_Open");
@@ -225,7 +216,7 @@ void LiveLinkTest::savedAbsentPortIsAwaited()
     saved.autoConnect = true;
     QVERIFY(writeConfigurationFile(savedSettingsPath(), saved));
     plug(QStringLiteral("ttyUSB2")); // another device is there: it must not be opened
-    window = std::make_unique<MainWindow>();
+    startWindow();
     QVERIFY(!serialPort->isOpen());
     QCOMPARE(ports()->currentText(), saved.port);
     QCOMPARE(status(), QStringLiteral("Waiting for ") + saved.port);

@@ -1,9 +1,7 @@
 // The serial link on a real device: a pseudo-terminal whose master end the
 // test reads byte for byte.
-#include "base/identity.h"
 #include "link/linesettings.h"
-#include "app/mainwindow.h"
-#include "tests/support/ptypair.h"
+#include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -16,14 +14,13 @@
 
 Q_DECLARE_METATYPE(CommandFrame)
 
-class SerialLinkTest : public QObject
+class SerialLinkTest : public QObject, private WindowOnPty
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void init() { startOnPty(); }
+    void cleanup() { stopOnPty(); }
     void framesArriveExactly_data();
     void framesArriveExactly();
     void closeAndReopenWithAnotherRate();
@@ -35,35 +32,9 @@ private slots:
     void exitReleasesThePort();
 
 private:
-    QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
     bool linkLooksOpen() const;
     bool linkLooksClosed() const;
-    void open();
-
-    std::unique_ptr<PtyPair> pty;
-    std::unique_ptr<MainWindow> window;
 };
-
-void SerialLinkTest::initTestCase()
-{
-    setApplicationIdentity();
-}
-
-void SerialLinkTest::init()
-{
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    pty = std::make_unique<PtyPair>();
-    QVERIFY(pty->isValid());
-    window = std::make_unique<MainWindow>();
-}
-
-void SerialLinkTest::cleanup()
-{
-    window.reset();
-    serialPort->close();
-    pty.reset();
-}
 
 bool SerialLinkTest::linkLooksOpen() const
 {
@@ -83,20 +54,6 @@ bool SerialLinkTest::linkLooksClosed() const
         && child<QWidget>(w, "comboBox_Serial_Baudrate")->isEnabled()
         && !child<QWidget>(w, "pushButton_Close")->isEnabled() && !child<QWidget>(w, "groupBox_Transport")->isEnabled()
         && !child<QWidget>(w, "groupBox_Volume")->isEnabled() && child<QWidget>(w, "checkBox_AutoConnect")->isEnabled();
-}
-
-void SerialLinkTest::open()
-{
-    selectPort(*window, pty->slavePath());
-    clickButton(*window, "pushButton_Open");
-    QCOMPARE(status(), QStringLiteral("Open"));
-    QVERIFY(linkLooksOpen());
-    QCOMPARE(serialPort->baudRate(), 115200);
-    QCOMPARE(serialPort->dataBits(), QSerialPort::Data8);
-    QCOMPARE(serialPort->parity(), QSerialPort::NoParity);
-    QCOMPARE(serialPort->stopBits(), QSerialPort::OneStop);
-    QCOMPARE(serialPort->flowControl(), QSerialPort::NoFlowControl);
-    QCOMPARE(serialPort->openMode(), SendOpenMode);
 }
 
 void SerialLinkTest::framesArriveExactly_data()
@@ -134,6 +91,13 @@ void SerialLinkTest::framesArriveExactly()
 void SerialLinkTest::closeAndReopenWithAnotherRate()
 {
     open();
+    QVERIFY(linkLooksOpen());
+    QCOMPARE(serialPort->baudRate(), 115200);
+    QCOMPARE(serialPort->dataBits(), QSerialPort::Data8);
+    QCOMPARE(serialPort->parity(), QSerialPort::NoParity);
+    QCOMPARE(serialPort->stopBits(), QSerialPort::OneStop);
+    QCOMPARE(serialPort->flowControl(), QSerialPort::NoFlowControl);
+    QCOMPARE(serialPort->openMode(), SendOpenMode);
     clickButton(*window, "pushButton_Close");
     QCOMPARE(status(), QStringLiteral("Close"));
     QVERIFY(linkLooksClosed());

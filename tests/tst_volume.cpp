@@ -1,9 +1,7 @@
 // The volume panel driven as an operator drives it, with mouse and keys on
 // the real sliders, buttons and boxes, on a real serial device: a
 // pseudo-terminal whose master end the test reads byte for byte.
-#include "base/identity.h"
-#include "app/mainwindow.h"
-#include "tests/support/ptypair.h"
+#include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -17,16 +15,13 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include <memory>
-
-class VolumeTest : public QObject
+class VolumeTest : public QObject, private WindowOnPty
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
-    void cleanup();
+    void cleanup() { stopOnPty(); }
     void levelLabelsShowRealLevels_data();
     void levelLabelsShowRealLevels();
     void keyMovesSendOneFramePerChange_data();
@@ -56,14 +51,9 @@ private:
         return control<QLabel>("label_Volume_Value_", channel)->text();
     }
     QStringList levelLabels() const;
-    QString status() const { return child<QLabel>(*window, "label_Status")->text(); }
-    void open();
     void startAt(const QString &channel, int level);
     QByteArray absoluteFrames(const QSignalSpy &valueChanges, int code) const;
     void expectFrames(const QByteArray &frames);
-
-    std::unique_ptr<PtyPair> pty;
-    std::unique_ptr<MainWindow> window;
 };
 
 Q_DECLARE_METATYPE(Qt::Key)
@@ -92,30 +82,14 @@ QPoint handleCentre(const QSlider *slider)
 
 } // namespace
 
-void VolumeTest::initTestCase()
-{
-    setApplicationIdentity();
-}
-
 void VolumeTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
-    pty = std::make_unique<PtyPair>();
-    QVERIFY(pty->isValid());
-    window = std::make_unique<MainWindow>();
+    startOnPty();
     // Shown, so the sliders have their real size under the mouse. The
     // offscreen platform says once that it has no window manager to tell.
     QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-}
-
-void VolumeTest::cleanup()
-{
-    window.reset();
-    serialPort->close();
-    pty.reset();
 }
 
 QStringList VolumeTest::levelLabels() const
@@ -124,13 +98,6 @@ QStringList VolumeTest::levelLabels() const
     for (const QString &channel : channels)
         texts << levelLabel(channel);
     return texts;
-}
-
-void VolumeTest::open()
-{
-    selectPort(*window, pty->slavePath());
-    clickButton(*window, "pushButton_Open");
-    QCOMPARE(status(), QStringLiteral("Open"));
 }
 
 // Puts a channel at a level the way the program does, which sends nothing.

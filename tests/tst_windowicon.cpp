@@ -2,8 +2,6 @@
 // "../images/ico256x256Win.ico" beside the working directory when it is
 // there, the compiled-in copy otherwise.
 #include "about/aboutwindows.h"
-#include "base/identity.h"
-#include "app/mainwindow.h"
 #include "tests/window/windowtesting.h"
 
 #include <QDir>
@@ -13,11 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-
 using Sizes = QList<QSize>;
 
-class WindowIconTest : public QObject
+class WindowIconTest : public QObject, private WindowTest
 {
     Q_OBJECT
 
@@ -30,27 +26,22 @@ private slots:
 
 private:
     QString startDirectory;
-    std::unique_ptr<MainWindow> window;
 };
 
 void WindowIconTest::initTestCase()
 {
-    setApplicationIdentity();
     startDirectory = QDir::currentPath();
 }
 
 void WindowIconTest::init()
 {
-    failOnConnectionWarnings();
-    removeSavedSettings();
+    startWindowTest(WithoutWindow);
 }
 
 void WindowIconTest::cleanup()
 {
-    window.reset();
-    serialPort->close();
+    stopWindowTest();
     QDir::setCurrent(startDirectory);
-    removeSavedSettings();
 }
 
 void WindowIconTest::iconWhereverTheProgramStarts_data()
@@ -87,7 +78,7 @@ void WindowIconTest::iconWhereverTheProgramStarts()
     }
     QVERIFY(QDir::setCurrent(root.filePath(QStringLiteral("run"))));
 
-    window = std::make_unique<MainWindow>();
+    startWindow();
     QCOMPARE(window->windowIcon().availableSizes(), sizes);
     const AboutWindows about;
     QCOMPARE(about.windowIcon().availableSizes(), sizes);

@@ -2,6 +2,8 @@
 
 #include <QEventLoop>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
 
 namespace {
@@ -36,4 +38,17 @@ ToolRun runTool(const QString &program, const QStringList &arguments, const QByt
     run.output = process.readAllStandardOutput();
     run.errors = process.readAllStandardError();
     return run;
+}
+
+quint16 startBridge(QProcess &bridge, const QString &program, const QStringList &arguments)
+{
+    bridge.setReadChannel(QProcess::StandardError);
+    bridge.start(program, arguments);
+    static const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+) \\("));
+    QRegularExpressionMatch found;
+    const bool said = QTest::qWaitFor([&] {
+        found = listening.match(QString::fromUtf8(bridge.peek(bridge.bytesAvailable())));
+        return found.hasMatch() || bridge.state() == QProcess::NotRunning;
+    }, 10000);
+    return said && found.hasMatch() ? quint16(found.captured(1).toUInt()) : 0;
 }

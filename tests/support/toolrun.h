@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 // What a run of one of the command-line tools left behind.
 struct ToolRun
 {
@@ -16,3 +18,8 @@ struct ToolRun
 // Runs a built program to its end, with `input` as its standard input, while
 // the test's event loop goes on.
 ToolRun runTool(const QString &program, const QStringList &arguments, const QByteArray &input = QByteArray());
+
+// Starts tunaris-bridge and waits until it says where it listens, reading its
+// reports from standard error; the number of the port it listens on, 0 when
+// it ended first or did not say in time.
+quint16 startBridge(QProcess &bridge, const QString &program, const QStringList &arguments);

@@ -1,11 +1,13 @@
 #include "tests/window/windowtesting.h"
 
 #include "app/portquery.h"
+#include "base/identity.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -83,4 +85,29 @@ void listPorts(const QStringList &ports)
 void listSystemPorts()
 {
     setPortSource({});
+}
+
+WindowTest::WindowTest()
+{
+    setApplicationIdentity();
+}
+
+void WindowTest::startWindowTest(Start start)
+{
+    failOnConnectionWarnings();
+    removeSavedSettings();
+    if (start == WithWindow)
+        startWindow();
+}
+
+void WindowTest::stopWindowTest()
+{
+    window.reset();
+    serialPort->close();
+    removeSavedSettings();
+}
+
+QString WindowTest::status() const
+{
+    return child<QLabel>(*window, "label_Status")->text();
 }

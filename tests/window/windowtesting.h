@@ -1,8 +1,35 @@
 #pragma once
 
+#include "app/mainwindow.h"
+
 #include <QComboBox>
 #include <QString>
 #include <QWidget>
+
+#include <memory>
+
+// A console window as on a first run. A test class takes it as a second
+// base beside QObject and calls startWindowTest() from init() and
+// stopWindowTest() from cleanup(): the connection guard below is installed,
+// no saved settings are read, and none are left for the next test or test
+// program.
+class WindowTest
+{
+protected:
+    WindowTest(); // the program's identity, which names the settings file
+
+    // WithoutWindow: for a test that sets the scene (saved settings, the
+    // listed ports) before it starts one with startWindow().
+    enum Start { WithWindow, WithoutWindow };
+    void startWindowTest(Start start = WithWindow);
+    void startWindow() { window = std::make_unique<MainWindow>(); }
+    // The window goes first, and with it the port it opened.
+    void stopWindowTest();
+
+    QString status() const;
+
+    std::unique_ptr<MainWindow> window;
+};
 
 // Fails the running test on a warning from the connection by name: a slot
 // whose object name does not match would otherwise be a silent dead button.
