@@ -19,12 +19,14 @@ QStringListModel *numberModel(int last, QObject *owner)
 // Sized to its contents, a list would measure every one of its up to 999
 // items when the window is first shown; the width of the longest number,
 // without room for an icon (the lists have none), gives the same width.
+// The model comes first: the size policy makes the list's popup, which then
+// takes this model once instead of the default one and then this one.
 void showNumbers(QComboBox *list, QStringListModel *numbers)
 {
+    list->setModel(numbers);
     list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     list->setMinimumContentsLength(int(numbers->stringList().constLast().size()));
     list->setIconSize(QSize(0, 0));
-    list->setModel(numbers);
 }
 
 // The lists are not editable, so the current text is always one of the
