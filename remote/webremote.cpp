@@ -254,6 +254,7 @@ public:
     }
 
     QTcpSocket *socket() const { return m_socket; }
+    bool isPage() const { return m_page; }
     void requestDone() { m_deadline.stop(); }
     // The connection now carries a page's events, whose pings tell whether it is there.
     void becomePage()
@@ -524,6 +525,17 @@ bool WebRemote::holdsKey(const QHttpServerRequest &request) const
 void WebRemote::takePages()
 {
     while (std::unique_ptr<QWebSocket> socket = m_http->nextPendingWebSocketConnection()) {
+        // Only an upgrade that acceptPage() let through, whatever the
+        // server took for one.
+        const bool accepted = std::any_of(m_clients.begin(), m_clients.end(), [&](const Client *client) {
+            return client->isPage() && client->socket()->peerAddress() == socket->peerAddress()
+                && client->socket()->peerPort() == socket->peerPort();
+        });
+        if (!accepted) {
+            socket->abort();
+            socket.release()->deleteLater();
+            continue;
+        }
         // The events go one way; a page that talks back is not ours.
         socket->setMaxAllowedIncomingFrameSize(MaxCommandLineLength);
         socket->setMaxAllowedIncomingMessageSize(MaxCommandLineLength);
