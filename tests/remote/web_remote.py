@@ -3,6 +3,9 @@ pseudo-terminal whose far end is read byte for byte, driven by headless
 Chromium through Selenium and by a plain HTTP client. Loopback only.
 
     /usr/bin/python3 web_remote.py BRIDGE
+
+With REMOTE_SCREENSHOT=FILE.png it keeps the English page, as a phone shows
+it after Play, in that file.
 """
 import http.client
 import os
@@ -52,7 +55,7 @@ class Device:
 def browser(language):
     options = Options()
     options.binary_location = "/usr/bin/chromium"
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--hide-scrollbars",
                      "--lang=" + language):
         options.add_argument(argument)
     options.add_experimental_option("prefs", {"intl.accept_languages": language})
@@ -190,6 +193,8 @@ class WebRemoteTest(unittest.TestCase):
             play.click()
             self.assertEqual(self.device.read(4), bytes.fromhex("20ffffff"))
             WebDriverWait(english, WAIT_S).until(lambda page: echo.text == "Play : 0x20 0xff 0xff 0xff")
+            if os.environ.get("REMOTE_SCREENSHOT"):  # the README's picture: a phone, 390 x 844
+                english.save_screenshot(os.environ["REMOTE_SCREENSHOT"])
 
             # A volume step on its own channel, the step typed in.
             step = english.find_element(By.CSS_SELECTOR, "input[aria-label='XLR volume step']")
