@@ -88,9 +88,12 @@ QByteArray cookieValue(const QByteArray &header, const QByteArray &name)
 // A page of this server names the server the request went to as its
 // origin; another site's page names itself, and a browser cannot be made
 // to say otherwise.
-bool isOwnOrigin(const QByteArray &origin, const QByteArray &host)
+bool fromOwnPage(const QHttpServerRequest &request)
 {
-    return !host.isEmpty() && origin.compare("http://" + host, Qt::CaseInsensitive) == 0;
+    const QList<QByteArray> origins = headerValues(request, "Origin");
+    const QList<QByteArray> hosts = headerValues(request, "Host");
+    return origins.size() == 1 && hosts.size() == 1 && !hosts.first().isEmpty()
+        && origins.first().compare("http://" + hosts.first(), Qt::CaseInsensitive) == 0;
 }
 
 QHttpServerResponse reply(Status status, const QByteArray &type, const QByteArray &body)
@@ -182,7 +185,7 @@ protected:
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override
     {
         QHttpServerResponder responder = makeResponder(request, socket);
-        refuse(responder, Status::Forbidden, QStringLiteral("no events here without the key, from elsewhere"));
+        refuse(responder, Status::Forbidden, QStringLiteral("the events are for the remote's own page, with its key"));
     }
 
 private:
@@ -387,7 +390,7 @@ void WebRemote::handle(const QHttpServerRequest &request, QTcpSocket *socket, QH
         // The texts in the browser's language, and whether it may send:
         // all a page needs to know before it opens its events.
         const QList<QByteArray> languages = headerValues(request, "Accept-Language");
-        const QByteArray session = QByteArrayLiteral("{\"key\":") + (holdsKey(request) ? "true" : "false")
+        const QByteArray session = QByteArrayLiteral("{\"admitted\":") + (holdsKey(request) ? "true" : "false")
             + ",\"page\":" + pageTexts(pageLanguage(languages.value(0))) + '}';
         return reply(Status::Ok, "application/json", session).write(std::move(responder));
     }
@@ -406,14 +409,12 @@ void WebRemote::handle(const QHttpServerRequest &request, QTcpSocket *socket, QH
 bool WebRemote::acceptPage(const QHttpServerRequest &request, QTcpSocket *socket)
 {
     QString refusal;
-    const QList<QByteArray> origins = headerValues(request, "Origin");
-    const QList<QByteArray> hosts = headerValues(request, "Host");
     if (request.url().path() != QLatin1String("/events")
         || request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) != 0)
         refusal = QStringLiteral("no such WebSocket");
     else if (!holdsKey(request))
         refusal = QStringLiteral("no key");
-    else if (origins.size() != 1 || hosts.size() != 1 || !isOwnOrigin(origins.first(), hosts.first()))
+    else if (!fromOwnPage(request))
         refusal = QStringLiteral("not from the remote's own page");
     if (!refusal.isEmpty()) {
         m_report(QStringLiteral("refused the events to %1: %2").arg(clientText(request.remoteAddress()), refusal));
@@ -452,9 +453,7 @@ void WebRemote::takeCommand(const QHttpServerRequest &request, QTcpSocket *socke
         m_report(QStringLiteral("refused a command from %1: no key").arg(client));
         return refuse(responder, Status::Forbidden, QStringLiteral("no key: ask the operator for the remote's link"));
     }
-    const QList<QByteArray> origins = headerValues(request, "Origin");
-    const QList<QByteArray> hosts = headerValues(request, "Host");
-    if (origins.size() != 1 || hosts.size() != 1 || !isOwnOrigin(origins.first(), hosts.first())) {
+    if (!fromOwnPage(request)) {
         m_report(QStringLiteral("refused a command from %1: not from the remote's own page").arg(client));
         return refuse(responder, Status::Forbidden, QStringLiteral("not from the remote's own page"));
     }
@@ -472,20 +471,21 @@ void WebRemote::takeCommand(const QHttpServerRequest &request, QTcpSocket *socke
         return refuse(responder, Status::BadRequest, parsed.error);
 
     ++m_waiting;
-    const QPointer<Client> owner = clientOf(socket);
-    if (owner)
-        ++owner->commandsOnTheirWay;
+    const QPointer<Client> connection = clientOf(socket);
+    if (connection)
+        ++connection->commandsOnTheirWay;
     // The responder writes to the socket it was made for: kept until the
     // outcome, used only if that socket is still there.
     auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
     const QPointer<QTcpSocket> alive(socket);
     const CommandFrame frame = toFrame(*parsed.command);
-    m_deliver(*parsed.command, [remote = QPointer<WebRemote>(this), owner, alive, held, frame](const SendOutcome &outcome) {
+    m_deliver(*parsed.command, [remote = QPointer<WebRemote>(this), connection, alive, held,
+                                 frame](const SendOutcome &outcome) {
         if (!remote)
             return;
         --remote->m_waiting;
-        if (owner)
-            --owner->commandsOnTheirWay;
+        if (connection)
+            --connection->commandsOnTheirWay;
         if (alive && alive->state() == QAbstractSocket::ConnectedState)
             reply(statusOf(outcome), textType, replyLine(frame, outcome)).write(std::move(*held));
     });

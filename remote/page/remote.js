@@ -278,7 +278,7 @@
     }
     const first = page === null;
     page = session.page;
-    if (!session.key) {
+    if (!session.admitted) {
       byId("controls").hidden = true;
       const locked = byId("locked");
       locked.textContent = t("Ask the operator for this remote's link: only the key in it lets a phone send commands.");
