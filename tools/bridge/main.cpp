@@ -13,8 +13,8 @@
 #endif
 
 #include <QCoreApplication>
+#include <QPointer>
 
-#include <cstdio>
 #include <memory>
 
 #if defined(Q_OS_UNIX)
@@ -104,8 +104,11 @@ int main(int argc, char **argv)
                         Failed);
         }
         webPort = remote->port();
-        WebRemote *pages = remote.get();
-        echo = [pages](const PlayerCommand &command, const SendOutcome &outcome) { pages->echo(command, outcome); };
+        const QPointer<WebRemote> pages = remote.get();
+        echo = [pages](const PlayerCommand &command, const SendOutcome &outcome) {
+            if (pages)
+                pages->echo(command, outcome);
+        };
         const auto showLink = [pages, &delivery] { pages->showLink(delivery.portName(), delivery.link()); };
         QObject::connect(&delivery, &CommandDelivery::linkChanged, pages, showLink);
         showLink();
