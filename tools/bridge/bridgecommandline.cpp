@@ -44,7 +44,7 @@ struct Options
             baudRateOption(),
             {listenName,
              QStringLiteral("Listen on this address and port number, 0.0.0.0:4001, or [::]:4001 for IPv6 and IPv4 "
-                            "clients; nothing listens without it."),
+                            "clients; nothing listens without it or --web."),
              QStringLiteral("ADDRESS:NUMBER")},
             {udpName, QStringLiteral("Take datagrams instead of TCP lines.")},
             {webName,
