@@ -37,9 +37,12 @@ CommandDelivery::CommandDelivery(const QString &portName, qint32 baudRate, QObje
         const bool throughOwner = m_owner != nullptr;
         letGo();
         // An owner that took the line may still send it once it wakes up.
-        finish(throughOwner ? SendOutcome::unknown(QStringLiteral("the port's owner did not answer within %1 s")
-                                                       .arg(PortEndpoint::AnswerWithinMs / 1000))
-                            : SendOutcome::notSent(QStringLiteral("the frame did not leave for the line")));
+        const SendOutcome outcome =
+            throughOwner ? SendOutcome::unknown(QStringLiteral("the port's owner did not answer within %1 s")
+                                                    .arg(PortEndpoint::AnswerWithinMs / 1000))
+                         : SendOutcome::notSent(QStringLiteral("the frame did not leave for the line"));
+        m_problem = outcome.reason;
+        finish(outcome);
     });
 }
 
@@ -56,6 +59,36 @@ bool CommandDelivery::start(QString *error)
         return probe.kind != SendOutcome::Kind::NotSent;
     }
     return connect(error);
+}
+
+CommandDelivery::Link CommandDelivery::link() const
+{
+    using State = Link::State;
+    if (isDeviceServerName(m_portName))
+        return m_problem.isEmpty() ? Link{State::Open, QString()} : Link{State::Lost, m_problem};
+    if (m_owner)
+        return {State::Owner, QString()};
+    if (m_line)
+        return {State::Open, QString()};
+    if (!m_problem.isEmpty())
+        return {State::Lost, m_problem};
+    return {State::Waiting, QString()};
+}
+
+// Told from the event loop: letting go and finding the owner again within
+// one command is no change to whoever watches.
+void CommandDelivery::noteLink()
+{
+    if (m_linkNoted)
+        return;
+    m_linkNoted = true;
+    QTimer::singleShot(0, this, [this] {
+        m_linkNoted = false;
+        if (link() == m_toldLink)
+            return;
+        m_toldLink = link();
+        emit linkChanged();
+    });
 }
 
 QString CommandDelivery::route() const
@@ -93,19 +126,26 @@ bool CommandDelivery::connect(QString *error)
             QObject::connect(owner.get(), &QLocalSocket::disconnected, this, &CommandDelivery::ownerLeft);
             m_owner = std::move(owner);
             m_ownerIdle.start();
+            m_problem.clear();
+            noteLink();
             return true;
         case EndpointOwner::Refused:
             // Whoever made that folder may be waiting for the commands, and
             // the port itself may be the console's: neither way is safe.
-            *error = refusal;
+            *error = m_problem = refusal;
+            noteLink();
             return false;
         case EndpointOwner::None:
             break;
         }
     }
     m_line = openLine(m_portName, m_baudRate, SendOpenMode, error);
-    if (!m_line)
+    noteLink();
+    if (!m_line) {
+        m_problem = *error;
         return false;
+    }
+    m_problem.clear();
     QObject::connect(m_line.get(), &QIODevice::bytesWritten, this, &CommandDelivery::lineWritten);
     if (auto *port = qobject_cast<QSerialPort *>(m_line.get())) {
         // A full line is only its pace: the port keeps the frame and writes
@@ -217,6 +257,8 @@ void CommandDelivery::sendToDeviceServer()
     *delivery = new DeviceServerSend(m_portName, bytes, [this, delivery, batch](const SendOutcome &outcome) {
         (*delivery)->deleteLater();
         m_busy = false;
+        m_problem = outcome.isSent() ? QString() : outcome.reason;
+        noteLink();
         for (const Item &item : batch)
             item.done(outcome);
         if (!m_queue.isEmpty())
@@ -248,6 +290,7 @@ void CommandDelivery::lost(const QString &reason)
 {
     const bool sending = m_busy;
     letGo();
+    m_problem = reason;
     if (sending)
         finish(SendOutcome::notSent(QStringLiteral("not sent: %1").arg(reason)));
 }
@@ -256,6 +299,7 @@ void CommandDelivery::lost(const QString &reason)
 // for the owner again.
 void CommandDelivery::letGo()
 {
+    noteLink();
     if (m_owner) {
         m_owner->disconnect(this);
         m_owner.release()->deleteLater();

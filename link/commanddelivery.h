@@ -45,6 +45,29 @@ public:
     void deliver(const PlayerCommand &command, Done done);
     int queued() const { return int(m_queue.size()); }
 
+    // The link as the last command, or the start, left it: for people who
+    // watch it from afar. Nothing is opened to find out; the next command
+    // looks for the owner again whatever this says.
+    struct Link
+    {
+        enum class State {
+            Waiting, // nobody holds the port for us: the next command looks for its owner or opens it
+            Open,    // this program holds the port (or reaches its device server)
+            Owner,   // the program that holds the port (the console) takes the commands
+            Lost,    // the last attempt failed, for `reason`
+        };
+        State state = State::Waiting;
+        QString reason;
+        bool operator==(const Link &other) const { return state == other.state && reason == other.reason; }
+        bool operator!=(const Link &other) const { return !(*this == other); }
+    };
+    Link link() const;
+    QString portName() const { return m_portName; }
+
+signals:
+    // The link changed; a burst of changes is told once, from the event loop.
+    void linkChanged();
+
 private:
     struct Item
     {
@@ -64,6 +87,7 @@ private:
     void lineWritten();
     void lost(const QString &reason);
     void letGo();
+    void noteLink();
 
     QString m_portName;
     qint32 m_baudRate;
@@ -75,4 +99,7 @@ private:
     QElapsedTimer m_ownerIdle; // the owner drops connections that stay quiet
     std::unique_ptr<QIODevice> m_line;
     std::unique_ptr<PortEndpoint> m_endpoint;
+    QString m_problem; // why the last attempt failed; empty once one worked
+    Link m_toldLink;
+    bool m_linkNoted = false;
 };

@@ -19,7 +19,6 @@
 namespace {
 
 constexpr int udpReceiveBufferBytes = 1 << 20;
-constexpr int reportIntervalMs = 1000;
 // A datagram is one command, with a line end at most.
 constexpr qint64 maxDatagramBytes = MaxCommandLineLength + 2;
 // The bytes an IPv6 client's share of the slots is counted by: its /64, the
@@ -119,21 +118,6 @@ QHostAddress withoutHostBits(const QHostAddress &address, int prefixLength)
     return QHostAddress(bytes);
 }
 
-// What counts against one client's share of the slots.
-QHostAddress shareOf(const QHostAddress &address)
-{
-    return address.protocol() == QAbstractSocket::IPv6Protocol
-        ? withoutHostBits(address, 8 * sharedIPv6PrefixBytes)
-        : address;
-}
-
-// [::] as given means every client; Qt's dual-stack any-address takes the
-// IPv4 ones too, where the IPv6 one alone would not.
-QHostAddress bindAddress(const QHostAddress &address)
-{
-    return CommandListener::isDualStack(address) ? QHostAddress(QHostAddress::Any) : address;
-}
-
 // Why a datagram is not one command to send, in words; empty when it is.
 QString datagramRefusal(const QByteArray &data, CommandLineResult *parsed)
 {
@@ -158,12 +142,6 @@ CommandListener::CommandListener(Deliver deliver, Report report, QObject *parent
     , m_report(std::move(report))
     , m_lineDeadlineMs(CommandSession<QTcpSocket>::LineDeadlineMs)
 {
-    m_reportLater.setSingleShot(true);
-    connect(&m_reportLater, &QTimer::timeout, this, [this] {
-        m_report(QStringLiteral("%1 more like the last report").arg(m_unreported));
-        m_unreported = 0;
-        m_lastReport.start();
-    });
 }
 
 std::optional<CommandListener::Network> CommandListener::parseNetwork(const QString &text)
@@ -223,6 +201,34 @@ bool CommandListener::isDualStack(const QHostAddress &address)
     return address.isEqual(QHostAddress::AnyIPv6, QHostAddress::StrictConversion);
 }
 
+// [::] as given means every client; Qt's dual-stack any-address takes the
+// IPv4 ones too, where the IPv6 one alone would not.
+QHostAddress CommandListener::bindAddress(const QHostAddress &address)
+{
+    return isDualStack(address) ? QHostAddress(QHostAddress::Any) : address;
+}
+
+bool CommandListener::admits(const QList<Network> &networks, const QHostAddress &peer)
+{
+    const QHostAddress address = plain(peer);
+    if (networks.isEmpty())
+        return address.isLoopback();
+    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    return std::any_of(networks.begin(), networks.end(), [&](const Network &network) {
+        // An IPv6 network that spans mapped addresses (::/0) holds IPv4 clients too.
+        const bool ipv6Network = network.first.protocol() == QAbstractSocket::IPv6Protocol;
+        return (ipv4 && ipv6Network ? mapped(address) : address).isInSubnet(network);
+    });
+}
+
+QHostAddress CommandListener::shareOf(const QHostAddress &peer)
+{
+    const QHostAddress address = plain(peer);
+    return address.protocol() == QAbstractSocket::IPv6Protocol
+        ? withoutHostBits(address, 8 * sharedIPv6PrefixBytes)
+        : address;
+}
+
 bool CommandListener::listenTcp(const QHostAddress &address, quint16 port, QString *error)
 {
     m_tcp = new QTcpServer(this);
@@ -254,15 +260,7 @@ quint16 CommandListener::port() const
 
 bool CommandListener::isAllowed(const QHostAddress &peer) const
 {
-    const QHostAddress address = plain(peer);
-    if (m_allowed.isEmpty())
-        return address.isLoopback();
-    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
-    return std::any_of(m_allowed.begin(), m_allowed.end(), [&](const Network &network) {
-        // An IPv6 network that spans mapped addresses (::/0) holds IPv4 clients too.
-        const bool ipv6Network = network.first.protocol() == QAbstractSocket::IPv6Protocol;
-        return (ipv4 && ipv6Network ? mapped(address) : address).isInSubnet(network);
-    });
+    return admits(m_allowed, peer);
 }
 
 void CommandListener::acceptTcpClients()
@@ -344,16 +342,5 @@ bool CommandListener::takeDatagram()
 // flood of reports. What is held back is counted and told later.
 void CommandListener::reportThrottled(const QString &text)
 {
-    if (m_lastReport.isValid() && !m_lastReport.hasExpired(reportIntervalMs)) {
-        ++m_unreported;
-        if (!m_reportLater.isActive())
-            m_reportLater.start(int(reportIntervalMs - m_lastReport.elapsed()));
-        return;
-    }
-    m_reportLater.stop();
-    if (m_unreported > 0)
-        m_report(QStringLiteral("%1 more like the last report").arg(m_unreported));
-    m_unreported = 0;
-    m_lastReport.start();
     m_report(text);
 }

@@ -1,15 +1,14 @@
 #pragma once
 
 #include "command/commandline.h"
+#include "link/throttledreport.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPair>
 #include <QString>
-#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -62,6 +61,14 @@ public:
     static QString networkText(const Network &network);
     // [::], the IPv6 any-address, which this listener serves IPv4 clients on too.
     static bool isDualStack(const QHostAddress &address);
+    // What a server listening on `address` binds: [::] takes IPv4 clients too.
+    static QHostAddress bindAddress(const QHostAddress &address);
+    // Whether `networks` admit a client at `peer`; no networks: the loopback
+    // addresses only. Every service of the bridge admits clients this way.
+    static bool admits(const QList<Network> &networks, const QHostAddress &peer);
+    // What counts against one client's share of the slots: its address, for
+    // an IPv6 client its /64, which one host may fill with addresses of its own.
+    static QHostAddress shareOf(const QHostAddress &peer);
 
     // No networks: the loopback addresses only.
     void allow(const QList<Network> &networks) { m_allowed = networks; }
@@ -81,7 +88,7 @@ private:
     void reportThrottled(const QString &text);
 
     Deliver m_deliver;
-    Report m_report;
+    ThrottledReport m_report;
     QList<Network> m_allowed;
     int m_lineDeadlineMs; // how long a begun line may take (commandsession.h)
     QTcpServer *m_tcp = nullptr;
@@ -89,7 +96,4 @@ private:
     int m_tcpClients = 0;
     QHash<QHostAddress, int> m_clientsPerAddress;
     int m_queuedDatagrams = 0;
-    QElapsedTimer m_lastReport;
-    QTimer m_reportLater;
-    int m_unreported = 0;
 };

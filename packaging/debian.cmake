@@ -31,7 +31,8 @@ window's status line. The interface is in English and in French.
 
 Command-line tools put the same commands on a port from scripts and
 schedulers, show the frames that arrive on one, and take commands from
-show-control systems on the network (TCP or UDP) for the player.]])
+show-control systems on the network (TCP or UDP) for the player, or
+from the venue's staff on their phones, through a page the bridge serves.]])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -13,3 +13,7 @@ apt-get install -y -qq --no-install-recommends \
     qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools \
     libgl-dev libx11-dev xvfb xauth x11-utils xdotool imagemagick desktop-file-utils dbus-daemon \
     dpkg-dev file lintian netcat-openbsd >/dev/null
+# The bridge's web remote, its QR code, and the browser that tests the page.
+apt-get install -y -qq --no-install-recommends \
+    qt6-httpserver-dev qt6-websockets-dev libqrencode-dev \
+    chromium chromium-driver python3-selenium >/dev/null

@@ -276,7 +276,7 @@ void BridgeTest::refusesToStartUnsafely()
     QVERIFY(refused.waitForFinished(answerMs));
     QCOMPARE(refused.exitCode(), 2);
     QVERIFY2(refused.readAllStandardError().startsWith(
-                 "tunaris-bridge: no address to listen on (--listen ADDRESS:NUMBER)"),
+                 "tunaris-bridge: no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER)"),
              "the reason in words");
     QCOMPARE(pty->readRest(), QByteArray());
 }
@@ -345,6 +345,31 @@ void BridgeTest::argumentChecks_data()
     QTest::newRow("IPv6 network, IPv4 listener")
         << base + QStringList{"--allow", "fd00::/8"}
         << "none of the networks allowed can reach 127.0.0.1: listen on [::] to serve IPv4 and IPv6";
+
+    // The web remote stands beside --listen or alone, on the same terms.
+    const QStringList device = {"--port", "/dev/ttyUSB0"};
+    const QString noWeb = QStringLiteral("this build has no web remote (--web): it was made without Qt HttpServer, "
+                                         "Qt WebSockets or libqrencode");
+#if defined(TUNARIS_WEB_REMOTE)
+    const auto web = [](const QString &error) { return error; };
+#else
+    const auto web = [&noWeb](const QString &) { return noWeb; };
+#endif
+    QTest::newRow("web alone") << device + QStringList{"--web", "0.0.0.0:8080"} << web("");
+    QTest::newRow("web beside TCP") << base + QStringList{"--web", "[::]:8080"} << web("");
+    QTest::newRow("web off, nothing else")
+        << device + QStringList{"--web", "off"}
+        << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER): nothing listens without one";
+    QTest::newRow("web again") << device + QStringList{"--web", "off", "--web", "0.0.0.0:8080"}
+                               << "--web given more than once";
+    QTest::newRow("web on a name") << device + QStringList{"--web", "localhost:8080"}
+                                   << web("'localhost:8080' is not an address and port number to listen on (0.0.0.0:8080, "
+                                          "[::]:8080; numbers only, IPv4 as four decimal numbers without leading zeros)");
+    QTest::newRow("datagrams with nothing to take them") << device + QStringList{"--web", "127.0.0.1:8080", "--udp"}
+                                                         << "--udp needs --listen ADDRESS:NUMBER";
+    QTest::newRow("IPv6 network, IPv4 web remote")
+        << device + QStringList{"--listen", "[::]:4001", "--web", "0.0.0.0:8080", "--allow", "fd00::/8"}
+        << web("none of the networks allowed can reach 0.0.0.0: listen on [::] to serve IPv4 and IPv6");
 }
 
 void BridgeTest::argumentChecks()
@@ -369,6 +394,12 @@ void BridgeTest::startReport_data()
     QTest::newRow("IPv4 only") << QStringList{"--listen", "0.0.0.0:4001", "--allow", "::ffff:10.0.0.1", "--allow", "fd00::/8"}
                                << QStringList{"listening on 0.0.0.0:4001 (TCP)", "serving 10.0.0.1/32",
                                               "not serving fd00::/8: 0.0.0.0 takes IPv4 clients only"};
+#if defined(TUNARIS_WEB_REMOTE)
+    QTest::newRow("web remote reaches what TCP does not")
+        << QStringList{"--listen", "0.0.0.0:4001", "--web", "[::]:8080", "--allow", "192.168.1.0/24", "--allow", "fd00::/8"}
+        << QStringList{"listening on 0.0.0.0:4001 (TCP)", "web remote on [::]:8080 (HTTP, IPv6 and IPv4)",
+                       "serving 192.168.1.0/24, fd00::/8", "not serving fd00::/8: 0.0.0.0 takes IPv4 clients only"};
+#endif
 }
 
 void BridgeTest::startReport()
@@ -377,7 +408,7 @@ void BridgeTest::startReport()
     QFETCH(QStringList, report);
     const BridgeRequest request = parseBridgeArguments(QStringList{"--port", "/dev/ttyUSB0"} + arguments);
     QCOMPARE(request.error, QString());
-    QCOMPARE(::startReport(request, 4001), report);
+    QCOMPARE(::startReport(request, 4001, 8080), report);
 }
 
 // A burst the bridge must refuse, then one good datagram: only that one's

@@ -542,4 +542,47 @@
         <translation>%2 (%1)</translation>
     </message>
 </context>
+<context>
+    <name>WebRemote</name>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="57"/>
+        <source>Ask the operator for this remote&apos;s link: only the key in it lets a phone send commands.</source>
+        <translation>Demandez à l&apos;opérateur le lien de cette télécommande : seule la clé qu&apos;il contient permet à un téléphone d&apos;envoyer des commandes.</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="59"/>
+        <source>Port open: %1</source>
+        <translation>Port ouvert : %1</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="60"/>
+        <source>Through the console, which holds %1</source>
+        <translation>Par la console, qui détient %1</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="61"/>
+        <source>Waiting: the next command opens %1</source>
+        <translation>En attente : la prochaine commande ouvre %1</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="62"/>
+        <source>Port lost: %1 (the next command tries again)</source>
+        <translation>Port perdu : %1 (la prochaine commande réessaie)</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="63"/>
+        <source>No link to the bridge; trying again</source>
+        <translation>Pas de liaison avec la passerelle ; nouvel essai</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="64"/>
+        <source>%1: outcome unknown (%2); check the player before sending it again</source>
+        <translation>%1 : résultat inconnu (%2) ; vérifiez le lecteur avant de la renvoyer</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="65"/>
+        <source>the bridge did not answer</source>
+        <translation>la passerelle n&apos;a pas répondu</translation>
+    </message>
+</context>
 </TS>

@@ -14,9 +14,10 @@ const QString portName = QStringLiteral("port");
 const QString listenName = QStringLiteral("listen");
 const QString udpName = QStringLiteral("udp");
 const QString allowName = QStringLiteral("allow");
+const QString webName = QStringLiteral("web");
 
 // The options that name one thing each; --allow may be given again.
-const QStringList singleOptions = {portName, QStringLiteral("baud"), listenName, udpName};
+const QStringList singleOptions = {portName, QStringLiteral("baud"), listenName, udpName, webName};
 
 struct Options
 {
@@ -31,8 +32,9 @@ struct Options
             "byte of its frame was handed to the system for the port, \"error <reason>\" when it was not\n"
             "and will not be sent, or \"unknown <reason>\" when that cannot be told (do not send it again\n"
             "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per\n"
-            "datagram, not answered. Only the loopback addresses are served unless --allow admits\n"
-            "networks. Addresses are numeric only, IPv4 as four decimal numbers without leading zeros.")
+            "datagram, not answered. --web serves the venue's remote, the player's controls as a page for\n"
+            "phones. Only the loopback addresses are served unless --allow admits networks. Addresses\n"
+            "are numeric only, IPv4 as four decimal numbers without leading zeros.")
             .arg(CommandSession<QTcpSocket>::LineDeadlineMs / 1000));
         parser.addHelpOption();
         parser.addOptions({
@@ -42,9 +44,14 @@ struct Options
             baudRateOption(),
             {listenName,
              QStringLiteral("Listen on this address and port number, 0.0.0.0:4001, or [::]:4001 for IPv6 and IPv4 "
-                            "clients; nothing listens without it."),
+                            "clients; nothing listens without it or --web."),
              QStringLiteral("ADDRESS:NUMBER")},
             {udpName, QStringLiteral("Take datagrams instead of TCP lines.")},
+            {webName,
+             QStringLiteral("Serve the venue's remote, a page for phones, on this address and port number, "
+                            "0.0.0.0:8080; off: none. Its link, with the key that lets a phone in, is shown at "
+                            "start on a terminal."),
+             QStringLiteral("ADDRESS:NUMBER")},
             {allowName,
              QStringLiteral("Serve clients from this network, 192.168.1.0/24 or fd00::/8; may be given again."),
              QStringLiteral("NETWORK")},
@@ -68,6 +75,24 @@ bool canReach(const QHostAddress &listen, const CommandListener::Network &networ
                                                                      : takesIPv6Clients(listen);
 }
 
+QString notAnAddress(const QString &text, int example)
+{
+    return QStringLiteral("'%1' is not an address and port number to listen on (0.0.0.0:%2, [::]:%2; "
+                          "numbers only, IPv4 as four decimal numbers without leading zeros)")
+        .arg(text)
+        .arg(example);
+}
+
+QList<QHostAddress> listeningAddresses(const BridgeRequest &request)
+{
+    QList<QHostAddress> addresses;
+    if (request.listens)
+        addresses << request.listenAddress;
+    if (request.web)
+        addresses << request.webAddress;
+    return addresses;
+}
+
 // The first reason the arguments are not usable, or none.
 QString check(const QCommandLineParser &parser, BridgeRequest &request)
 {
@@ -87,17 +112,33 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
     if (!baudRate)
         return error;
     request.baudRate = *baudRate;
-    if (!parser.isSet(listenName))
-        return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER): nothing listens without it");
-    const auto listen = CommandListener::parseListenAddress(parser.value(listenName));
-    if (!listen) {
-        return QStringLiteral("'%1' is not an address and port number to listen on (0.0.0.0:4001, [::]:4001; "
-                              "numbers only, IPv4 as four decimal numbers without leading zeros)")
-            .arg(parser.value(listenName));
+    request.listens = parser.isSet(listenName);
+    request.web = parser.isSet(webName) && parser.value(webName) != QLatin1String("off");
+    if (!request.listens && !request.web) {
+        return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER): nothing "
+                              "listens without one");
     }
-    request.listenAddress = listen->first;
-    request.listenPort = listen->second;
+    if (request.listens) {
+        const auto listen = CommandListener::parseListenAddress(parser.value(listenName));
+        if (!listen)
+            return notAnAddress(parser.value(listenName), 4001);
+        request.listenAddress = listen->first;
+        request.listenPort = listen->second;
+    }
     request.udp = parser.isSet(udpName);
+    if (request.udp && !request.listens)
+        return QStringLiteral("--udp needs --listen ADDRESS:NUMBER");
+    if (request.web) {
+#if !defined(TUNARIS_WEB_REMOTE)
+        return QStringLiteral("this build has no web remote (--web): it was made without Qt HttpServer, "
+                              "Qt WebSockets or libqrencode");
+#endif
+        const auto web = CommandListener::parseListenAddress(parser.value(webName));
+        if (!web)
+            return notAnAddress(parser.value(webName), 8080);
+        request.webAddress = web->first;
+        request.webPort = web->second;
+    }
     for (const QString &text : parser.values(allowName)) {
         const auto network = CommandListener::parseNetwork(text);
         if (!network) {
@@ -107,11 +148,13 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
         }
         request.allowed << *network;
     }
-    if (!request.allowed.isEmpty()
-        && std::none_of(request.allowed.begin(), request.allowed.end(),
-                        [&](const CommandListener::Network &network) { return canReach(request.listenAddress, network); })) {
-        return QStringLiteral("none of the networks allowed can reach %1: listen on [::] to serve IPv4 and IPv6")
-            .arg(addressText(request.listenAddress));
+    for (const QHostAddress &address : listeningAddresses(request)) {
+        if (!request.allowed.isEmpty()
+            && std::none_of(request.allowed.begin(), request.allowed.end(),
+                            [&](const CommandListener::Network &network) { return canReach(address, network); })) {
+            return QStringLiteral("none of the networks allowed can reach %1: listen on [::] to serve IPv4 and IPv6")
+                .arg(addressText(address));
+        }
     }
     return QString();
 }
@@ -139,27 +182,41 @@ QString bridgeUsage()
     return Options().parser.helpText();
 }
 
-QStringList startReport(const BridgeRequest &request, quint16 port)
+QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webPort)
 {
-    QStringList lines = {QStringLiteral("listening on %1:%2 (%3%4)")
-                             .arg(addressText(request.listenAddress))
-                             .arg(port)
-                             .arg(request.udp ? "UDP" : "TCP",
-                                  CommandListener::isDualStack(request.listenAddress) ? ", IPv6 and IPv4" : "")};
+    QStringList lines;
+    if (request.listens) {
+        lines << QStringLiteral("listening on %1:%2 (%3%4)")
+                     .arg(addressText(request.listenAddress))
+                     .arg(port)
+                     .arg(request.udp ? "UDP" : "TCP",
+                          CommandListener::isDualStack(request.listenAddress) ? ", IPv6 and IPv4" : "");
+    }
+    if (request.web) {
+        lines << QStringLiteral("web remote on %1:%2 (HTTP%3)")
+                     .arg(addressText(request.webAddress))
+                     .arg(webPort)
+                     .arg(CommandListener::isDualStack(request.webAddress) ? ", IPv6 and IPv4" : "");
+    }
     if (request.allowed.isEmpty())
         return lines << QStringLiteral("serving the loopback addresses only; --allow NETWORK admits others");
     QStringList served;
+    QStringList notServed;
     for (const CommandListener::Network &network : request.allowed) {
-        if (canReach(request.listenAddress, network)) {
-            served << CommandListener::networkText(network);
-        } else {
-            lines << QStringLiteral("not serving %1: %2 takes IPv%3 clients only")
-                         .arg(CommandListener::networkText(network), addressText(request.listenAddress))
-                         .arg(takesIPv4Clients(request.listenAddress) ? 4 : 6);
+        bool reached = false;
+        for (const QHostAddress &address : listeningAddresses(request)) {
+            if (canReach(address, network)) {
+                reached = true;
+                continue;
+            }
+            notServed << QStringLiteral("not serving %1: %2 takes IPv%3 clients only")
+                             .arg(CommandListener::networkText(network), addressText(address))
+                             .arg(takesIPv4Clients(address) ? 4 : 6);
         }
+        if (reached)
+            served << CommandListener::networkText(network);
     }
-    lines.insert(1, QStringLiteral("serving %1").arg(served.join(QLatin1String(", "))));
-    return lines;
+    return lines << QStringLiteral("serving %1").arg(served.join(QLatin1String(", "))) << notServed;
 }
 
 QString addressText(const QHostAddress &address)

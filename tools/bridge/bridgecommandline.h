@@ -18,9 +18,13 @@ struct BridgeRequest
     Action action = Action::Serve;
     QString port;
     qint32 baudRate = DefaultBaudRate;
+    bool listens = false;       // --listen: command lines over TCP or UDP
     QHostAddress listenAddress; // [::] takes IPv4 clients too
     quint16 listenPort = 0;
     bool udp = false;
+    bool web = false; // --web: the venue's remote, a page for phones
+    QHostAddress webAddress;
+    quint16 webPort = 0;
     QList<CommandListener::Network> allowed; // none: the loopback addresses
     QString error;                           // why the arguments are not usable; empty when they are
 };
@@ -31,11 +35,11 @@ BridgeRequest parseBridgeArguments(const QStringList &arguments);
 // The --help text.
 QString bridgeUsage();
 
-// What the bridge says at start, listening on `port`: where and whom it
-// serves, "serving 192.168.1.0/24, fd00::/8" or the loopback addresses only;
-// each allowed network its listening address cannot reach gets a line of
-// its own.
-QStringList startReport(const BridgeRequest &request, quint16 port);
+// What the bridge says at start, listening on `port` (and serving the web
+// remote on `webPort`): where and whom it serves, "serving 192.168.1.0/24,
+// fd00::/8" or the loopback addresses only; each allowed network a
+// listening address cannot reach gets a line of its own.
+QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webPort = 0);
 
 // "0.0.0.0", "[::]": an address as it stands before ":NUMBER".
 QString addressText(const QHostAddress &address);

@@ -1,16 +1,54 @@
 // tunaris-bridge: takes commands from show-control systems on the network,
-// in tunaris-send's words, and delivers them to the player through the
-// port's owner: the console when it holds the port, else the bridge itself.
+// in tunaris-send's words, and from the venue's remote on phones, and
+// delivers them to the player through the port's owner: the console when it
+// holds the port, else the bridge itself.
 #include "tools/bridge/bridgecommandline.h"
 #include "tools/common/toolplumbing.h"
 #include "link/commanddelivery.h"
 #include "link/commandlistener.h"
 
+#if defined(TUNARIS_WEB_REMOTE)
+#include "remote/remotekey.h"
+#include "remote/webremote.h"
+#endif
+
 #include <QCoreApplication>
+#include <QPointer>
+
+#include <memory>
+
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
 
 namespace {
 
 enum ExitCode { Ended = 0, Failed = 1, BadArguments = 2 };
+
+#if defined(TUNARIS_WEB_REMOTE)
+// The link with its key goes only where the operator reads it, never into a
+// log or a service's journal.
+void showRemoteLink(const BridgeRequest &request, quint16 port, const QByteArray &key, const QString &keyPath)
+{
+#if defined(Q_OS_UNIX)
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+#else
+    const bool terminal = false;
+#endif
+    if (!terminal) {
+        report(QStringLiteral("the web remote's link, with its key, is shown on a terminal only; the key is in %1")
+                   .arg(keyPath));
+        return;
+    }
+    const QStringList links = remoteLinks(request.webAddress, port, request.allowed, key);
+    print(QStringLiteral("The venue's remote: open this link on a phone (it holds the key; give it to the staff "
+                         "only):\n"));
+    for (const QString &link : links)
+        print(QStringLiteral("  %1\n").arg(link));
+    if (!links.isEmpty())
+        print(terminalQrCode(links.first().toUtf8()));
+}
+#endif
 
 } // namespace
 
@@ -29,20 +67,61 @@ int main(int argc, char **argv)
     CommandDelivery delivery(request.port, request.baudRate);
     if (!delivery.start(&error))
         return fail(error, Failed);
-    CommandListener listener(
-        [&delivery](const PlayerCommand &command, DeliveryDone done) {
-            delivery.deliver(command, std::move(done));
-        },
-        report);
+    // Every command, whoever sent it, is echoed on the remote's pages.
+    std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
+    const DeliverCommand deliver = [&delivery, &echo](const PlayerCommand &command, DeliveryDone done) {
+        delivery.deliver(command, [&echo, command, done = std::move(done)](const SendOutcome &outcome) {
+            if (echo)
+                echo(command, outcome);
+            done(outcome);
+        });
+    };
+    CommandListener listener(deliver, report);
     listener.allow(request.allowed);
-    const QString address = addressText(request.listenAddress);
-    if (!(request.udp ? listener.listenUdp(request.listenAddress, request.listenPort, &error)
-                      : listener.listenTcp(request.listenAddress, request.listenPort, &error)))
-        return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address).arg(request.listenPort).arg(error), Failed);
+    if (request.listens) {
+        const QString address = addressText(request.listenAddress);
+        if (!(request.udp ? listener.listenUdp(request.listenAddress, request.listenPort, &error)
+                          : listener.listenTcp(request.listenAddress, request.listenPort, &error)))
+            return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address).arg(request.listenPort).arg(error),
+                        Failed);
+    }
+    quint16 webPort = 0;
+#if defined(TUNARIS_WEB_REMOTE)
+    std::unique_ptr<WebRemote> remote;
+    QByteArray key;
+    const QString keyPath = remoteKeyPath();
+    if (request.web) {
+        key = loadOrMakeRemoteKey(keyPath, &error);
+        if (key.isEmpty())
+            return fail(error, Failed);
+        remote = std::make_unique<WebRemote>(key, deliver, report);
+        remote->allow(request.allowed);
+        if (!remote->listen(request.webAddress, request.webPort, &error)) {
+            return fail(QStringLiteral("cannot serve the web remote on %1:%2: %3")
+                            .arg(addressText(request.webAddress))
+                            .arg(request.webPort)
+                            .arg(error),
+                        Failed);
+        }
+        webPort = remote->port();
+        const QPointer<WebRemote> pages = remote.get();
+        echo = [pages](const PlayerCommand &command, const SendOutcome &outcome) {
+            if (pages)
+                pages->echo(command, outcome);
+        };
+        const auto showLink = [pages, &delivery] { pages->showLink(delivery.portName(), delivery.link()); };
+        QObject::connect(&delivery, &CommandDelivery::linkChanged, pages, showLink);
+        showLink();
+    }
+#endif
 
     report(QStringLiteral("delivering to the player %1").arg(delivery.route()));
-    for (const QString &line : startReport(request, listener.port()))
+    for (const QString &line : startReport(request, listener.port(), webPort))
         report(line);
+#if defined(TUNARIS_WEB_REMOTE)
+    if (remote)
+        showRemoteLink(request, webPort, key, keyPath);
+#endif
     catchStopSignals(&application);
     return application.exec();
 }
