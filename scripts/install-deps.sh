@@ -12,4 +12,5 @@ apt-get install -y -qq --no-install-recommends \
     cmake g++ make pkg-config python3 \
     qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools \
     libgl-dev libx11-dev xvfb xauth x11-utils xdotool imagemagick desktop-file-utils dbus-daemon \
-    dpkg-dev file lintian netcat-openbsd >/dev/null
+    dpkg-dev file lintian netcat-openbsd \
+    libmosquitto-dev mosquitto mosquitto-clients openssl >/dev/null
