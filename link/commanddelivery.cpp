@@ -36,6 +36,7 @@ CommandDelivery::CommandDelivery(const QString &portName, qint32 baudRate, QObje
     QObject::connect(&m_timeout, &QTimer::timeout, this, [this] {
         const bool throughOwner = m_owner != nullptr;
         letGo();
+        setLink(Link::Lost);
         // An owner that took the line may still send it once it wakes up.
         finish(throughOwner ? SendOutcome::unknown(QStringLiteral("the port's owner did not answer within %1 s")
                                                        .arg(PortEndpoint::AnswerWithinMs / 1000))
@@ -53,6 +54,7 @@ bool CommandDelivery::start(QString *error)
         const SendOutcome probe = DeviceServerSend::sendNow(m_portName, QByteArray());
         if (probe.kind == SendOutcome::Kind::NotSent)
             *error = probe.reason;
+        setLink(probe.kind == SendOutcome::Kind::NotSent ? Link::Waiting : Link::Open);
         return probe.kind != SendOutcome::Kind::NotSent;
     }
     return connect(error);
@@ -93,19 +95,23 @@ bool CommandDelivery::connect(QString *error)
             QObject::connect(owner.get(), &QLocalSocket::disconnected, this, &CommandDelivery::ownerLeft);
             m_owner = std::move(owner);
             m_ownerIdle.start();
+            setLink(Link::ThroughOwner);
             return true;
         case EndpointOwner::Refused:
             // Whoever made that folder may be waiting for the commands, and
             // the port itself may be the console's: neither way is safe.
             *error = refusal;
+            setLink(Link::Waiting);
             return false;
         case EndpointOwner::None:
             break;
         }
     }
     m_line = openLine(m_portName, m_baudRate, SendOpenMode, error);
-    if (!m_line)
+    if (!m_line) {
+        setLink(Link::Waiting);
         return false;
+    }
     QObject::connect(m_line.get(), &QIODevice::bytesWritten, this, &CommandDelivery::lineWritten);
     if (auto *port = qobject_cast<QSerialPort *>(m_line.get())) {
         // A full line is only its pace: the port keeps the frame and writes
@@ -123,6 +129,7 @@ bool CommandDelivery::connect(QString *error)
         });
         m_endpoint->listen();
     }
+    setLink(Link::Open);
     return true;
 }
 
@@ -183,6 +190,7 @@ void CommandDelivery::ownerLeft()
     const QByteArray answer =
         m_busy && m_owner && m_owner->canReadLine() ? m_owner->readLine(MaxCommandLineLength + 1) : QByteArray();
     letGo();
+    setLink(Link::Waiting);
     if (!m_busy)
         return;
     finish(answer.isEmpty()
@@ -217,6 +225,7 @@ void CommandDelivery::sendToDeviceServer()
     *delivery = new DeviceServerSend(m_portName, bytes, [this, delivery, batch](const SendOutcome &outcome) {
         (*delivery)->deleteLater();
         m_busy = false;
+        setLink(outcome.isSent() ? Link::Open : Link::Lost);
         for (const Item &item : batch)
             item.done(outcome);
         if (!m_queue.isEmpty())
@@ -248,6 +257,7 @@ void CommandDelivery::lost(const QString &reason)
 {
     const bool sending = m_busy;
     letGo();
+    setLink(Link::Lost);
     if (sending)
         finish(SendOutcome::notSent(QStringLiteral("not sent: %1").arg(reason)));
 }
@@ -265,4 +275,12 @@ void CommandDelivery::letGo()
         m_line->disconnect(this);
         m_line.release()->deleteLater();
     }
+}
+
+void CommandDelivery::setLink(Link link)
+{
+    if (link == m_link)
+        return;
+    m_link = link;
+    emit linkChanged();
 }

@@ -45,6 +45,16 @@ public:
     void deliver(const PlayerCommand &command, Done done);
     int queued() const { return int(m_queue.size()); }
 
+    // How the port stands, for whoever reports it (a fleet's state): held by
+    // this program, reached through the program that holds it, lost (the
+    // line failed) or waiting (it could not be reached at the last try). The
+    // last two are tried again at the next command.
+    enum class Link { Open, ThroughOwner, Lost, Waiting };
+    Link link() const { return m_link; }
+
+signals:
+    void linkChanged();
+
 private:
     struct Item
     {
@@ -64,6 +74,7 @@ private:
     void lineWritten();
     void lost(const QString &reason);
     void letGo();
+    void setLink(Link link);
 
     QString m_portName;
     qint32 m_baudRate;
@@ -75,4 +86,5 @@ private:
     QElapsedTimer m_ownerIdle; // the owner drops connections that stay quiet
     std::unique_ptr<QIODevice> m_line;
     std::unique_ptr<PortEndpoint> m_endpoint;
+    Link m_link = Link::Waiting;
 };
