@@ -13,9 +13,15 @@ const QString portName = QStringLiteral("port");
 const QString listenName = QStringLiteral("listen");
 const QString udpName = QStringLiteral("udp");
 const QString allowName = QStringLiteral("allow");
+const QString mqttName = QStringLiteral("mqtt");
+const QString playerName = QStringLiteral("player");
+const QString groupName = QStringLiteral("group");
+const QString credentialsName = QStringLiteral("mqtt-credentials");
+const QString caName = QStringLiteral("mqtt-ca");
 
-// The options that name one thing each; --allow may be given again.
-const QStringList singleOptions = {portName, QStringLiteral("baud"), listenName, udpName};
+// The options that name one thing each; --allow and --group may be given again.
+const QStringList singleOptions = {portName, QStringLiteral("baud"), listenName, udpName,
+                                   mqttName, playerName, credentialsName, caName};
 
 struct Options
 {
@@ -31,7 +37,10 @@ struct Options
             "and will not be sent, or \"unknown <reason>\" when that cannot be told (do not send it again\n"
             "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per\n"
             "datagram, not answered. Only the loopback addresses are served unless --allow admits\n"
-            "networks. Addresses are numeric only, IPv4 as four decimal numbers without leading zeros.")
+            "networks. Addresses are numeric only, IPv4 as four decimal numbers without leading zeros.\n"
+            "With --mqtt it joins an MQTT broker as the player --player names and takes the commands\n"
+            "of tunaris/players/ID/command and of each --group's tunaris/groups/NAME/command, with or\n"
+            "without --listen; the README's fleet section has every topic.")
             .arg(CommandSession<QTcpSocket>::LineDeadlineMs / 1000));
         parser.addHelpOption();
         parser.addOptions({
@@ -47,6 +56,19 @@ struct Options
             {allowName,
              QStringLiteral("Serve clients from this network, 192.168.1.0/24 or fd00::/8; may be given again."),
              QStringLiteral("NETWORK")},
+            {mqttName, QStringLiteral("Join this MQTT broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS, checked "
+                                      "against the system's authorities or --mqtt-ca)."),
+             QStringLiteral("URL")},
+            {playerName, QStringLiteral("The player's ID on the broker, shop-12: letters, digits, '-', '_', '.'."),
+             QStringLiteral("ID")},
+            {groupName, QStringLiteral("Also take the commands of this group; may be given again."),
+             QStringLiteral("NAME")},
+            {credentialsName,
+             QStringLiteral("Read the broker's user name and password from this file: lines username=NAME and "
+                            "password=SECRET."),
+             QStringLiteral("FILE")},
+            {caName, QStringLiteral("Trust only this certificate authority (PEM) for an mqtts:// broker."),
+             QStringLiteral("FILE")},
         });
     }
 };
@@ -65,6 +87,27 @@ bool canReach(const QHostAddress &listen, const CommandListener::Network &networ
 {
     return network.first.protocol() == QAbstractSocket::IPv4Protocol ? takesIPv4Clients(listen)
                                                                      : takesIPv6Clients(listen);
+}
+
+// The broker's options: the first reason they are not usable, or none.
+QString checkFleet(const QCommandLineParser &parser, BridgeRequest &request)
+{
+    if (!mqttSupported())
+        return mqttUnsupported();
+    if (!parser.isSet(playerName))
+        return QStringLiteral("no player ID given (--player ID): the broker knows the player by it");
+    request.player = parser.value(playerName);
+    if (!isFleetName(request.player))
+        return fleetNameError(QStringLiteral("player"), request.player);
+    for (const QString &group : parser.values(groupName)) {
+        if (!isFleetName(group))
+            return fleetNameError(QStringLiteral("group"), group);
+        request.groups << group;
+    }
+    request.groups.removeDuplicates();
+    QString error;
+    request.broker = brokerSettings(parser.value(mqttName), parser.value(credentialsName), parser.value(caName), &error);
+    return error;
 }
 
 // The first reason the arguments are not usable, or none.
@@ -89,8 +132,26 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
     if (!baudRate)
         return error;
     request.baudRate = *baudRate;
-    if (!parser.isSet(listenName))
-        return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER): nothing listens without it");
+    const bool joins = parser.isSet(mqttName);
+    request.listens = parser.isSet(listenName);
+    if (!request.listens && !joins) {
+        return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER) and no broker to join (--mqtt URL): "
+                              "give one or both");
+    }
+    for (const QString &name : {playerName, groupName, credentialsName, caName}) {
+        if (!joins && parser.isSet(name))
+            return QStringLiteral("--%1 is for a broker: it needs --mqtt URL").arg(name);
+    }
+    if (joins) {
+        error = checkFleet(parser, request);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (!request.listens) {
+        if (parser.isSet(udpName) || parser.isSet(allowName))
+            return QStringLiteral("--udp and --allow are for a listening bridge: they need --listen ADDRESS:NUMBER");
+        return QString();
+    }
     const auto listen = CommandListener::parseListenAddress(parser.value(listenName));
     if (!listen) {
         return QStringLiteral("'%1' is not an address and port number to listen on (0.0.0.0:4001, [::]:4001; "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fleet/brokersettings.h"
 #include "link/commandlistener.h"
 #include "serialline.h"
 
@@ -18,11 +19,16 @@ struct BridgeRequest
     Action action = Action::Serve;
     QString port;
     qint32 baudRate = DefaultBaudRate;
+    bool listens = false;       // --listen given
     QHostAddress listenAddress; // [::] takes IPv4 clients too
     quint16 listenPort = 0;
     bool udp = false;
     QList<CommandListener::Network> allowed; // none: the loopback addresses
-    QString error;                           // why the arguments are not usable; empty when they are
+    // --mqtt: the broker the bridge joins, as which player, in which groups.
+    std::optional<BrokerSettings> broker;
+    QString player;
+    QStringList groups;
+    QString error; // why the arguments are not usable; empty when they are
 };
 
 // `arguments` without the program name.

@@ -1,14 +1,19 @@
 // tunaris-bridge: takes commands from show-control systems on the network,
-// in tunaris-send's words, and delivers them to the player through the
-// port's owner: the console when it holds the port, else the bridge itself.
+// and from a fleet's MQTT broker, in tunaris-send's words, and delivers them
+// to the player through the port's owner: the console when it holds the
+// port, else the bridge itself.
 #include "bridgecommandline.h"
 #include "link/commanddelivery.h"
 #include "link/commandlistener.h"
+#if defined(TUNARIS_MQTT)
+#include "fleet/fleetbridge.h"
+#endif
 
 #include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 #if defined(Q_OS_UNIX)
 #include <QSocketNotifier>
@@ -61,6 +66,24 @@ void quitOnStopSignals([[maybe_unused]] QCoreApplication &application)
 #endif
 }
 
+#if defined(TUNARIS_MQTT)
+// The port's link as a fleet's state names it.
+QString linkText(CommandDelivery::Link link)
+{
+    switch (link) {
+    case CommandDelivery::Link::Open:
+        return QStringLiteral("open");
+    case CommandDelivery::Link::ThroughOwner:
+        return QStringLiteral("held by the console");
+    case CommandDelivery::Link::Lost:
+        return QStringLiteral("lost");
+    case CommandDelivery::Link::Waiting:
+        break;
+    }
+    return QStringLiteral("waiting");
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -78,20 +101,40 @@ int main(int argc, char **argv)
     CommandDelivery delivery(request.port, request.baudRate);
     if (!delivery.start(&error))
         return fail(error, Failed);
-    CommandListener listener(
-        [&delivery](const PlayerCommand &command, DeliveryDone done) {
-            delivery.deliver(command, std::move(done));
-        },
-        report);
+    // The network's lines and the broker's messages take the same way.
+    const DeliverCommand deliver = [&delivery](const PlayerCommand &command, DeliveryDone done) {
+        delivery.deliver(command, std::move(done));
+    };
+    CommandListener listener(deliver, report);
     listener.allow(request.allowed);
     const QString address = addressText(request.listenAddress);
-    if (!(request.udp ? listener.listenUdp(request.listenAddress, request.listenPort, &error)
-                      : listener.listenTcp(request.listenAddress, request.listenPort, &error)))
+    if (request.listens
+        && !(request.udp ? listener.listenUdp(request.listenAddress, request.listenPort, &error)
+                         : listener.listenTcp(request.listenAddress, request.listenPort, &error)))
         return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(address).arg(request.listenPort).arg(error), Failed);
 
     report(QStringLiteral("delivering to the player %1").arg(delivery.route()));
-    for (const QString &line : startReport(request, listener.port()))
-        report(line);
+    if (request.listens) {
+        for (const QString &line : startReport(request, listener.port()))
+            report(line);
+    }
+#if defined(TUNARIS_MQTT)
+    std::unique_ptr<FleetBridge> fleet;
+    if (request.broker) {
+        fleet = std::make_unique<FleetBridge>(
+            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port}, deliver,
+            [&delivery] { return linkText(delivery.link()); }, report);
+        QObject::connect(&delivery, &CommandDelivery::linkChanged, fleet.get(), &FleetBridge::publishState);
+        if (!fleet->start(&error))
+            return fail(error, Failed);
+    }
+#endif
     quitOnStopSignals(application);
-    return application.exec();
+    const int status = application.exec();
+#if defined(TUNARIS_MQTT)
+    // The broker hears that the player went offline, rather than the will.
+    if (fleet)
+        fleet->stop();
+#endif
+    return status;
 }
