@@ -6,6 +6,9 @@
 #include "link/portnames.h"
 #include "sendcommandline.h"
 #include "serialline.h"
+#if defined(TUNARIS_MQTT)
+#include "fleet/fleetsender.h"
+#endif
 
 #include <QCoreApplication>
 #include <QSerialPort>
@@ -100,6 +103,105 @@ int sendCommands(const SendRequest &request)
     return Sent;
 }
 
+#if defined(TUNARIS_MQTT)
+// Through a broker: each command goes to the player or the group, and the
+// next only once every player addressed said ok. Each reply is shown as
+// "shop-12: ok 20 ff ff ff", in the order of the players' names.
+int sendThroughBroker(const SendRequest &request)
+{
+    FleetSender sender(*request.broker);
+    QString error;
+    if (!sender.connectToBroker(&error)) {
+        printTo(stderr, QStringLiteral("tunaris-send: %1; nothing sent\n").arg(error));
+        return NotSent;
+    }
+    if (request.action == SendRequest::Action::ListPlayers) {
+        const auto players = sender.players(&error);
+        if (!players) {
+            printTo(stderr, QStringLiteral("tunaris-send: %1\n").arg(error));
+            return NotSent;
+        }
+        for (auto player = players->cbegin(); player != players->cend(); ++player)
+            printTo(stdout, listingLine(player.key(), player.value()) + QLatin1Char('\n'));
+        sender.stop();
+        return Sent;
+    }
+    QStringList expected = {request.player};
+    QStringList offline;
+    QByteArray topic = FleetTopics::playerCommand(request.player);
+    if (!request.group.isEmpty()) {
+        // The members are those whose state names the group, online or not.
+        const auto players = sender.players(&error);
+        if (!players) {
+            printTo(stderr, QStringLiteral("tunaris-send: %1; nothing sent\n").arg(error));
+            return NotSent;
+        }
+        expected.clear();
+        for (auto player = players->cbegin(); player != players->cend(); ++player) {
+            if (player.value() && player.value()->groups.contains(request.group)) {
+                expected << player.key();
+                if (!player.value()->online)
+                    offline << player.key();
+            }
+        }
+        if (expected.isEmpty()) {
+            printTo(stderr, QStringLiteral("tunaris-send: no player of group %1 is known to the broker (no state "
+                                           "names it); nothing sent\n")
+                                .arg(request.group));
+            return NotSent;
+        }
+        topic = FleetTopics::groupCommand(request.group);
+    }
+    for (qsizetype i = 0; i < request.commands.size(); ++i) {
+        const PlayerCommand &command = request.commands.at(i);
+        const QString words = commandWords(command);
+        const FleetSender::Delivery delivery = sender.send(command, topic, expected);
+        QStringList failed;
+        bool unknown = false;
+        if (!delivery.refusal.isEmpty()) {
+            failed << delivery.refusal;
+        } else {
+            QStringList players = expected;
+            for (auto reply = delivery.replies.cbegin(); reply != delivery.replies.cend(); ++reply) {
+                if (!players.contains(reply.key()))
+                    players << reply.key();
+            }
+            players.sort();
+            for (const QString &player : std::as_const(players)) {
+                const QByteArray reply = delivery.replies.value(player);
+                const SendOutcome outcome = reply.isEmpty() ? SendOutcome::unknown(delivery.silence)
+                                                            : outcomeOfReply(reply, toFrame(command));
+                QString shown = reply.isEmpty() ? QStringLiteral("%1%2").arg(
+                                                      delivery.silence, offline.contains(player) ? QStringLiteral(" (offline)") : QString())
+                                                : QString::fromUtf8(reply);
+                printTo(stdout, QStringLiteral("%1: %2\n").arg(player, shown));
+                if (!outcome.isSent()) {
+                    failed << QStringLiteral("%1 (%2)").arg(player, reply.isEmpty() ? QStringLiteral("no answer") : shown);
+                    unknown = unknown || outcome.kind == SendOutcome::Kind::Unknown;
+                }
+            }
+        }
+        if (failed.isEmpty())
+            continue;
+        printTo(stderr, (delivery.refusal.isEmpty() ? QStringLiteral("tunaris-send: '%1' was not sent to every player: %2\n")
+                                                    : QStringLiteral("tunaris-send: '%1' was not sent: %2\n"))
+                            .arg(words, failed.join(QLatin1String(", "))));
+        if (unknown) {
+            printTo(stderr, QStringLiteral("tunaris-send: an outcome is unknown; the command expired %1 s after it "
+                                           "was published, so it cannot play later. Check the player before sending "
+                                           "it again\n")
+                                .arg(FleetSender::RequestExpirySeconds));
+        }
+        if (i + 1 < request.commands.size())
+            printTo(stderr, QStringLiteral("tunaris-send: not published: %1\n").arg(wordsOf(request.commands.mid(i + 1))));
+        sender.stop();
+        return unknown ? OutcomeUnknown : NotSent;
+    }
+    sender.stop();
+    return Sent;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -119,8 +221,13 @@ int main(int argc, char **argv)
         for (const QString &line : portListing())
             printTo(stdout, line + QLatin1Char('\n'));
         return Sent;
+    case SendRequest::Action::ListPlayers:
     case SendRequest::Action::Send:
         break;
     }
+#if defined(TUNARIS_MQTT)
+    if (request.broker)
+        return sendThroughBroker(request);
+#endif
     return sendCommands(request);
 }
