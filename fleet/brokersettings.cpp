@@ -73,9 +73,11 @@ QString BrokerSettings::address() const
 
 std::optional<BrokerSettings> parseBrokerAddress(const QString &text, QString *error)
 {
+    // A user or password in it is not repeated: others may read the message.
+    const QString shown = text.contains(QLatin1Char('@')) ? QStringLiteral("the address") : QStringLiteral("'%1'").arg(text);
     const auto refuse = [&](const QString &why) {
-        *error = QStringLiteral("'%1' is not a broker address (mqtt://HOST[:PORT] or mqtts://HOST[:PORT]): %2")
-                     .arg(text, why);
+        *error = QStringLiteral("%1 is not a broker address (mqtt://HOST[:PORT] or mqtts://HOST[:PORT]): %2")
+                     .arg(shown, why);
         return std::nullopt;
     };
     BrokerSettings settings;

@@ -84,13 +84,20 @@ FleetBridge::FleetBridge(const Settings &settings, DeliverCommand deliver, LinkS
     connect(m_client.get(), &MqttClient::messageArrived, this, &FleetBridge::take);
     connect(m_client.get(), &MqttClient::published, this, &FleetBridge::acknowledged);
     connect(m_client.get(), &MqttClient::subscribed, this, [this](int, const QList<int> &codes) {
+        QStringList taken;
         for (int i = 0; i < codes.size() && i < m_commandTopics.size(); ++i) {
-            if (codes.at(i) >= 0x80) {
+            const QString topic = QString::fromUtf8(m_commandTopics.at(i));
+            if (codes.at(i) < 0x80) {
+                taken << topic;
+            } else {
                 m_report(QStringLiteral("the broker refused to hand over %1: %2")
-                             .arg(QString::fromUtf8(m_commandTopics.at(i)),
-                                  QString::fromUtf8(mosquitto_reason_string(codes.at(i)))));
+                             .arg(topic, QString::fromUtf8(mosquitto_reason_string(codes.at(i)))));
             }
         }
+        // Once, and again after a change: from here on commands reach us.
+        if (taken != m_taking && !taken.isEmpty())
+            m_report(QStringLiteral("taking the commands of %1").arg(taken.join(QLatin1String(", "))));
+        m_taking = taken;
     });
 }
 

@@ -129,4 +129,5 @@ private:
     QString m_lastFailure;
     QElapsedTimer m_lastFailureReport;
     bool m_wasConnected = false;
+    QStringList m_taking; // the command topics the broker hands over
 };
