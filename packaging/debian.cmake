@@ -9,6 +9,8 @@ add_custom_command(OUTPUT changelog.gz
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog)
 add_custom_target(package_changelog ALL DEPENDS changelog.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${package_doc_dir})
+# The bridge service's settings, to copy to /etc/default for each port.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/tunaris-bridge.default DESTINATION ${package_doc_dir}/examples)
 
 set(CPACK_PACKAGE_NAME tunaris-console)
 set(CPACK_PACKAGE_VENDOR "Tunaris Audio Systems")
@@ -24,10 +26,15 @@ window's status line. The interface is in English and in French.
 
 Command-line tools put the same commands on a port from scripts and
 schedulers, show the frames that arrive on one, and take commands from
-show-control systems on the network (TCP or UDP) for the player.]])
+show-control systems on the network (TCP or UDP) for the player, or from
+a fleet's MQTT broker, which runs many players from one office.]])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # libmosquitto1 among them, when built with it
+# mqtts:// brokers are checked against the system's authorities; the
+# broker's own clients help to watch a fleet's topics.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ca-certificates)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS mosquitto-clients)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
