@@ -330,13 +330,15 @@ void FleetTest::listsPlayers()
 void FleetTest::stateAndWill_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("clean stop") << SIGTERM;
-    QTest::newRow("vanished") << SIGKILL;
+    QTest::addColumn<bool>("lastKept"); // the bridge's own farewell; the will, set at connection, has no last command
+    QTest::newRow("clean stop") << SIGTERM << true;
+    QTest::newRow("vanished") << SIGKILL << false;
 }
 
 void FleetTest::stateAndWill()
 {
     QFETCH(int, signal);
+    QFETCH(bool, lastKept);
     Observer states;
     QVERIFY(states.watch(port, {"tunaris/players/shop-16/state"}));
     {
@@ -356,7 +358,11 @@ void FleetTest::stateAndWill()
         QVERIFY(shop16.process.waitForFinished(answerMs));
     }
     QVERIFY(QTest::qWaitFor([&] { return states.messages.last().payload.contains("\"online\":false"); }, answerMs));
-    QVERIFY(states.messages.last().retain || states.messages.size() > 2);
+    QCOMPARE(states.messages.last().payload.contains("\"last\""), lastKept);
+    // Retained, so that a dashboard started later sees it too.
+    Observer later;
+    QVERIFY(later.watch(port, {"tunaris/players/shop-16/state"}));
+    QVERIFY(later.payloads(1).value(0).contains("\"online\":false"));
 }
 
 // A command the broker hands over again after its restart, because our
