@@ -197,6 +197,9 @@ MqttClient::MqttClient(const BrokerSettings &broker, const Session &session, QOb
     if (!worker.mosq)
         return;
     mosquitto_int_option(worker.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Commands and replies are a few bytes each: waiting to gather more only
+    // delays them (by up to the peer's delayed acknowledgement, 40 ms).
+    mosquitto_int_option(worker.mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_threaded_set(worker.mosq, true);
     if (broker.tls) {
         const int rc = broker.caFile.isEmpty()
