@@ -123,13 +123,12 @@ public:
         MqttClient::Session session;
         session.clientId = QStringLiteral("tst_fleet-%1").arg(++s_count);
         m_client = std::make_unique<MqttClient>(broker, session);
-        int mid = -1;
-        bool subscribed = false;
-        connect(m_client.get(), &MqttClient::connected, this, [&, topics] { mid = m_client->subscribe(topics, 0); });
-        connect(m_client.get(), &MqttClient::subscribed, this, [&](int done) { subscribed = subscribed || done == mid; });
+        // Again after a reconnection: the session is a new one each time.
+        connect(m_client.get(), &MqttClient::connected, this, [this, topics] { m_mid = m_client->subscribe(topics, 0); });
+        connect(m_client.get(), &MqttClient::subscribed, this, [this](int done) { m_subscribed = m_subscribed || done == m_mid; });
         connect(m_client.get(), &MqttClient::messageArrived, this, [this](const MqttMessage &message) { messages << message; });
         QString error;
-        return m_client->start(&error) && QTest::qWaitFor([&] { return subscribed; }, answerMs);
+        return m_client->start(&error) && QTest::qWaitFor([this] { return m_subscribed; }, answerMs);
     }
     QList<QByteArray> payloads(int count)
     {
@@ -144,6 +143,8 @@ public:
 private:
     static inline int s_count = 0;
     std::unique_ptr<MqttClient> m_client;
+    int m_mid = -1;
+    bool m_subscribed = false;
 };
 
 ToolRun publish(quint16 port, const QByteArray &topic, const QStringList &options)
