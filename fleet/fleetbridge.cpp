@@ -105,7 +105,7 @@ FleetBridge::~FleetBridge() = default;
 
 bool FleetBridge::start(QString *error)
 {
-    QStringList groups = m_settings.groups;
+    const QStringList &groups = m_settings.groups;
     m_report(QStringLiteral("joining %1 as player %2%3")
                  .arg(m_settings.broker.address(), m_settings.player,
                       groups.isEmpty() ? QString() : QStringLiteral(" (groups %1)").arg(groups.join(QLatin1String(", ")))));
