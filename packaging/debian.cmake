@@ -30,7 +30,12 @@ show-control systems on the network (TCP or UDP) for the player, or from
 a fleet's MQTT broker, which runs many players from one office.]])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # libmosquitto1 among them, when built with it
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(TUNARIS_HAS_MQTT)
+    # Its symbols date from 1.6, but the system's authorities for mqtts://
+    # come with 2.0.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmosquitto1 (>= 2.0)")
+endif()
 # mqtts:// brokers are checked against the system's authorities; the
 # broker's own clients help to watch a fleet's topics.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ca-certificates)
