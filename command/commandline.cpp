@@ -65,6 +65,24 @@ CommandLineResult parseCommandLine(const QByteArray &line)
     return {parsed.commands.first(), QString()};
 }
 
+CommandLineResult parseCommandMessage(const QByteArray &message, const QString &unit)
+{
+    // A line end at most: anything longer is refused before it is split.
+    if (message.size() > MaxCommandLineLength + 2) {
+        return {std::nullopt, QStringLiteral("%1 bytes, longer than one command of at most %2")
+                                  .arg(message.size())
+                                  .arg(MaxCommandLineLength)};
+    }
+    CommandLineReader reader;
+    QList<CommandLineReader::Line> lines = reader.feed(message);
+    lines += reader.finish();
+    if (lines.size() != 1)
+        return {std::nullopt, QStringLiteral("one command per %1").arg(unit)};
+    if (!lines.first().error.isEmpty())
+        return {std::nullopt, lines.first().error};
+    return parseCommandLine(lines.first().text);
+}
+
 QByteArray okReply(const CommandFrame &frame)
 {
     return "ok " + frameBytes(frame).toHex(' ') + '\n';

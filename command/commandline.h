@@ -48,6 +48,11 @@ struct CommandLineResult
 // Exactly one command in the line, or why not.
 CommandLineResult parseCommandLine(const QByteArray &line);
 
+// A message that is one command as a whole (a datagram, a broker's message),
+// with or without a line end: exactly one command, or why not. `unit` names
+// the message in the refusal: "one command per datagram".
+CommandLineResult parseCommandMessage(const QByteArray &message, const QString &unit);
+
 // What became of one command handed on towards the player; every path that
 // answers another program keeps these meanings. Sent: every byte of its
 // frame was handed to the system for the port (for a device server: taken

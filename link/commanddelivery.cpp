@@ -55,7 +55,8 @@ bool CommandDelivery::start(QString *error)
         // answer.
         const SendOutcome probe = DeviceServerSend::sendNow(m_portName, QByteArray());
         if (probe.kind == SendOutcome::Kind::NotSent)
-            *error = probe.reason;
+            *error = m_problem = probe.reason;
+        noteLink();
         return probe.kind != SendOutcome::Kind::NotSent;
     }
     return connect(error);
@@ -223,6 +224,7 @@ void CommandDelivery::ownerLeft()
     const QByteArray answer =
         m_busy && m_owner && m_owner->canReadLine() ? m_owner->readLine(MaxCommandLineLength + 1) : QByteArray();
     letGo();
+    noteLink();
     if (!m_busy)
         return;
     finish(answer.isEmpty()

@@ -19,8 +19,6 @@
 namespace {
 
 constexpr int udpReceiveBufferBytes = 1 << 20;
-// A datagram is one command, with a line end at most.
-constexpr qint64 maxDatagramBytes = MaxCommandLineLength + 2;
 // The bytes an IPv6 client's share of the slots is counted by: its /64, the
 // least a site is given, which one host may fill with addresses of its own.
 constexpr int sharedIPv6PrefixBytes = 8;
@@ -116,22 +114,6 @@ QHostAddress withoutHostBits(const QHostAddress &address, int prefixLength)
         bytes[i] &= quint8(0xff00 >> kept);
     }
     return QHostAddress(bytes);
-}
-
-// Why a datagram is not one command to send, in words; empty when it is.
-QString datagramRefusal(const QByteArray &data, CommandLineResult *parsed)
-{
-    if (data.size() > maxDatagramBytes)
-        return QStringLiteral("%1 bytes, longer than one command of at most %2").arg(data.size()).arg(MaxCommandLineLength);
-    CommandLineReader reader;
-    QList<CommandLineReader::Line> lines = reader.feed(data);
-    lines += reader.finish();
-    if (lines.size() != 1)
-        return QStringLiteral("one command per datagram");
-    if (!lines.first().error.isEmpty())
-        return lines.first().error;
-    *parsed = parseCommandLine(lines.first().text);
-    return parsed->command ? QString() : parsed->error;
 }
 
 } // namespace
@@ -321,8 +303,8 @@ bool CommandListener::takeDatagram()
         reportThrottled(QStringLiteral("refused a datagram from %1: not in an allowed network").arg(sender));
         return true;
     }
-    CommandLineResult parsed;
-    QString error = datagramRefusal(datagram.data(), &parsed);
+    const CommandLineResult parsed = parseCommandMessage(datagram.data(), QStringLiteral("datagram"));
+    QString error = parsed.error;
     if (error.isEmpty() && m_queuedDatagrams >= MaxQueuedDatagrams)
         error = QStringLiteral("dropped, %1 commands already waiting for the line").arg(MaxQueuedDatagrams);
     if (!error.isEmpty()) {

@@ -16,6 +16,8 @@ add_custom_command(OUTPUT changelog.gz
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog)
 add_custom_target(package_changelog ALL DEPENDS changelog.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${package_doc_dir})
+# The bridge service's settings, to copy to /etc/default for each port.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/tunaris-bridge.default DESTINATION ${package_doc_dir}/examples)
 
 set(CPACK_PACKAGE_NAME tunaris-console)
 set(CPACK_PACKAGE_VENDOR "Tunaris Audio Systems")
@@ -31,11 +33,21 @@ window's status line. The interface is in English and in French.
 
 Command-line tools put the same commands on a port from scripts and
 schedulers, show the frames that arrive on one, and take commands from
-show-control systems on the network (TCP or UDP) for the player, or
-from the venue's staff on their phones, through a page the bridge serves.]])
+show-control systems on the network (TCP or UDP) for the player, from
+a fleet's MQTT broker, which runs many players from one office, or from
+the venue's staff on their phones, through a page the bridge serves.]])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(TUNARIS_HAS_MQTT)
+    # Its symbols date from 1.6, but the system's authorities for mqtts://
+    # come with 2.0.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmosquitto1 (>= 2.0)")
+endif()
+# mqtts:// brokers are checked against the system's authorities; the
+# broker's own clients help to watch a fleet's topics.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ca-certificates)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS mosquitto-clients)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -466,7 +466,7 @@ void WebRemote::takeCommand(const QHttpServerRequest &request, QTcpSocket *socke
         return refuse(responder, Status::ServiceUnavailable,
                       QStringLiteral("%1 commands already waiting for the line; try again").arg(MaxWaitingCommands));
     }
-    const CommandLineResult parsed = parseCommandLine(body);
+    const CommandLineResult parsed = parseCommandMessage(body, QStringLiteral("request"));
     if (!parsed.command)
         return refuse(responder, Status::BadRequest, parsed.error);
 

@@ -359,7 +359,8 @@ void BridgeTest::argumentChecks_data()
     QTest::newRow("web beside TCP") << base + QStringList{"--web", "[::]:8080"} << web("");
     QTest::newRow("web off, nothing else")
         << device + QStringList{"--web", "off"}
-        << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER): nothing listens without one";
+        << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no broker to join (--mqtt "
+           "URL): give at least one";
     QTest::newRow("web again") << device + QStringList{"--web", "off", "--web", "0.0.0.0:8080"}
                                << "--web given more than once";
     QTest::newRow("web on a name") << device + QStringList{"--web", "localhost:8080"}

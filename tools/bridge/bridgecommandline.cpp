@@ -15,9 +15,15 @@ const QString listenName = QStringLiteral("listen");
 const QString udpName = QStringLiteral("udp");
 const QString allowName = QStringLiteral("allow");
 const QString webName = QStringLiteral("web");
+const QString mqttName = QStringLiteral("mqtt");
+const QString playerName = QStringLiteral("player");
+const QString groupName = QStringLiteral("group");
+const QString credentialsName = QStringLiteral("mqtt-credentials");
+const QString caName = QStringLiteral("mqtt-ca");
 
-// The options that name one thing each; --allow may be given again.
-const QStringList singleOptions = {portName, QStringLiteral("baud"), listenName, udpName, webName};
+// The options that name one thing each; --allow and --group may be given again.
+const QStringList singleOptions = {portName, QStringLiteral("baud"), listenName, udpName, webName,
+                                   mqttName, playerName, credentialsName, caName};
 
 struct Options
 {
@@ -34,7 +40,10 @@ struct Options
             "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per\n"
             "datagram, not answered. --web serves the venue's remote, the player's controls as a page for\n"
             "phones. Only the loopback addresses are served unless --allow admits networks. Addresses\n"
-            "are numeric only, IPv4 as four decimal numbers without leading zeros.")
+            "are numeric only, IPv4 as four decimal numbers without leading zeros.\n"
+            "With --mqtt it joins an MQTT broker as the player --player names and takes the commands\n"
+            "of tunaris/players/ID/command and of each --group's tunaris/groups/NAME/command, with or\n"
+            "without --listen; the README's fleet section has every topic.")
             .arg(CommandSession<QTcpSocket>::LineDeadlineMs / 1000));
         parser.addHelpOption();
         parser.addOptions({
@@ -55,6 +64,19 @@ struct Options
             {allowName,
              QStringLiteral("Serve clients from this network, 192.168.1.0/24 or fd00::/8; may be given again."),
              QStringLiteral("NETWORK")},
+            {mqttName, QStringLiteral("Join this MQTT broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS, checked "
+                                      "against the system's authorities or --mqtt-ca)."),
+             QStringLiteral("URL")},
+            {playerName, QStringLiteral("The player's ID on the broker, shop-12: letters, digits, '-', '_', '.'."),
+             QStringLiteral("ID")},
+            {groupName, QStringLiteral("Also take the commands of this group; may be given again."),
+             QStringLiteral("NAME")},
+            {credentialsName,
+             QStringLiteral("Read the broker's user name and password from this file: lines username=NAME and "
+                            "password=SECRET."),
+             QStringLiteral("FILE")},
+            {caName, QStringLiteral("Trust only this certificate authority (PEM) for an mqtts:// broker."),
+             QStringLiteral("FILE")},
         });
     }
 };
@@ -93,6 +115,27 @@ QList<QHostAddress> listeningAddresses(const BridgeRequest &request)
     return addresses;
 }
 
+// The broker's options: the first reason they are not usable, or none.
+QString checkFleet(const QCommandLineParser &parser, BridgeRequest &request)
+{
+    if (!mqttSupported())
+        return mqttUnsupported();
+    if (!parser.isSet(playerName))
+        return QStringLiteral("no player ID given (--player ID): the broker knows the player by it");
+    request.player = parser.value(playerName);
+    if (!isFleetName(request.player))
+        return fleetNameError(QStringLiteral("player"), request.player);
+    for (const QString &group : parser.values(groupName)) {
+        if (!isFleetName(group))
+            return fleetNameError(QStringLiteral("group"), group);
+        request.groups << group;
+    }
+    request.groups.removeDuplicates();
+    QString error;
+    request.broker = brokerSettings(parser.value(mqttName), parser.value(credentialsName), parser.value(caName), &error);
+    return error;
+}
+
 // The first reason the arguments are not usable, or none.
 QString check(const QCommandLineParser &parser, BridgeRequest &request)
 {
@@ -112,12 +155,24 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
     if (!baudRate)
         return error;
     request.baudRate = *baudRate;
+    const bool joins = parser.isSet(mqttName);
     request.listens = parser.isSet(listenName);
     request.web = parser.isSet(webName) && parser.value(webName) != QLatin1String("off");
-    if (!request.listens && !request.web) {
-        return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER): nothing "
-                              "listens without one");
+    if (!request.listens && !request.web && !joins) {
+        return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no "
+                              "broker to join (--mqtt URL): give at least one");
     }
+    for (const QString &name : {playerName, groupName, credentialsName, caName}) {
+        if (!joins && parser.isSet(name))
+            return QStringLiteral("--%1 is for a broker: it needs --mqtt URL").arg(name);
+    }
+    if (joins) {
+        error = checkFleet(parser, request);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (!request.listens && !request.web && parser.isSet(allowName))
+        return QStringLiteral("--allow is for a listening bridge: it needs --listen or --web ADDRESS:NUMBER");
     if (request.listens) {
         const auto listen = CommandListener::parseListenAddress(parser.value(listenName));
         if (!listen)
@@ -185,6 +240,8 @@ QString bridgeUsage()
 QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webPort)
 {
     QStringList lines;
+    if (!request.listens && !request.web)
+        return lines; // a broker's client only: nothing is served here
     if (request.listens) {
         lines << QStringLiteral("listening on %1:%2 (%3%4)")
                      .arg(addressText(request.listenAddress))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fleet/brokersettings.h"
 #include "link/commandlistener.h"
 #include "tools/common/serialline.h"
 
@@ -26,7 +27,11 @@ struct BridgeRequest
     QHostAddress webAddress;
     quint16 webPort = 0;
     QList<CommandListener::Network> allowed; // none: the loopback addresses
-    QString error;                           // why the arguments are not usable; empty when they are
+    // --mqtt: the broker the bridge joins, as which player, in which groups.
+    std::optional<BrokerSettings> broker;
+    QString player;
+    QStringList groups;
+    QString error; // why the arguments are not usable; empty when they are
 };
 
 // `arguments` without the program name.

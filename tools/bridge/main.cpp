@@ -1,11 +1,14 @@
 // tunaris-bridge: takes commands from show-control systems on the network,
-// in tunaris-send's words, and from the venue's remote on phones, and
-// delivers them to the player through the port's owner: the console when it
-// holds the port, else the bridge itself.
+// from the venue's remote on phones and from a fleet's MQTT broker, in
+// tunaris-send's words, and delivers them to the player through the port's
+// owner: the console when it holds the port, else the bridge itself.
 #include "tools/bridge/bridgecommandline.h"
 #include "tools/common/toolplumbing.h"
 #include "link/commanddelivery.h"
 #include "link/commandlistener.h"
+#if defined(TUNARIS_MQTT)
+#include "fleet/fleetbridge.h"
+#endif
 
 #if defined(TUNARIS_WEB_REMOTE)
 #include "remote/remotekey.h"
@@ -47,6 +50,25 @@ void showRemoteLink(const BridgeRequest &request, quint16 port, const QByteArray
         print(QStringLiteral("  %1\n").arg(link));
     if (!links.isEmpty())
         print(terminalQrCode(links.first().toUtf8()));
+}
+#endif
+
+#if defined(TUNARIS_MQTT)
+// The port's link as a fleet's state names it.
+QString linkText(CommandDelivery::Link::State link)
+{
+    using State = CommandDelivery::Link::State;
+    switch (link) {
+    case State::Open:
+        return QStringLiteral("open");
+    case State::Owner:
+        return QStringLiteral("held by the console");
+    case State::Lost:
+        return QStringLiteral("lost");
+    case State::Waiting:
+        break;
+    }
+    return QStringLiteral("waiting");
 }
 #endif
 
@@ -122,6 +144,23 @@ int main(int argc, char **argv)
     if (remote)
         showRemoteLink(request, webPort, key, keyPath);
 #endif
+#if defined(TUNARIS_MQTT)
+    std::unique_ptr<FleetBridge> fleet;
+    if (request.broker) {
+        fleet = std::make_unique<FleetBridge>(
+            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port}, deliver,
+            [&delivery] { return linkText(delivery.link().state); }, report);
+        QObject::connect(&delivery, &CommandDelivery::linkChanged, fleet.get(), &FleetBridge::publishState);
+        if (!fleet->start(&error))
+            return fail(error, Failed);
+    }
+#endif
     catchStopSignals(&application);
-    return application.exec();
+    const int status = application.exec();
+#if defined(TUNARIS_MQTT)
+    // The broker hears that the player went offline, rather than the will.
+    if (fleet)
+        fleet->stop();
+#endif
+    return status;
 }

@@ -7,6 +7,9 @@
 #include "tools/send/sendcommandline.h"
 #include "tools/common/serialline.h"
 #include "tools/common/toolplumbing.h"
+#if defined(TUNARIS_MQTT)
+#include "fleet/fleetsender.h"
+#endif
 
 #include <QCoreApplication>
 #include <QSerialPort>
@@ -90,6 +93,105 @@ int sendCommands(const SendRequest &request)
     return Sent;
 }
 
+#if defined(TUNARIS_MQTT)
+// Through a broker: each command goes to the player or the group, and the
+// next only once every player addressed said ok. Each reply is shown as
+// "shop-12: ok 20 ff ff ff", in the order of the players' names.
+int sendThroughBroker(const SendRequest &request)
+{
+    FleetSender sender(*request.broker);
+    QString error;
+    if (!sender.connectToBroker(&error)) {
+        report(QStringLiteral("%1; nothing sent").arg(error));
+        return NotSent;
+    }
+    if (request.action == SendRequest::Action::ListPlayers) {
+        const auto players = sender.players(&error);
+        if (!players) {
+            report(error);
+            return NotSent;
+        }
+        for (auto player = players->cbegin(); player != players->cend(); ++player)
+            print(listingLine(player.key(), player.value()) + QLatin1Char('\n'));
+        sender.stop();
+        return Sent;
+    }
+    QStringList expected = {request.player};
+    QStringList offline;
+    QByteArray topic = FleetTopics::playerCommand(request.player);
+    if (!request.group.isEmpty()) {
+        // The members are those whose state names the group, online or not.
+        const auto players = sender.players(&error);
+        if (!players) {
+            report(QStringLiteral("%1; nothing sent").arg(error));
+            return NotSent;
+        }
+        expected.clear();
+        for (auto player = players->cbegin(); player != players->cend(); ++player) {
+            if (player.value() && player.value()->groups.contains(request.group)) {
+                expected << player.key();
+                if (!player.value()->online)
+                    offline << player.key();
+            }
+        }
+        if (expected.isEmpty()) {
+            report(QStringLiteral("no player of group %1 is known to the broker (no state "
+                                           "names it); nothing sent")
+                                .arg(request.group));
+            return NotSent;
+        }
+        topic = FleetTopics::groupCommand(request.group);
+    }
+    for (qsizetype i = 0; i < request.commands.size(); ++i) {
+        const PlayerCommand &command = request.commands.at(i);
+        const QString words = commandWords(command);
+        const FleetSender::Delivery delivery = sender.send(command, topic, expected);
+        QStringList failed;
+        bool unknown = false;
+        if (!delivery.refusal.isEmpty()) {
+            failed << delivery.refusal;
+        } else {
+            QStringList players = expected;
+            for (auto reply = delivery.replies.cbegin(); reply != delivery.replies.cend(); ++reply) {
+                if (!players.contains(reply.key()))
+                    players << reply.key();
+            }
+            players.sort();
+            for (const QString &player : std::as_const(players)) {
+                const QByteArray reply = delivery.replies.value(player);
+                const SendOutcome outcome = reply.isEmpty() ? SendOutcome::unknown(delivery.silence)
+                                                            : outcomeOfReply(reply, toFrame(command));
+                QString shown = reply.isEmpty() ? QStringLiteral("%1%2").arg(
+                                                      delivery.silence, offline.contains(player) ? QStringLiteral(" (offline)") : QString())
+                                                : QString::fromUtf8(reply);
+                print(QStringLiteral("%1: %2\n").arg(player, shown));
+                if (!outcome.isSent()) {
+                    failed << QStringLiteral("%1 (%2)").arg(player, reply.isEmpty() ? QStringLiteral("no answer") : shown);
+                    unknown = unknown || outcome.kind == SendOutcome::Kind::Unknown;
+                }
+            }
+        }
+        if (failed.isEmpty())
+            continue;
+        report((delivery.refusal.isEmpty() ? QStringLiteral("'%1' was not sent to every player: %2")
+                                           : QStringLiteral("'%1' was not sent: %2"))
+                            .arg(words, failed.join(QLatin1String(", "))));
+        if (unknown) {
+            report(QStringLiteral("an outcome is unknown; the command expired %1 s after it "
+                                           "was published, so it cannot play later. Check the player before sending "
+                                           "it again")
+                                .arg(FleetSender::RequestExpirySeconds));
+        }
+        if (i + 1 < request.commands.size())
+            report(QStringLiteral("not published: %1").arg(wordsOf(request.commands.mid(i + 1))));
+        sender.stop();
+        return unknown ? OutcomeUnknown : NotSent;
+    }
+    sender.stop();
+    return Sent;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -106,8 +208,13 @@ int main(int argc, char **argv)
         for (const QString &line : portListing())
             print(line + QLatin1Char('\n'));
         return Sent;
+    case SendRequest::Action::ListPlayers:
     case SendRequest::Action::Send:
         break;
     }
+#if defined(TUNARIS_MQTT)
+    if (request.broker)
+        return sendThroughBroker(request);
+#endif
     return sendCommands(request);
 }

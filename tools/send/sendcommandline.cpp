@@ -2,6 +2,8 @@
 #include "command/commandgrammar.h"
 #include "link/portnames.h"
 
+#include <QHash>
+
 using namespace Commands;
 
 namespace {
@@ -11,6 +13,14 @@ const QString shortHelpOption = QStringLiteral("-h");
 const QString portOption = QStringLiteral("--port");
 const QString baudOption = QStringLiteral("--baud");
 const QString listPortsOption = QStringLiteral("--list-ports");
+const QString mqttOption = QStringLiteral("--mqtt");
+const QString playerOption = QStringLiteral("--player");
+const QString groupOption = QStringLiteral("--group");
+const QString credentialsOption = QStringLiteral("--mqtt-credentials");
+const QString caOption = QStringLiteral("--mqtt-ca");
+const QString listPlayersOption = QStringLiteral("--list-players");
+// The broker's options, each taking a value and given once at most.
+const QStringList fleetOptions = {mqttOption, playerOption, groupOption, credentialsOption, caOption};
 
 // "--port=/dev/ttyUSB0" is the same as "--port /dev/ttyUSB0".
 QStringList splitOptionValues(const QStringList &arguments)
@@ -33,6 +43,8 @@ class LineOptionReader
 public:
     explicit LineOptionReader(SendRequest &request) : m_request(request) {}
     QStringList commandWords(const QStringList &tokens);
+    // Once the words are read: the broker's options checked as a whole.
+    void checkFleet(bool commandsGiven);
 
 private:
     bool fail(const QString &message);
@@ -41,6 +53,8 @@ private:
     SendRequest &m_request;
     bool m_portGiven = false;
     bool m_baudGiven = false;
+    bool m_listPlayers = false;
+    QHash<QString, QString> m_fleet; // the broker's options given, by name
 };
 
 QStringList LineOptionReader::commandWords(const QStringList &tokens)
@@ -50,7 +64,9 @@ QStringList LineOptionReader::commandWords(const QStringList &tokens)
         const QString &token = tokens.at(i);
         if (token == listPortsOption) {
             m_request.action = SendRequest::Action::ListPorts;
-        } else if (token == portOption || token == baudOption) {
+        } else if (token == listPlayersOption) {
+            m_listPlayers = true;
+        } else if (token == portOption || token == baudOption || fleetOptions.contains(token)) {
             const QString value = tokens.value(i + 1);
             if (value.isEmpty() || value.startsWith(QLatin1String("--")))
                 take(token, QString());
@@ -72,6 +88,12 @@ bool LineOptionReader::fail(const QString &message)
 
 bool LineOptionReader::take(const QString &option, const QString &value)
 {
+    if (fleetOptions.contains(option)) {
+        if (m_fleet.contains(option))
+            return fail(QStringLiteral("%1 given more than once").arg(option));
+        m_fleet.insert(option, value);
+        return value.isEmpty() ? fail(QStringLiteral("%1 needs a value").arg(option)) : true;
+    }
     bool &given = option == portOption ? m_portGiven : m_baudGiven;
     if (given)
         return fail(QStringLiteral("%1 given more than once").arg(option));
@@ -92,6 +114,42 @@ bool LineOptionReader::take(const QString &option, const QString &value)
     return true;
 }
 
+void LineOptionReader::checkFleet(bool commandsGiven)
+{
+    if (!m_request.error.isEmpty())
+        return;
+    if (!m_fleet.contains(mqttOption)) {
+        for (const QString &option : fleetOptions + QStringList{listPlayersOption}) {
+            if (m_fleet.contains(option) || (option == listPlayersOption && m_listPlayers))
+                return void(fail(QStringLiteral("%1 is for a broker: it needs --mqtt URL").arg(option)));
+        }
+        return;
+    }
+    if (!mqttSupported())
+        return void(fail(mqttUnsupported()));
+    if (m_portGiven || m_baudGiven)
+        return void(fail(QStringLiteral("--mqtt sends through a broker: it takes no --port or --baud")));
+    if (m_listPlayers) {
+        if (commandsGiven || m_fleet.contains(playerOption) || m_fleet.contains(groupOption))
+            return void(fail(QStringLiteral("--list-players takes no player, group or command")));
+        m_request.action = SendRequest::Action::ListPlayers;
+    } else {
+        m_request.player = m_fleet.value(playerOption);
+        m_request.group = m_fleet.value(groupOption);
+        if (m_request.player.isEmpty() == m_request.group.isEmpty())
+            return void(fail(QStringLiteral("name the player (--player ID) or the group (--group NAME), one of them")));
+        if (!m_request.player.isEmpty() && !isFleetName(m_request.player))
+            return void(fail(fleetNameError(QStringLiteral("player"), m_request.player)));
+        if (!m_request.group.isEmpty() && !isFleetName(m_request.group))
+            return void(fail(fleetNameError(QStringLiteral("group"), m_request.group)));
+    }
+    QString error;
+    m_request.broker = brokerSettings(m_fleet.value(mqttOption), m_fleet.value(credentialsOption),
+                                      m_fleet.value(caOption), &error);
+    if (!m_request.broker)
+        fail(error);
+}
+
 } // namespace
 
 SendRequest parseSendArguments(const QStringList &arguments)
@@ -102,14 +160,18 @@ SendRequest parseSendArguments(const QStringList &arguments)
         request.action = SendRequest::Action::ShowHelp;
         return request;
     }
-    const QStringList words = LineOptionReader(request).commandWords(tokens);
+    LineOptionReader reader(request);
+    const QStringList words = reader.commandWords(tokens);
     if (!request.error.isEmpty() || request.action == SendRequest::Action::ListPorts)
+        return request;
+    reader.checkFleet(!words.isEmpty());
+    if (!request.error.isEmpty() || request.action == SendRequest::Action::ListPlayers)
         return request;
     const ParsedCommands parsed = parseCommandWords(words);
     request.commands = parsed.commands;
     if (!parsed.error.isEmpty())
         request.error = parsed.error;
-    else if (request.port.isEmpty())
+    else if (request.port.isEmpty() && !request.broker)
         request.error = QStringLiteral("no port given (--port PORT)");
     else if (request.commands.isEmpty())
         request.error = QStringLiteral("no command given");
@@ -122,6 +184,8 @@ QString sendUsage()
     const QString station = QStringLiteral("1 to %1").arg(MaxStation);
     return QStringLiteral(
                "Usage: tunaris-send --port PORT [--baud RATE] COMMAND...\n"
+               "       tunaris-send --mqtt URL (--player ID | --group NAME) COMMAND...\n"
+               "       tunaris-send --mqtt URL --list-players\n"
                "Sends commands to a Tunaris player over a serial port, in the order given,\n"
                "with the same frames as the console, and exits once they are on the line.\n"
                "\n"
@@ -130,6 +194,13 @@ QString sendUsage()
                "                 serial device server's raw TCP port, tcp://HOST:NUMBER\n"
                "  --baud RATE    %1 (default %2)\n"
                "  --list-ports   list the serial ports and exit\n"
+               "  --mqtt URL     send through an MQTT broker instead, mqtt://HOST[:PORT] or\n"
+               "                 mqtts://HOST[:PORT], to the player --player ID or to every\n"
+               "                 player of --group NAME, and wait for their replies\n"
+               "  --mqtt-credentials FILE   the broker's user name and password, in lines\n"
+               "                 username=NAME and password=SECRET\n"
+               "  --mqtt-ca FILE trust only this certificate authority for mqtts://\n"
+               "  --list-players list the players the broker knows, online or not, and exit\n"
                "  -h, --help     show this help and exit\n"
                "\n"
                "Commands:\n"
@@ -153,7 +224,7 @@ QString sendUsage()
                "one at a time; the first that does not go out stops the rest.\n"
                "\n"
                "Exit status:\n"
-               "  0  every command was sent\n"
+               "  0  every command was sent (through a broker: every player addressed said ok)\n"
                "  1  a command was not sent (nor any after it); the message says which went out\n"
                "  2  the arguments are wrong; nothing was sent\n"
                "  3  the outcome of a command is unknown: the program holding the port took it\n"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "command/playercommand.h"
+#include "fleet/brokersettings.h"
 #include "tools/common/serialline.h"
 
 #include <QList>
@@ -11,11 +12,15 @@
 // full before anything is opened, so a typo anywhere sends nothing.
 struct SendRequest
 {
-    enum class Action { Send, ShowHelp, ListPorts };
+    enum class Action { Send, ShowHelp, ListPorts, ListPlayers };
 
     Action action = Action::Send;
     QString port;
     qint32 baudRate = DefaultBaudRate;
+    // --mqtt: the commands go through this broker to one player or a group.
+    std::optional<BrokerSettings> broker;
+    QString player;
+    QString group;
     QList<PlayerCommand> commands; // in the order given
     QString error;                 // why the arguments are not usable; empty when they are
 };

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "command/commandline.h"
+#include "fleet/brokersettings.h"
+#include "fleet/fleettopics.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class MqttClient;
+struct MqttMessage;
+
+// The bridge's side of a fleet: takes commands for its player and its groups
+// from the broker (fleettopics.h), hands each to the same delivery as a line
+// from the network, answers it with the same words, and keeps the player's
+// retained state. Commands go on one at a time, in the order they came.
+//
+// Never twice: a command is taken at QoS 1, so the broker may hand it over
+// again after a reconnection when our acknowledgement was lost on the way.
+// Such a copy carries the packet id, topic and payload of the first, and is
+// answered with the first one's outcome instead of being sent; so is a
+// request repeated with the same response topic and correlation data.
+//
+// Never stale: a command is refused once its MQTT 5 message expiry has run
+// out before the line can take it; without one, once it is older than
+// DefaultLifeSeconds, counted from its "created" user property when it has
+// one, else from its arrival. The broker keeps our session, and what waits in
+// it, only SessionExpirySeconds after we vanish.
+class FleetBridge : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Settings
+    {
+        BrokerSettings broker;
+        QString player;
+        QStringList groups;
+        QString port; // as the state shows it
+    };
+    using Report = std::function<void(const QString &)>;
+    using LinkState = std::function<QString()>;
+
+    static constexpr int MaxWaiting = 64;
+    static constexpr int DefaultLifeSeconds = 30;
+    static constexpr quint32 SessionExpirySeconds = 30;
+    // Requests are remembered by their correlation data this long, and at
+    // most this many.
+    static constexpr int RememberMs = 10 * 60 * 1000;
+    static constexpr int RememberedRequests = 1024;
+
+    FleetBridge(const Settings &settings, DeliverCommand deliver, LinkState link, Report report,
+                QObject *parent = nullptr);
+    ~FleetBridge() override;
+
+    bool start(QString *error);
+    // The port's link changed: the retained state says so.
+    void publishState();
+    // Publishes the state "offline" and leaves the broker, waiting a moment
+    // at most for the broker to take it.
+    void stop();
+
+private:
+    struct ReplyTo
+    {
+        QByteArray topic;
+        QByteArray correlation;
+    };
+    struct Taken;
+    struct Waiting;
+    struct Unacknowledged
+    {
+        QByteArray key;
+        int connection;    // on which the broker handed it over
+        quint64 sequence;  // its place among the messages received
+        std::shared_ptr<Taken> taken;
+    };
+    struct Remembered
+    {
+        qint64 since;
+        std::shared_ptr<Taken> taken;
+    };
+    struct Publish
+    {
+        int connection;
+        quint64 received; // messages received, and acknowledged, before it
+    };
+
+    void connected(bool sessionPresent);
+    void connectionFailed(const QString &reason);
+    void take(const MqttMessage &message);
+    std::shared_ptr<Taken> takenBefore(const QByteArray &correlationKey, const QByteArray &redeliveryKey);
+    void acknowledged(int mid, int reasonCode);
+    void pump();
+    void finish(const std::shared_ptr<Taken> &taken, const SendOutcome &outcome);
+    void reply(const ReplyTo &to, const QByteArray &text);
+    int publish(const QByteArray &topic, const QByteArray &payload, bool retain, const QByteArray &correlation = {});
+    PlayerState state(bool online) const;
+    void forget();
+
+    Settings m_settings;
+    DeliverCommand m_deliver;
+    LinkState m_link;
+    Report m_report;
+    std::unique_ptr<MqttClient> m_client;
+    QList<QByteArray> m_commandTopics;
+    QElapsedTimer m_clock;
+
+    QQueue<std::shared_ptr<Waiting>> m_queue;
+    bool m_busy = false;
+
+    int m_connection = 0;
+    bool m_sessionResumed = false;
+    bool m_firstAcknowledgement = false; // none yet on this connection
+    quint64 m_received = 0;
+    QList<Unacknowledged> m_unacknowledged;
+    QHash<QByteArray, Remembered> m_requests;
+    QQueue<QByteArray> m_requestOrder;
+    QHash<int, Publish> m_publishes;
+
+    PlayerState m_last; // the last command that went out
+    QString m_lastFailure;
+    QElapsedTimer m_lastFailureReport;
+    bool m_wasConnected = false;
+    QStringList m_taking; // the command topics the broker hands over
+};

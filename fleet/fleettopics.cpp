@@ -1,0 +1,127 @@
+#include "fleet/fleettopics.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+const QByteArray root = "tunaris/";
+// A state is a few hundred bytes; a listing shows no more of each text than this.
+constexpr int maxShownText = 80;
+constexpr int maxShownGroups = 16;
+constexpr qsizetype maxStateBytes = 16 * 1024;
+
+// Control characters could move a terminal's cursor or change its colours.
+QString shown(const QString &text)
+{
+    QString safe;
+    for (const QChar c : text.left(maxShownText))
+        safe += c.isPrint() ? c : QChar(u'?');
+    return text.size() > maxShownText ? safe + QStringLiteral("...") : safe;
+}
+
+QString textOf(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isString() ? value.toString().left(4 * maxShownText) : QString();
+}
+
+} // namespace
+
+namespace FleetTopics {
+
+QByteArray playerCommand(const QString &player)
+{
+    return root + "players/" + player.toUtf8() + "/command";
+}
+
+QByteArray groupCommand(const QString &group)
+{
+    return root + "groups/" + group.toUtf8() + "/command";
+}
+
+QByteArray playerReply(const QString &player)
+{
+    return root + "players/" + player.toUtf8() + "/reply";
+}
+
+QByteArray playerState(const QString &player)
+{
+    return root + "players/" + player.toUtf8() + "/state";
+}
+
+QByteArray everyState()
+{
+    return root + "players/+/state";
+}
+
+QString playerOfState(const QByteArray &topic)
+{
+    const QByteArray prefix = root + "players/";
+    const QByteArray suffix = "/state";
+    if (!topic.startsWith(prefix) || !topic.endsWith(suffix) || topic.size() <= prefix.size() + suffix.size())
+        return QString();
+    const QByteArray player = topic.mid(prefix.size(), topic.size() - prefix.size() - suffix.size());
+    return player.contains('/') ? QString() : QString::fromUtf8(player);
+}
+
+} // namespace FleetTopics
+
+QByteArray PlayerState::toJson() const
+{
+    QJsonObject state{{QStringLiteral("online"), online},
+                      {QStringLiteral("port"), port},
+                      {QStringLiteral("groups"), QJsonArray::fromStringList(groups)}};
+    if (online)
+        state.insert(QStringLiteral("link"), link);
+    if (!lastBytes.isEmpty()) {
+        state.insert(QStringLiteral("last"), QJsonObject{{QStringLiteral("command"), lastCommand},
+                                                         {QStringLiteral("bytes"), lastBytes},
+                                                         {QStringLiteral("time"), lastTime}});
+    }
+    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+}
+
+std::optional<PlayerState> PlayerState::fromJson(const QByteArray &json)
+{
+    if (json.size() > maxStateBytes)
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    if (!document.isObject() || !document.object().value(QLatin1String("online")).isBool())
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    PlayerState state;
+    state.online = object.value(QLatin1String("online")).toBool();
+    state.port = textOf(object, "port");
+    state.link = textOf(object, "link");
+    const QJsonArray groups = object.value(QLatin1String("groups")).toArray();
+    for (const QJsonValue &group : groups) {
+        if (group.isString() && state.groups.size() < maxShownGroups)
+            state.groups << group.toString().left(maxShownText);
+    }
+    const QJsonObject last = object.value(QLatin1String("last")).toObject();
+    state.lastCommand = textOf(last, "command");
+    state.lastBytes = textOf(last, "bytes");
+    state.lastTime = textOf(last, "time");
+    return state;
+}
+
+QString listingLine(const QString &player, const std::optional<PlayerState> &state)
+{
+    if (!state)
+        return QStringLiteral("%1  (its state is not one this program can read)").arg(shown(player));
+    QStringList parts = {shown(player), state->online ? QStringLiteral("online") : QStringLiteral("offline"),
+                         shown(state->port)};
+    if (state->online)
+        parts << shown(state->link);
+    QStringList groups;
+    for (const QString &group : state->groups)
+        groups << shown(group);
+    parts << QStringLiteral("groups: %1").arg(groups.isEmpty() ? QStringLiteral("none") : groups.join(QLatin1String(", ")));
+    if (!state->lastBytes.isEmpty()) {
+        parts << QStringLiteral("last: %1 (%2) at %3")
+                     .arg(shown(state->lastCommand), shown(state->lastBytes), shown(state->lastTime));
+    }
+    return parts.join(QLatin1String("  "));
+}

@@ -1,0 +1,588 @@
+// The fleet through a real Mosquitto broker, started by the test on
+// 127.0.0.1 with a configuration of its own: tunaris-bridge on
+// pseudo-terminals whose far ends the test reads byte for byte, commands
+// published with mosquitto_pub and tunaris-send, replies and states read by
+// a client of the test's own.
+#include "tools/bridge/bridgecommandline.h"
+#include "fleet/mqttclient.h"
+#include "tests/support/ptypair.h"
+#include "tools/send/sendcommandline.h"
+#include "tests/support/toolrun.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int answerMs = 10000;
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A Mosquitto of the test's own, restarted on the same ports and files.
+class Broker
+{
+public:
+    bool start(const QString &config)
+    {
+        m_config = config;
+        // Started as root, Mosquitto would drop to its own user, who cannot
+        // write the test's persistence folder.
+        QFile file(m_dir.filePath(QStringLiteral("mosquitto.conf")));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.write(((::geteuid() == 0 ? QStringLiteral("user root\n") : QString()) + "log_type error\n" + config).toUtf8());
+        file.close();
+        return restart();
+    }
+    bool restart()
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("mosquitto"), {"-c", m_dir.filePath(QStringLiteral("mosquitto.conf"))});
+        static const QRegularExpression listener(QStringLiteral("listener (\\d+)"));
+        auto ports = listener.globalMatch(m_config);
+        while (ports.hasNext()) {
+            const quint16 port = quint16(ports.next().captured(1).toUInt());
+            const bool up = QTest::qWaitFor([&] {
+                QTcpSocket probe;
+                probe.connectToHost(QHostAddress::LocalHost, port);
+                return probe.waitForConnected(200);
+            }, answerMs);
+            if (!up)
+                return false;
+        }
+        return true;
+    }
+    void stop(int signal)
+    {
+        ::kill(pid_t(m_process.processId()), signal);
+        m_process.waitForFinished(answerMs);
+    }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    ~Broker() { stop(SIGKILL); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_config;
+    QProcess m_process;
+};
+
+// A bridge on a pseudo-terminal of its own.
+struct Bridge
+{
+    PtyPair pty;
+    QProcess process;
+
+    bool start(quint16 brokerPort, const QStringList &options)
+    {
+        if (process.isOpen())
+            process.readAllStandardError(); // an earlier run's reports
+        process.setReadChannel(QProcess::StandardError);
+        process.start(QStringLiteral(BRIDGE_PATH),
+                      QStringList{"--port", pty.slavePath(), "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort)}
+                          + options);
+        return waitFor("taking the commands of");
+    }
+    bool waitFor(const QByteArray &report)
+    {
+        return QTest::qWaitFor([&] { return process.peek(1 << 20).contains(report); }, answerMs);
+    }
+    ~Bridge()
+    {
+        process.terminate();
+        process.waitForFinished(answerMs);
+    }
+};
+
+// The test's own eyes on the broker: every message on the topics it watches.
+class Observer : public QObject
+{
+public:
+    QList<MqttMessage> messages;
+
+    bool watch(quint16 port, const QList<QByteArray> &topics)
+    {
+        BrokerSettings broker;
+        broker.host = QStringLiteral("127.0.0.1");
+        broker.port = port;
+        MqttClient::Session session;
+        session.clientId = QStringLiteral("tst_fleet-%1").arg(++s_count);
+        m_client = std::make_unique<MqttClient>(broker, session);
+        // Again after a reconnection: the session is a new one each time.
+        connect(m_client.get(), &MqttClient::connected, this, [this, topics] { m_mid = m_client->subscribe(topics, 0); });
+        connect(m_client.get(), &MqttClient::subscribed, this, [this](int done) { m_subscribed = m_subscribed || done == m_mid; });
+        connect(m_client.get(), &MqttClient::messageArrived, this, [this](const MqttMessage &message) { messages << message; });
+        QString error;
+        return m_client->start(&error) && QTest::qWaitFor([this] { return m_subscribed; }, answerMs);
+    }
+    QList<QByteArray> payloads(int count)
+    {
+        // Fewer than asked for: the caller compares and says so.
+        [[maybe_unused]] const bool arrived = QTest::qWaitFor([&] { return messages.size() >= count; }, answerMs);
+        QList<QByteArray> all;
+        for (const MqttMessage &message : std::as_const(messages))
+            all << message.payload;
+        return all;
+    }
+
+private:
+    static inline int s_count = 0;
+    std::unique_ptr<MqttClient> m_client;
+    int m_mid = -1;
+    bool m_subscribed = false;
+};
+
+ToolRun publish(quint16 port, const QByteArray &topic, const QStringList &options)
+{
+    return runTool(QStringLiteral("mosquitto_pub"),
+                   QStringList{"-p", QString::number(port), "-t", QString::fromUtf8(topic)} + options);
+}
+
+QByteArray wire(PtyPair &pty, int count)
+{
+    return pty.read(count, answerMs).toHex(' ');
+}
+
+} // namespace
+
+class FleetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void commandsReachTheirPlayers_data();
+    void commandsReachTheirPlayers();
+    void hostileMessagesSendNothing_data();
+    void hostileMessagesSendNothing();
+    void repeatedRequestIsAnsweredNotResent();
+    void readmeLines();
+    void listsPlayers();
+    void stateAndWill_data();
+    void stateAndWill();
+    void redeliveryAfterBrokerRestartIsNotSentAgain();
+    void staleCommandsFromAStoredSessionDoNotPlay();
+    void brokerRestartMidStream();
+    void refusesBrokersItCannotTrust_data();
+    void refusesBrokersItCannotTrust();
+    void argumentChecks_data();
+    void argumentChecks();
+
+private:
+    QTemporaryDir runtime;
+    Broker broker;
+    quint16 port = 0;
+    // shop-12 in the groups shops and north, shop-14 in shops.
+    Bridge shop12;
+    Bridge shop14;
+};
+
+void FleetTest::initTestCase()
+{
+    QVERIFY(runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    port = freePort();
+    QVERIFY(broker.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port)));
+    QVERIFY(shop12.start(port, {"--player", "shop-12", "--group", "shops", "--group", "north"}));
+    QVERIFY(shop14.start(port, {"--player", "shop-14", "--group", "shops"}));
+}
+
+void FleetTest::commandsReachTheirPlayers_data()
+{
+    QTest::addColumn<QByteArray>("topic");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("on12"); // the bytes on each player's line
+    QTest::addColumn<QByteArray>("on14");
+    QTest::newRow("player") << QByteArray("tunaris/players/shop-12/command") << "folder 300 --seq --reset"
+                            << QByteArray("03 01 2c ff") << QByteArray();
+    QTest::newRow("group of both") << QByteArray("tunaris/groups/shops/command") << "volume xlr -20"
+                                   << QByteArray("30 00 2c 02") << QByteArray("30 00 2c 02");
+    QTest::newRow("group of one") << QByteArray("tunaris/groups/north/command") << "mute rca on"
+                                  << QByteArray("33 00 01 01") << QByteArray();
+    QTest::newRow("with a line end") << QByteArray("tunaris/players/shop-14/command") << "next\r\n"
+                                     << QByteArray() << QByteArray("23 ff ff ff");
+}
+
+void FleetTest::commandsReachTheirPlayers()
+{
+    QFETCH(QByteArray, topic);
+    QFETCH(QString, command);
+    QFETCH(QByteArray, on12);
+    QFETCH(QByteArray, on14);
+    Observer replies;
+    QVERIFY(replies.watch(port, {"tunaris/players/+/reply"}));
+    QCOMPARE(publish(port, topic, {"-q", "1", "-m", command}).exitCode, 0);
+    QCOMPARE(wire(shop12.pty, int(on12.size() + 1) / 3), on12);
+    QCOMPARE(wire(shop14.pty, int(on14.size() + 1) / 3), on14);
+    const int players = int(!on12.isEmpty()) + int(!on14.isEmpty());
+    QVERIFY(replies.payloads(players).contains("ok " + (on12.isEmpty() ? on14 : on12)));
+    QCOMPARE(shop12.pty.readRest() + shop14.pty.readRest(), QByteArray());
+}
+
+// Each is answered "error", nothing reaches the line, and the bridge goes on.
+void FleetTest::hostileMessagesSendNothing_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QStringList>("properties"); // MQTT 5 ones, for mosquitto_pub -D
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("1 MiB") << QByteArray(1 << 20, 'a') << QStringList() << QByteArray("error 1048576 bytes, longer than");
+    QTest::newRow("binary") << QByteArray("play\x01\xff", 6) << QStringList() << QByteArray("error line holds bytes that are not text");
+    QTest::newRow("two commands") << QByteArray("play\nstop") << QStringList() << QByteArray("error one command per message");
+    QTest::newRow("empty") << QByteArray() << QStringList() << QByteArray("error one command per message");
+    QTest::newRow("out of range") << QByteArray("folder 1000") << QStringList() << QByteArray("error folder 1000 is out of range");
+    QTest::newRow("made long ago") << QByteArray("play") << QStringList{"user-property", "created", "2020-01-01T12:00:00Z"}
+                                   << QByteArray("error not sent: made ");
+    QTest::newRow("made at no time") << QByteArray("play") << QStringList{"user-property", "created", "noon"}
+                                     << QByteArray("error 'created' is not a UTC time");
+    QTest::newRow("wildcard response topic") << QByteArray("play") << QStringList{"response-topic", "replies/#"}
+                                             << QByteArray("error the response topic is not one to publish to");
+}
+
+void FleetTest::hostileMessagesSendNothing()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QStringList, properties);
+    QFETCH(QByteArray, reply);
+    Observer replies;
+    QVERIFY(replies.watch(port, {"tunaris/players/shop-14/reply"}));
+    QFile file(broker.path(QStringLiteral("payload")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(payload);
+    file.close();
+    QStringList options = {"-V", "5", "-f", file.fileName()};
+    if (!properties.isEmpty())
+        options << "-D" << "publish" << properties;
+    QCOMPARE(publish(port, "tunaris/players/shop-14/command", options).exitCode, 0);
+    QCOMPARE(replies.payloads(1).size(), 1);
+    QVERIFY2(replies.messages.first().payload.startsWith(reply), replies.messages.first().payload);
+    QCOMPARE(publish(port, "tunaris/players/shop-14/command", {"-m", "pause"}).exitCode, 0);
+    QCOMPARE(wire(shop14.pty, 4), QByteArray("21 ff ff ff"));
+}
+
+// A request published twice with the same correlation data (a publisher's
+// retry) plays once and is answered twice, to the response topic.
+void FleetTest::repeatedRequestIsAnsweredNotResent()
+{
+    Observer replies;
+    QVERIFY(replies.watch(port, {"office/replies"}));
+    const QStringList request = {"-V", "5", "-m", "webradio 3", "-D", "publish", "response-topic", "office/replies",
+                                 "-D", "publish", "correlation-data", "request-1"};
+    QCOMPARE(publish(port, "tunaris/players/shop-12/command", request).exitCode, 0);
+    QCOMPARE(publish(port, "tunaris/players/shop-12/command", request).exitCode, 0);
+    QCOMPARE(replies.payloads(2), (QList<QByteArray>{"ok 40 00 03 ff", "ok 40 00 03 ff"}));
+    for (const MqttMessage &reply : std::as_const(replies.messages)) {
+        QCOMPARE(reply.correlation, QByteArray("request-1"));
+        QVERIFY(reply.userProperties.contains(qMakePair(QByteArray("player"), QByteArray("shop-12"))));
+    }
+    QCOMPARE(wire(shop12.pty, 4), QByteArray("40 00 03 ff"));
+    QCOMPARE(shop12.pty.readRest(), QByteArray());
+}
+
+// The README's fleet lines, as written there, with this machine's broker in
+// place of broker.example.com.
+void FleetTest::readmeLines()
+{
+    QFile readme(QStringLiteral(README_PATH));
+    QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(readme.readAll()).split(QLatin1Char('\n'));
+    const int pub = int(lines.indexOf(QRegularExpression(QStringLiteral("^    mosquitto_pub -h broker.example.com .*"))));
+    const int send = int(lines.indexOf(QRegularExpression(QStringLiteral("^    tunaris-send --mqtt mqtt://broker.example.com --group .*"))));
+    QVERIFY(pub > 0 && send > 0);
+    QString line = lines.at(pub).trimmed();
+    line.replace(QLatin1String("-h broker.example.com"), QStringLiteral("-h 127.0.0.1 -p %1").arg(port));
+    QCOMPARE(runTool(QStringLiteral("sh"), {"-c", line}).exitCode, 0);
+    QCOMPARE(wire(shop12.pty, 4), QByteArray("14 00 05 03"));
+
+    line = lines.at(send).trimmed();
+    line.replace(QLatin1String("mqtt://broker.example.com"), QStringLiteral("mqtt://127.0.0.1:%1").arg(port));
+    line.replace(QLatin1String("tunaris-send"), QStringLiteral(SEND_PATH));
+    const ToolRun run = runTool(QStringLiteral("sh"), {"-c", line});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QString::fromUtf8(run.output), lines.at(send + 1).trimmed() + '\n' + lines.at(send + 2).trimmed() + '\n');
+    QCOMPARE(wire(shop12.pty, 4), QByteArray("20 ff ff ff"));
+    QCOMPARE(wire(shop14.pty, 4), QByteArray("20 ff ff ff"));
+}
+
+void FleetTest::listsPlayers()
+{
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--list-players"});
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> listed = run.output.trimmed().split('\n');
+    QCOMPARE(listed.size(), 2);
+    QVERIFY2(listed.at(0).startsWith("shop-12  online  " + shop12.pty.slavePath().toUtf8() + "  open  groups: shops, north"), listed.at(0));
+    QVERIFY2(listed.at(1).startsWith("shop-14  online  "), listed.at(1));
+}
+
+void FleetTest::stateAndWill_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("lastKept"); // the bridge's own farewell; the will, set at connection, has no last command
+    QTest::newRow("clean stop") << SIGTERM << true;
+    QTest::newRow("vanished") << SIGKILL << false;
+}
+
+void FleetTest::stateAndWill()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, lastKept);
+    Observer states;
+    QVERIFY(states.watch(port, {"tunaris/players/shop-16/state"}));
+    {
+        Bridge shop16;
+        QVERIFY(shop16.start(port, {"--player", "shop-16", "--group", "lobby"}));
+        QCOMPARE(runTool(QStringLiteral(SEND_PATH), {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
+                                                     "--player", "shop-16", "play"}).exitCode, 0);
+        QCOMPARE(wire(shop16.pty, 4), QByteArray("20 ff ff ff"));
+        QVERIFY(QTest::qWaitFor([&] { return states.payloads(2).last().contains("\"last\""); }, answerMs));
+        const QByteArray online = states.messages.last().payload;
+        const QByteArray port = shop16.pty.slavePath().toUtf8();
+        QVERIFY2(online.contains("\"online\":true") && online.contains("\"port\":\"" + port + "\"")
+                     && online.contains("\"link\":\"open\"") && online.contains("\"groups\":[\"lobby\"]")
+                     && online.contains("\"bytes\":\"20 ff ff ff\"") && online.contains("\"command\":\"play\""),
+                 online);
+        ::kill(pid_t(shop16.process.processId()), signal);
+        QVERIFY(shop16.process.waitForFinished(answerMs));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return states.messages.last().payload.contains("\"online\":false"); }, answerMs));
+    QCOMPARE(states.messages.last().payload.contains("\"last\""), lastKept);
+    // Retained, so that a dashboard started later sees it too.
+    Observer later;
+    QVERIFY(later.watch(port, {"tunaris/players/shop-16/state"}));
+    QVERIFY(later.payloads(1).value(0).contains("\"online\":false"));
+}
+
+// A command the broker hands over again after its restart, because our
+// acknowledgement never reached it, is answered as before and not sent.
+void FleetTest::redeliveryAfterBrokerRestartIsNotSentAgain()
+{
+    Broker lasting;
+    const quint16 lastingPort = freePort();
+    QVERIFY(lasting.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
+                                         "persistence_location %2/\n").arg(lastingPort).arg(lasting.path(QString()))));
+    Bridge shop18;
+    QVERIFY(shop18.start(lastingPort, {"--player", "shop-18"}));
+    // Stopped, it lets the command lie unread and unacknowledged.
+    ::kill(pid_t(shop18.process.processId()), SIGSTOP);
+    QCOMPARE(publish(lastingPort, "tunaris/players/shop-18/command", {"-q", "1", "-m", "volume rca -9"}).exitCode, 0);
+    QTest::qWait(500); // for the broker to write it to the stopped bridge
+    lasting.stop(SIGTERM); // which keeps the session and the command unacknowledged in it
+    QVERIFY(lasting.restart());
+    ::kill(pid_t(shop18.process.processId()), SIGCONT);
+    QVERIFY2(wire(shop18.pty, 4) == "30 00 37 01", shop18.process.peek(1 << 16).constData());
+    QVERIFY(shop18.waitFor("came again; answered as before, not sent again"));
+    QCOMPARE(shop18.pty.readRest(500), QByteArray());
+}
+
+// While the bridge is away its session keeps what comes: a command whose
+// expiry ran out meanwhile, or made longer ago than a command without one
+// lives, must not play when it comes back; a fresh one does.
+void FleetTest::staleCommandsFromAStoredSessionDoNotPlay()
+{
+    Observer replies;
+    QVERIFY(replies.watch(port, {"tunaris/players/shop-20/reply"}));
+    Bridge shop20;
+    QVERIFY(shop20.start(port, {"--player", "shop-20"}));
+    ::kill(pid_t(shop20.process.processId()), SIGKILL);
+    shop20.process.waitForFinished(answerMs);
+    const QByteArray topic = "tunaris/players/shop-20/command";
+    const QString made = QDateTime::currentDateTimeUtc().addSecs(-40).toString(Qt::ISODate);
+    QCOMPARE(publish(port, topic, {"-q", "1", "-V", "5", "-m", "play", "-D", "publish", "message-expiry-interval", "1"}).exitCode, 0);
+    QCOMPARE(publish(port, topic, {"-q", "1", "-V", "5", "-m", "next", "-D", "publish", "user-property", "created", made}).exitCode, 0);
+    QCOMPARE(publish(port, topic, {"-q", "1", "-m", "stop"}).exitCode, 0);
+    QTest::qWait(2500); // the first one's expiry, which the broker counts in whole seconds
+    QVERIFY(shop20.start(port, {"--player", "shop-20"}));
+    QCOMPARE(wire(shop20.pty, 4), QByteArray("22 ff ff ff"));
+    QCOMPARE(replies.payloads(2).size(), 2);
+    QVERIFY2(replies.messages.first().payload.startsWith("error not sent: made 4"), replies.messages.first().payload);
+    QCOMPARE(shop20.pty.readRest(500), QByteArray());
+}
+
+// The broker restarts while commands stream to the player, each a run of
+// tunaris-send: every "ok" is on the line exactly once, a "not sent" never
+// is, nothing is there twice, and the bridge comes back by itself.
+void FleetTest::brokerRestartMidStream()
+{
+    Broker restarting;
+    const quint16 restartingPort = freePort();
+    QVERIFY(restarting.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(restartingPort)));
+    Bridge shop22;
+    QVERIFY(shop22.start(restartingPort, {"--player", "shop-22"}));
+    const QString send = QStringLiteral("%1 --mqtt mqtt://127.0.0.1:%2 --player shop-22").arg(SEND_PATH).arg(restartingPort);
+    QProcess stream;
+    // volume xlr -K: a frame of its own for each K.
+    stream.start(QStringLiteral("sh"), {"-c", QStringLiteral("for k in $(seq 1 40); do %1 volume xlr -$k >/dev/null 2>&1; "
+                                                           "echo \"$k $?\"; done").arg(send)});
+    QVERIFY(QTest::qWaitFor([&] { return stream.peek(1 << 16).count('\n') >= 10; }, 3 * answerMs));
+    restarting.stop(SIGKILL);
+    QVERIFY(restarting.restart());
+    QVERIFY(stream.waitForFinished(6 * answerMs));
+    // Only "not sent" is tried again: the bridge is back once one goes out.
+    QVERIFY(QTest::qWaitFor([&] { return runTool(QStringLiteral("sh"), {"-c", send + " play"}).exitCode != 1; }, 2 * answerMs));
+
+    QHash<int, int> exits; // by K
+    for (const QByteArray &line : stream.readAllStandardOutput().trimmed().split('\n'))
+        exits.insert(line.split(' ').first().toInt(), line.split(' ').last().toInt());
+    QCOMPARE(exits.size(), 40);
+    QHash<int, int> onTheLine;
+    QByteArray frames = shop22.pty.readRest(1000);
+    QVERIFY(frames.endsWith(QByteArray::fromHex("20ffffff")));
+    frames.chop(4);
+    QCOMPARE(frames.size() % 4, 0);
+    for (qsizetype at = 0; at < frames.size(); at += 4)
+        ++onTheLine[64 - quint8(frames.at(at + 2))];
+    for (auto exit = exits.cbegin(); exit != exits.cend(); ++exit) {
+        const int times = onTheLine.value(exit.key());
+        QVERIFY2(exit.value() == 0 ? times == 1 : exit.value() == 1 ? times == 0 : times <= 1,
+                 qPrintable(QStringLiteral("volume xlr -%1: exit %2, %3 times on the line").arg(exit.key()).arg(exit.value()).arg(times)));
+    }
+    QVERIFY(exits.values().contains(0) && exits.values().count(0) < 40);
+}
+
+void FleetTest::refusesBrokersItCannotTrust_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("broker"); // %1 to %3: the broker's three listeners
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("says");
+
+    const QString right = QStringLiteral("--mqtt-credentials=%1/right").arg(runtime.path());
+    const QString wrong = QStringLiteral("--mqtt-credentials=%1/wrong").arg(runtime.path());
+    const QString ca = QStringLiteral("--mqtt-ca=%1/ca.pem").arg(runtime.path());
+    const QString connected = QStringLiteral("no player takes commands on tunaris/players/nobody/command");
+    QTest::newRow("wrong password") << SEND_PATH << "mqtt://127.0.0.1:%1" << QStringList{wrong} << "refused the connection: Not authorized";
+    QTest::newRow("right password") << SEND_PATH << "mqtt://127.0.0.1:%1" << QStringList{right} << connected;
+    QTest::newRow("bridge, wrong password") << BRIDGE_PATH << "mqtt://127.0.0.1:%1" << QStringList{wrong} << "refused the connection: Not authorized";
+    QTest::newRow("certificate for another name") << SEND_PATH << "mqtts://127.0.0.1:%2" << QStringList{ca}
+                                                  << "the broker's certificate is not made out to 127.0.0.1";
+    QTest::newRow("bridge, certificate for another name") << BRIDGE_PATH << "mqtts://127.0.0.1:%2" << QStringList{ca}
+                                                          << "the broker's certificate is not made out to 127.0.0.1";
+    QTest::newRow("authority not trusted") << SEND_PATH << "mqtts://127.0.0.1:%3" << QStringList()
+                                           << "the broker's certificate is not signed by an authority trusted here";
+    QTest::newRow("trusted and matching") << SEND_PATH << "mqtts://127.0.0.1:%3" << QStringList{ca} << connected;
+}
+
+void FleetTest::refusesBrokersItCannotTrust()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, broker);
+    QFETCH(QStringList, options);
+    QFETCH(QString, says);
+    static Broker guarded;
+    static quint16 ports[3] = {};
+    if (ports[0] == 0) {
+        // An authority of the test's own, and two certificates it signed:
+        // one made out to another name, one to 127.0.0.1.
+        const QString dir = runtime.path();
+        const QString script = QStringLiteral(
+            "set -e; cd '%1'; "
+            "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=tst_fleet-ca; "
+            "for f in elsewhere:DNS:elsewhere.example local:IP:127.0.0.1; do name=${f#*:}; f=${f%%:*}; "
+            "openssl req -newkey rsa:2048 -nodes -keyout $f.key -out $f.csr -subj /CN=tst_fleet; "
+            "printf 'subjectAltName=%s\\n' $name > $f.ext; "
+            "openssl x509 -req -in $f.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out $f.pem -days 2 -extfile $f.ext; done; "
+            "mosquitto_passwd -b -c passwords office pass-R1ght; "
+            "printf 'username=office\\npassword=pass-R1ght\\n' > right; printf 'username=office\\npassword=pass-Wr0ng\\n' > wrong")
+                                   .arg(dir);
+        QCOMPARE(runTool(QStringLiteral("sh"), {"-c", script}).exitCode, 0);
+        for (quint16 &port : ports)
+            port = freePort();
+        const QString tls = QStringLiteral("allow_anonymous true\ncafile %1/ca.pem\ncertfile %1/%2.pem\nkeyfile %1/%2.key\n");
+        QVERIFY(guarded.start(QStringLiteral("per_listener_settings true\n"
+                                             "listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2/passwords\n"
+                                             "listener %3 127.0.0.1\n%4listener %5 127.0.0.1\n%6")
+                                  .arg(ports[0]).arg(dir).arg(ports[1]).arg(tls.arg(dir, "elsewhere"))
+                                  .arg(ports[2]).arg(tls.arg(dir, "local"))));
+    }
+    for (int listener = 0; listener < 3; ++listener)
+        broker.replace(QStringLiteral("%%1").arg(listener + 1), QString::number(ports[listener]));
+    const QStringList address = {"--mqtt", broker};
+    QByteArray errors;
+    PtyPair pty;
+    if (program == SEND_PATH) {
+        const ToolRun run = runTool(program, address + options + QStringList{"--player", "nobody", "play"});
+        QCOMPARE(run.exitCode, 1);
+        errors = run.errors;
+    } else {
+        // The bridge goes on trying, and says why in words.
+        QProcess bridge;
+        bridge.start(program, address + options + QStringList{"--port", pty.slavePath(), "--player", "nobody"});
+        QVERIFY(QTest::qWaitFor([&] {
+            errors += bridge.readAllStandardError();
+            return errors.contains(says.toUtf8());
+        }, answerMs));
+        QCOMPARE(bridge.state(), QProcess::Running);
+        bridge.terminate();
+        QVERIFY(bridge.waitForFinished(answerMs));
+    }
+    QVERIFY2(errors.contains(says.toUtf8()), errors);
+    QVERIFY2(!errors.contains("pass-"), "the password is never shown");
+    QCOMPARE(pty.readRest(), QByteArray());
+}
+
+void FleetTest::argumentChecks_data()
+{
+    QTest::addColumn<bool>("bridge"); // else tunaris-send
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error"); // the start of it; empty: accepted
+
+    const QStringList port = {"--port", "/dev/ttyUSB0"};
+    const QString badFile = runtime.filePath(QStringLiteral("bad-credentials"));
+    QTest::newRow("nothing to do") << true << port << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no broker to join";
+    QTest::newRow("no player") << true << port + QStringList{"--mqtt", "mqtt://b"} << "no player ID given (--player ID)";
+    QTest::newRow("player without broker") << true << port + QStringList{"--listen", "127.0.0.1:0", "--player", "a"}
+                                           << "--player is for a broker: it needs --mqtt URL";
+    QTest::newRow("bad player") << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a/+"} << "'a/+' is not a player name";
+    QTest::newRow("password in the address") << true << port + QStringList{"--mqtt", "mqtt://u:pass-x@b", "--player", "a"}
+                                             << "the address is not a broker address";
+    QTest::newRow("octal-looking address") << true << port + QStringList{"--mqtt", "mqtt://010.0.0.1", "--player", "a"}
+                                           << "'mqtt://010.0.0.1' is not a broker address";
+    QTest::newRow("IPv6 without brackets") << true << port + QStringList{"--mqtt", "mqtt://fd00::5", "--player", "a"}
+                                           << "'mqtt://fd00::5' is not a broker address";
+    QTest::newRow("port 0") << true << port + QStringList{"--mqtt", "mqtt://b:0", "--player", "a"} << "'mqtt://b:0' is not";
+    QTest::newRow("authority for plain MQTT") << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a", "--mqtt-ca", badFile}
+                                              << "--mqtt-ca is for an mqtts:// broker";
+    QTest::newRow("bad credentials file") << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a", "--mqtt-credentials", badFile}
+                                          << QStringLiteral("credentials file %1, line 2").arg(badFile);
+    QTest::newRow("IPv6 broker, groups") << true << port + QStringList{"--mqtt", "mqtts://[::1]:8884", "--player", "a", "--group", "g"} << "";
+    QTest::newRow("send: whom") << false << QStringList{"--mqtt", "mqtt://b", "play"} << "name the player (--player ID) or the group";
+    QTest::newRow("send: both") << false << QStringList{"--mqtt", "mqtt://b", "--player", "a", "--group", "g", "play"}
+                                << "name the player (--player ID) or the group";
+    QTest::newRow("send: port and broker") << false << QStringList{"--mqtt", "mqtt://b", "--player", "a", "play"} + port
+                                           << "--mqtt sends through a broker: it takes no --port";
+    QTest::newRow("send: group without broker") << false << QStringList{"--group", "g", "play"} + port << "--group is for a broker";
+    QTest::newRow("send: listing and a command") << false << QStringList{"--mqtt", "mqtt://b", "--list-players", "play"}
+                                                 << "--list-players takes no player, group or command";
+    QTest::newRow("send: a group") << false << QStringList{"--mqtt", "mqtt://b", "--group", "shops", "play"} << "";
+}
+
+void FleetTest::argumentChecks()
+{
+    QFETCH(bool, bridge);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QFile bad(runtime.filePath(QStringLiteral("bad-credentials")));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("username=office\npasswd=pass-S3cret\n");
+    bad.close();
+    const QString given = bridge ? parseBridgeArguments(arguments).error : parseSendArguments(arguments).error;
+    QVERIFY2(error.isEmpty() ? given.isEmpty() : given.startsWith(error), qPrintable(given));
+    QVERIFY2(!given.contains(QLatin1String("pass-")), "a password is never repeated");
+}
+
+QTEST_GUILESS_MAIN(FleetTest)
+#include "tst_fleet.moc"
