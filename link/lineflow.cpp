@@ -19,7 +19,7 @@ short pollNow(const QSerialPort &port, short events)
 
 } // namespace
 
-bool portErrorMeansLost(QSerialPort &port, QSerialPort::SerialPortError error)
+bool portErrorMeansLost([[maybe_unused]] QSerialPort &port, QSerialPort::SerialPortError error)
 {
     if (error != QSerialPort::ResourceError)
         return false;
