@@ -1,4 +1,5 @@
 #include "fleet/brokersettings.h"
+#include "link/numericaddress.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,47 +14,16 @@ namespace {
 constexpr qint64 maxCredentialsBytes = 4096;
 constexpr int maxNameLength = 64;
 
-// Decimal without a sign or leading zeros, 1 to 65535.
-std::optional<quint16> portNumber(QStringView text)
-{
-    if (text.isEmpty() || text.size() > 5 || text.front() == QLatin1Char('0'))
-        return std::nullopt;
-    int value = 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - '0');
-    }
-    return value <= 65535 ? std::optional<quint16>(quint16(value)) : std::nullopt;
-}
-
 // Host names as DNS has them, and IPv4 only in its plain dotted form: the
 // system's resolver would read "010.0.0.1" as octal, an address nobody meant.
 bool isHost(const QString &host)
 {
     static const QRegularExpression dotted(QStringLiteral("^[0-9.]+$"));
-    if (dotted.match(host).hasMatch()) {
-        static const QRegularExpression ipv4(
-            QStringLiteral("^(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})\\.(0|[1-9][0-9]{0,2})$"));
-        const QRegularExpressionMatch match = ipv4.match(host);
-        if (!match.hasMatch())
-            return false;
-        for (int part = 1; part <= 4; ++part) {
-            if (match.captured(part).toInt() > 255)
-                return false;
-        }
-        return true;
-    }
+    if (dotted.match(host).hasMatch())
+        return parseIPv4(host).has_value();
     static const QRegularExpression name(
         QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$"));
     return host.size() <= 253 && name.match(host).hasMatch();
-}
-
-bool isIPv6(const QString &host)
-{
-    QHostAddress address;
-    return !host.contains(QLatin1Char('%')) && address.setAddress(host)
-        && address.protocol() == QAbstractSocket::IPv6Protocol;
 }
 
 bool isText(const QByteArray &bytes)
@@ -100,7 +70,7 @@ std::optional<BrokerSettings> parseBrokerAddress(const QString &text, QString *e
         if (close < 0)
             return refuse(QStringLiteral("an IPv6 address needs its closing bracket"));
         settings.host = rest.mid(1, close - 1);
-        if (!isIPv6(settings.host))
+        if (!parseIPv6(settings.host))
             return refuse(QStringLiteral("brackets hold an IPv6 address only"));
         rest = rest.mid(close + 1);
         if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
@@ -117,10 +87,10 @@ std::optional<BrokerSettings> parseBrokerAddress(const QString &text, QString *e
             return refuse(QStringLiteral("'%1' is not a host name or address").arg(settings.host));
     }
     if (rest.contains(QLatin1Char(':'))) {
-        const std::optional<quint16> port = portNumber(portText);
-        if (!port)
+        const std::optional<int> port = plainDecimal(portText, 65535);
+        if (!port || *port == 0)
             return refuse(QStringLiteral("the port is a number from 1 to 65535"));
-        settings.port = *port;
+        settings.port = quint16(*port);
     } else {
         settings.port = settings.tls ? DefaultMqttsPort : DefaultMqttPort;
     }

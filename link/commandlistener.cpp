@@ -1,5 +1,6 @@
 #include "link/commandlistener.h"
 #include "link/commandsession.h"
+#include "link/numericaddress.h"
 
 #include <QNetworkDatagram>
 #include <QTcpServer>
@@ -9,64 +10,12 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(Q_OS_WIN)
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#endif
-
 namespace {
 
 constexpr int udpReceiveBufferBytes = 1 << 20;
 // The bytes an IPv6 client's share of the slots is counted by: its /64, the
 // least a site is given, which one host may fill with addresses of its own.
 constexpr int sharedIPv6PrefixBytes = 8;
-
-// Decimal without a sign, spaces or leading zeros, at most `max`.
-std::optional<int> plainDecimal(QStringView text, int max)
-{
-    if (text.isEmpty() || text.size() > 5 || (text.size() > 1 && text.front() == QLatin1Char('0')))
-        return std::nullopt;
-    int value = 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - '0');
-    }
-    return value <= max ? std::optional<int>(value) : std::nullopt;
-}
-
-std::optional<QHostAddress> parseIPv4(QStringView text)
-{
-    const QList<QStringView> parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return std::nullopt;
-    quint32 address = 0;
-    for (const QStringView part : parts) {
-        const std::optional<int> octet = plainDecimal(part, 255);
-        if (!octet)
-            return std::nullopt;
-        address = address << 8 | quint32(*octet);
-    }
-    return QHostAddress(address);
-}
-
-std::optional<QHostAddress> parseIPv6(QStringView text)
-{
-    // The system's reader decides, on plain ASCII only: a NUL would end
-    // the text early, and a zone (%eth0) names no network.
-    QByteArray ascii;
-    for (const QChar c : text) {
-        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
-            return std::nullopt;
-        ascii += char(c.unicode());
-    }
-    unsigned char bytes[16];
-    if (::inet_pton(AF_INET6, ascii.constData(), bytes) != 1)
-        return std::nullopt;
-    return QHostAddress(bytes);
-}
 
 // ::ffff:a.b.c.d, the form in which a socket of both kinds shows an IPv4 peer.
 bool isIPv4Mapped(const QHostAddress &address)
