@@ -28,11 +28,7 @@ MainWindow::MainWindow(QWidget *parent)
     resetVolumeState();
     loadConfiguration();
     applyLanguage();
-
-    // Connect before the window is shown, so a saved auto-connection is
-    // already in force when the operator first sees it.
-    if (ui->checkBox_AutoConnect->isChecked())
-        connectAtStart();
+    listPortsOnceShown();
 }
 
 MainWindow::~MainWindow()
