@@ -1,12 +1,10 @@
 #include "base/identity.h"
 #include "app/mainwindow.h"
-#include "app/portquery.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv)
 {
-    startPortQuery();
     setApplicationIdentity();
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.example.tunaris.SerialConsole"));

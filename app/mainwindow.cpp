@@ -3,6 +3,8 @@
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
+#include <QIcon>
+#include <QTimer>
 
 // Created before main() and never destroyed: the port keeps its state for the
 // whole run, whatever happens to the window.
@@ -14,7 +16,11 @@ MainWindow::MainWindow(QWidget *parent)
 {
     initResources();
     ui->setupUi(this);
-    useCompiledIconIfMissing(this);
+    // The window system reads every size of the icon as the window is shown;
+    // the large one, for the desktop's big views, would hold that up. It
+    // follows on the first turn of the event loop.
+    if (useCompiledIconIfMissing(this, IconSizes::Small))
+        QTimer::singleShot(0, this, [this] { setWindowIcon(compiledWindowIcon(IconSizes::All)); });
     setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
                    + QCoreApplication::applicationVersion());
 
@@ -28,11 +34,7 @@ MainWindow::MainWindow(QWidget *parent)
     resetVolumeState();
     loadConfiguration();
     applyLanguage();
-
-    // Connect before the window is shown, so a saved auto-connection is
-    // already in force when the operator first sees it.
-    if (ui->checkBox_AutoConnect->isChecked())
-        connectAtStart();
+    listPortsOnceShown();
 }
 
 MainWindow::~MainWindow()

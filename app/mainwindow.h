@@ -82,6 +82,7 @@ private:
     void updateConnectionWidgets();
     void handleSerialError(QSerialPort::SerialPortError error);
     void showPorts(const QStringList &ports, const QStringList &before);
+    void listPortsOnceShown();
     void connectAtStart();
     bool openLink(const QString &portName);
     void showOpenFailure(const QString &portName);

@@ -2,9 +2,6 @@
 
 #include <QSerialPortInfo>
 
-#include <future>
-#include <optional>
-
 namespace {
 
 PortSource systemSource()
@@ -20,16 +17,10 @@ PortSource systemSource()
 #endif
 }
 
-struct PortQueryState
+PortSource &currentSource()
 {
-    PortSource source = systemSource();
-    std::optional<std::shared_future<QStringList>> startUpAnswer;
-};
-
-PortQueryState &state()
-{
-    static PortQueryState current;
-    return current;
+    static PortSource source = systemSource();
+    return source;
 }
 
 } // namespace
@@ -42,28 +33,12 @@ QStringList systemPortNames()
     return names;
 }
 
-void startPortQuery()
-{
-    state().startUpAnswer = std::async(std::launch::async, systemPortNames).share();
-}
-
 void setPortSource(PortSource source)
 {
-    state().source = source.query ? std::move(source) : systemSource();
-    state().startUpAnswer.reset();
+    currentSource() = source.query ? std::move(source) : systemSource();
 }
 
 PortSource portSource()
 {
-    return state().source;
-}
-
-QStringList listedPortNames()
-{
-    if (state().startUpAnswer) {
-        const QStringList answer = state().startUpAnswer->get();
-        state().startUpAnswer.reset();
-        return answer;
-    }
-    return state().source.query();
+    return currentSource();
 }

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QTimer>
 
 namespace {
 
@@ -61,12 +62,11 @@ bool isNumberedPseudoTerminal(const QString &portName)
 void MainWindow::fillSerialCombos()
 {
     QComboBox *ports = ui->comboBox_Serial_Port;
-    const QStringList listed = listedPortNames();
-    ports->addItems(listed);
     // A typed name is opened as typed: no completion may turn COM1 into COM12.
     ports->setCompleter(nullptr);
     ports->lineEdit()->setMaxLength(maxTypedPortLength);
-    portWatcher = new PortWatcher(listed, this);
+    // Empty until the window is shown: see listPortsOnceShown().
+    portWatcher = new PortWatcher(this);
     connect(portWatcher, &PortWatcher::portsChanged, this, &MainWindow::showPorts);
     connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::reconnectIfBack);
     connect(portWatcher, &PortWatcher::openPortLost, this, &MainWindow::handlePortLost);
@@ -103,9 +103,14 @@ void MainWindow::showPorts(const QStringList &ports, const QStringList &before)
     combo->addItems(ports);
     if (!keep)
         return;
-    if (!typed && !ports.contains(shown))
-        combo->addItem(shown);
-    combo->setCurrentText(shown);
+    if (typed) {
+        combo->setCurrentText(shown);
+    } else {
+        if (!ports.contains(shown))
+            combo->addItem(shown);
+        // The item itself, not only its text, so that the open list marks it.
+        combo->setCurrentIndex(combo->findText(shown));
+    }
     combo->lineEdit()->setCursorPosition(cursor);
 }
 
@@ -178,10 +183,27 @@ void MainWindow::on_pushButton_Open_clicked()
     updateConnectionWidgets();
 }
 
+// The system's ports are asked for on the first turn of the event loop, which
+// in the program comes after the window is shown: the query walks the device
+// database, the longest single step of the start, and run beside the window's
+// construction it took a processor from it on a busy machine. A saved
+// auto-connection waits for that first list, which alone tells on some
+// systems whether the saved port is there.
+void MainWindow::listPortsOnceShown()
+{
+    if (ui->checkBox_AutoConnect->isChecked())
+        connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::connectAtStart,
+                Qt::SingleShotConnection);
+    QTimer::singleShot(0, portWatcher, &PortWatcher::refresh);
+}
+
 // A saved port that is not there yet is waited for: opening whatever else
 // is listed would send the player's commands to another device.
 void MainWindow::connectAtStart()
 {
+    // The operator may have been quicker than the list.
+    if (serialPort->isOpen() || !ui->checkBox_AutoConnect->isChecked())
+        return;
     const QString portName = ui->comboBox_Serial_Port->currentText();
     if (portName.isEmpty() || portIsPresent(portName, portWatcher->ports())) {
         on_pushButton_Open_clicked();

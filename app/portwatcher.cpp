@@ -63,9 +63,8 @@ class PortWatcher::DeviceChangeFilter
 };
 #endif
 
-PortWatcher::PortWatcher(const QStringList &ports, QObject *parent)
+PortWatcher::PortWatcher(QObject *parent)
     : QObject(parent)
-    , m_ports(ports)
     , m_folders(portSource().folders)
     , m_folderWatch(new QFileSystemWatcher(this))
     , m_settle(new QTimer(this))
@@ -121,6 +120,16 @@ void PortWatcher::watchOpenPort(QSerialPort *port)
 #endif
 }
 
+void PortWatcher::refresh()
+{
+    // A settling change is seen by this query as well.
+    m_settle->stop();
+    if (m_query)
+        m_changedDuringQuery = true;
+    else
+        startQuery();
+}
+
 void PortWatcher::somethingChanged()
 {
     updateWatchedFolders();
@@ -145,6 +154,7 @@ void PortWatcher::startQuery()
 
 void PortWatcher::queryAnswered(const QStringList &ports)
 {
+    m_listed = true;
     if (ports != m_ports) {
         const QStringList before = std::exchange(m_ports, ports);
         emit portsChanged(m_ports, before);

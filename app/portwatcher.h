@@ -20,11 +20,18 @@ class PortWatcher : public QObject
     Q_OBJECT
 
 public:
-    // `ports`: the list the window starts with.
-    explicit PortWatcher(const QStringList &ports, QObject *parent = nullptr);
+    // Starts with no list: the first comes from refresh().
+    explicit PortWatcher(QObject *parent = nullptr);
     ~PortWatcher() override;
 
     QStringList ports() const { return m_ports; }
+    // Whether the system has answered once. Until then an empty list says
+    // nothing about which ports are there.
+    bool hasListed() const { return m_listed; }
+
+    // Asks the system for its ports now rather than on its next notice: the
+    // window's first list. The answer comes as the signals below.
+    void refresh();
 
     // Also watches for this device path, which the system may not list (a
     // pseudo-terminal, a /dev/serial/by-id link), to come back; empty: none.
@@ -50,6 +57,7 @@ private:
     void updateWatchedFolders();
 
     QStringList m_ports;
+    bool m_listed = false;
     QStringList m_folders;
     QString m_watchedPath;
     QFileSystemWatcher *m_folderWatch = nullptr;

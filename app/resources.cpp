@@ -12,8 +12,21 @@ void initResources()
     Q_UNUSED(registered)
 }
 
-void useCompiledIconIfMissing(QWidget *window)
+QIcon compiledWindowIcon(IconSizes sizes)
 {
-    if (window->windowIcon().availableSizes().isEmpty())
-        window->setWindowIcon(QIcon(QStringLiteral(":/images/ressources/ico256x256Win.ico")));
+    QIcon icon;
+    // Given its size, a file is only named here and read when drawn.
+    for (const int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/images/ressources/tunaris-%1.png").arg(size), QSize(size, size));
+    if (sizes == IconSizes::All)
+        icon.addFile(QStringLiteral(":/images/ressources/tunaris-256.png"), QSize(256, 256));
+    return icon;
+}
+
+bool useCompiledIconIfMissing(QWidget *window, IconSizes sizes)
+{
+    if (!window->windowIcon().availableSizes().isEmpty())
+        return false;
+    window->setWindowIcon(compiledWindowIcon(sizes));
+    return true;
 }

@@ -398,9 +398,14 @@ def main():
     write("ressources/UpValue6.png", png_bytes(value_arrow(up=True)))
     write("ressources/DownValue6.png", png_bytes(value_arrow(up=False)))
     write("ressources/About.png", png_bytes(about_art()))
+    small_icons = {size: app_icon(size) for size in (16, 32, 48)}
     icon256 = app_icon(256)
-    write("ico256x256Win.ico", ico_bytes([app_icon(16), app_icon(32), app_icon(48), icon256]))
+    write("ico256x256Win.ico", ico_bytes(list(small_icons.values()) + [icon256]))
     write("tunaris-256.png", png_bytes(icon256))
+    # The window's compiled-in icon: one file a size, so that each is read
+    # only when drawn.
+    for size, icon in small_icons.items():
+        write("ressources/tunaris-%d.png" % size, png_bytes(icon))
     for name in SMALL_IMAGES:
         image = read_png(os.path.join(HERE, "ressources", name + ".png"))
         write("ressources/%s@2x.png" % name, png_bytes(scale2x(image)))

@@ -3,6 +3,7 @@
 // in child processes with real limits on writing.
 #include "base/configurationfile.h"
 #include "base/version.h"
+#include "app/portquery.h"
 #include "tests/window/consolechild.h"
 #include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
@@ -14,6 +15,7 @@
 #include <QGroupBox>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
 
 #include <linux/capability.h>
@@ -109,6 +111,7 @@ private slots:
     void roundTrip();
     void autoConnectionAtStart_data();
     void autoConnectionAtStart();
+    void autoConnectionWaitsForTheList();
     void oddFiles_data();
     void oddFiles();
     void storedValueSelectsItem_data();
@@ -270,7 +273,7 @@ void ConfigurationTest::autoConnectionAtStart()
     startWindow();
     QVERIFY(!window->isVisible());
 
-    // The Open step ran inside the constructor, with the loaded rate.
+    // The Open step ran with the first port list, and with the loaded rate.
     const QString shown = WindowTest::status(); // the column "status" hides it
     QVERIFY2(shown.startsWith(status), qPrintable(shown));
     const bool opened = status == QLatin1String("Open");
@@ -280,10 +283,40 @@ void ConfigurationTest::autoConnectionAtStart()
     QCOMPARE(child<QWidget>(*window, "pushButton_Close")->isEnabled(), opened);
     QCOMPARE(child<QWidget>(*window, "groupBox_Transport")->isEnabled(), opened);
     if (opened) {
-        // Connected before the window is first shown: a command goes out.
+        // Connected without the window being shown: a command goes out.
         window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
         QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
     }
+}
+
+// The window does not wait for the system's ports, and a saved
+// auto-connection waits for them instead of being lost.
+void ConfigurationTest::autoConnectionWaitsForTheList()
+{
+    const QString device = pty->slavePath();
+    auto asked = std::make_shared<QSemaphore>();
+    auto answer = std::make_shared<QSemaphore>();
+    // Held until the test lets it answer; the time limit turns a window that
+    // waits for it into a failure instead of a hang.
+    setPortSource({[=] {
+                       asked->release();
+                       answer->tryAcquire(1, 20000);
+                       return QStringList{device};
+                   },
+                   {}});
+    writeFile(savedSettingsPath(), settingsText(acceptedFirstLine, device.toUtf8(), "9600", "1", "English"));
+    const auto answerAnyway = qScopeGuard([answer] { answer->release(); });
+    window = std::make_unique<MainWindow>();
+    QTRY_VERIFY(asked->available() > 0);
+
+    QVERIFY(!serialPort->isOpen());
+    QCOMPARE(WindowTest::status(), QStringLiteral("..."));
+    QCOMPARE(ports()->currentText(), device);
+    answer->release();
+    QTRY_VERIFY(serialPort->isOpen());
+    QCOMPARE(WindowTest::status(), QStringLiteral("Open"));
+    window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    QCOMPARE(pty->read(4), QByteArray("\x20\xff\xff\xff", 4));
 }
 
 void ConfigurationTest::oddFiles_data()

@@ -1,6 +1,5 @@
 // The main window as the operator first sees it: every object of the form,
 // the lists the serial link fills, and the enabled states of a closed link.
-#include "app/portquery.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -27,7 +26,6 @@ private slots:
     void everyObjectExists();
     void objectCount();
     void initialValues();
-    void serialLists_data();
     void serialLists();
     void closedLinkStates();
     void menus();
@@ -214,23 +212,8 @@ void FormTest::initialValues()
     }
 }
 
-void FormTest::serialLists_data()
-{
-    QTest::addColumn<bool>("queriedEarly");
-    QTest::newRow("ports queried by the window") << false;
-    // The program starts the query before the application object exists.
-    QTest::newRow("ports queried at start-up") << true;
-}
-
 void FormTest::serialLists()
 {
-    QFETCH(bool, queriedEarly);
-    if (queriedEarly) {
-        startPortQuery();
-        startWindow();
-        listSystemPorts();
-    }
-
     const QComboBox *rates = child<QComboBox>(*window, "comboBox_Serial_Baudrate");
     QStringList items;
     for (int i = 0; i < rates->count(); ++i)

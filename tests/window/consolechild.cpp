@@ -69,6 +69,10 @@ int runConsoleChild(int argc, char **argv)
     listPorts({});
     QTextStream out(stdout);
     auto window = std::make_unique<MainWindow>();
+    if (!waitForFirstPortList(*window)) {
+        qCritical("the window never got its port list");
+        return 1;
+    }
     report(out, *window, QStringLiteral("start"));
     for (const QString &change : application.arguments().mid(2))
         applyChange(*window, change);

@@ -1,6 +1,7 @@
 #include "tests/window/windowtesting.h"
 
 #include "app/portquery.h"
+#include "app/portwatcher.h"
 #include "base/identity.h"
 
 #include <QAction>
@@ -76,6 +77,14 @@ void removeSavedSettings()
     QFile::remove(savedSettingsPath());
 }
 
+bool waitForFirstPortList(const MainWindow &window)
+{
+    // Far beyond the query's few milliseconds, for a loaded machine.
+    constexpr int firstListMs = 20000;
+    const PortWatcher *watcher = window.findChild<PortWatcher *>();
+    return watcher && QTest::qWaitFor([watcher] { return watcher->hasListed(); }, firstListMs);
+}
+
 void listPorts(const QStringList &ports)
 {
     // No folders to watch: the list stays exactly this one.
@@ -98,6 +107,12 @@ void WindowTest::startWindowTest(Start start)
     removeSavedSettings();
     if (start == WithWindow)
         startWindow();
+}
+
+void WindowTest::startWindow()
+{
+    window = std::make_unique<MainWindow>();
+    QVERIFY2(waitForFirstPortList(*window), "the window never got its port list");
 }
 
 void WindowTest::stopWindowTest()

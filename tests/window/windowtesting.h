@@ -22,7 +22,9 @@ protected:
     // listed ports) before it starts one with startWindow().
     enum Start { WithWindow, WithoutWindow };
     void startWindowTest(Start start = WithWindow);
-    void startWindow() { window = std::make_unique<MainWindow>(); }
+    // Returns once the window has its first port list, as the operator finds
+    // it a moment after the start.
+    void startWindow();
     // The window goes first, and with it the port it opened.
     void stopWindowTest();
 
@@ -62,6 +64,11 @@ void removeSavedSettings();
 
 // Where a window of this test program keeps its settings: beside the program.
 QString savedSettingsPath();
+
+// Waits for the window's first port list, which it asks for once the event
+// loop runs; a saved auto-connection has then been made. False after a time
+// limit.
+bool waitForFirstPortList(const MainWindow &window);
 
 // Makes the next windows list exactly these ports, as if the system had
 // reported them; tests use it to keep real ports out of their way.
