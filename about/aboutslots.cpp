@@ -1,6 +1,6 @@
-#include "base/aboutinfo.h"
 #include "about/aboutwindows.h"
 #include "app/mainwindow.h"
+#include "base/aboutinfo.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -25,7 +25,7 @@ void MainWindow::on_actionVeldo_Home_Page_triggered()
 
 void MainWindow::on_actionContact_Technical_Support_triggered()
 {
-    const QString subject = AboutInfo::supportSubject(tr("Subject: Veldo Support Request (From:"),
-                                                      AboutInfo::currentIdentity());
+    const QString subject =
+        AboutInfo::supportSubject(tr("Subject: Veldo Support Request (From:"), AboutInfo::currentIdentity());
     QDesktopServices::openUrl(AboutInfo::supportMailUrl(subject, tr("Here: your question...")));
 }

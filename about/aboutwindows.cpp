@@ -1,6 +1,6 @@
 #include "about/aboutwindows.h"
-#include "base/aboutinfo.h"
 #include "app/resources.h"
+#include "base/aboutinfo.h"
 #include "ui_aboutwindows.h"
 
 AboutWindows::AboutWindows(QWidget *parent)
@@ -20,8 +20,7 @@ AboutWindows::~AboutWindows()
 void AboutWindows::updateInformation()
 {
     ui->retranslateUi(this);
-    ui->label_infos->setText(
-        AboutInfo::informationText(AboutInfo::currentIdentity(), operatingSystemDescription()));
+    ui->label_infos->setText(AboutInfo::informationText(AboutInfo::currentIdentity(), operatingSystemDescription()));
 }
 
 QString AboutWindows::operatingSystemDescription()

@@ -1,5 +1,5 @@
-#include "base/identity.h"
 #include "app/mainwindow.h"
+#include "base/identity.h"
 
 #include <QApplication>
 

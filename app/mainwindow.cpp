@@ -21,8 +21,7 @@ MainWindow::MainWindow(QWidget *parent)
     // follows on the first turn of the event loop.
     if (useCompiledIconIfMissing(this, IconSizes::Small))
         QTimer::singleShot(0, this, [this] { setWindowIcon(compiledWindowIcon(IconSizes::All)); });
-    setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
-                   + QCoreApplication::applicationVersion());
+    setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion());
 
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleSerialError);
     // Where the line has to be opened for reading too, the player's silence is

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "command/playercommand.h"
 #include "command/commandframe.h"
+#include "command/playercommand.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -111,9 +111,9 @@ private:
     // come and go, a lost port to reopen when it returns, and the commands of
     // other programs for the open port.
     PortWatcher *portWatcher = nullptr;
-    PortEndpoint *endpoint = nullptr; // other programs' commands, while the port is open
-    QString linkPort;          // the port last opened or awaited, as the operator named it
-    bool awaitingPort = false; // lost, or absent when auto-connection started
+    PortEndpoint *endpoint = nullptr;  // other programs' commands, while the port is open
+    QString linkPort;                  // the port last opened or awaited, as the operator named it
+    bool awaitingPort = false;         // lost, or absent when auto-connection started
     bool linkIsPseudoTerminal = false; // the open port: never awaited once lost
     bool linkOpenedHere = false;       // the port is open, by this window: it closes it at exit
 };

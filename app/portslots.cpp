@@ -1,11 +1,11 @@
+#include "app/mainwindow.h"
+#include "app/portquery.h"
+#include "app/portwatcher.h"
 #include "link/lineflow.h"
 #include "link/linesettings.h"
 #include "link/portaccess.h"
 #include "link/portendpoint.h"
 #include "link/portnames.h"
-#include "app/mainwindow.h"
-#include "app/portquery.h"
-#include "app/portwatcher.h"
 #include "ui_mainwindow.h"
 
 #include <QDeadlineTimer>
@@ -54,7 +54,7 @@ bool isNumberedPseudoTerminal(const QString &portName)
 {
     const QString path = QDir::cleanPath(devicePath(portName));
     return path.startsWith(QLatin1String("/dev/pts/"))
-        || QRegularExpression(QStringLiteral("^/dev/ttys[0-9]+$")).match(path).hasMatch();
+           || QRegularExpression(QStringLiteral("^/dev/ttys[0-9]+$")).match(path).hasMatch();
 }
 
 } // namespace
@@ -95,8 +95,8 @@ void MainWindow::showPorts(const QStringList &ports, const QStringList &before)
     const QString shown = combo->currentText();
     const bool typed = combo->findText(shown) < 0;
     const bool keep = !shown.isEmpty()
-        && (ports.contains(shown) || !before.contains(shown)
-            || (shown == linkPort && (serialPort->isOpen() || awaitingPort)));
+                      && (ports.contains(shown) || !before.contains(shown)
+                          || (shown == linkPort && (serialPort->isOpen() || awaitingPort)));
     const int cursor = combo->lineEdit()->cursorPosition();
 
     combo->clear();
@@ -121,8 +121,8 @@ void MainWindow::updateConnectionWidgets()
     for (QWidget *widget : Widgets{ui->pushButton_Open, ui->comboBox_Serial_Port, ui->comboBox_Serial_Baudrate})
         widget->setEnabled(!open);
     for (QWidget *widget : Widgets{ui->groupBox_Transport, ui->groupBox_Folder, ui->groupBox_Playlist,
-                                   ui->groupBox_Spot, ui->groupBox_Source, ui->groupBox_WebRadio,
-                                   ui->groupBox_FTP, ui->groupBox_Volume, ui->pushButton_Close})
+                                   ui->groupBox_Spot, ui->groupBox_Source, ui->groupBox_WebRadio, ui->groupBox_FTP,
+                                   ui->groupBox_Volume, ui->pushButton_Close})
         widget->setEnabled(open);
 }
 
@@ -139,8 +139,8 @@ bool MainWindow::openLink(const QString &portName)
     portWatcher->watchOpenPort(serialPort);
     // Without an endpoint the link still works; other programs are then
     // told that the console holds the port, and the status line says why.
-    endpoint = new PortEndpoint(portName, serialPort,
-                                [this](const PlayerCommand &command) { return sendForAnotherProgram(command); }, this);
+    endpoint = new PortEndpoint(
+        portName, serialPort, [this](const PlayerCommand &command) { return sendForAnotherProgram(command); }, this);
     endpoint->listen();
     return true;
 }
@@ -192,8 +192,7 @@ void MainWindow::on_pushButton_Open_clicked()
 void MainWindow::listPortsOnceShown()
 {
     if (ui->checkBox_AutoConnect->isChecked())
-        connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::connectAtStart,
-                Qt::SingleShotConnection);
+        connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::connectAtStart, Qt::SingleShotConnection);
     QTimer::singleShot(0, portWatcher, &PortWatcher::refresh);
 }
 
@@ -221,8 +220,7 @@ void MainWindow::releasePort()
     // before closing, or close() would discard it.
     const QDeadlineTimer deadline(flushTimeoutMs);
     while (serialPort->isOpen() && serialPort->bytesToWrite() > 0
-           && serialPort->waitForBytesWritten(int(deadline.remainingTime()))) {
-    }
+           && serialPort->waitForBytesWritten(int(deadline.remainingTime()))) {}
     serialPort->close();
 }
 

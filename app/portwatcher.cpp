@@ -14,7 +14,9 @@
 
 #if defined(Q_OS_WIN)
 #include <QAbstractNativeEventFilter>
+
 #include <windows.h>
+// Needs the types of windows.h.
 #include <dbt.h>
 #endif
 
@@ -42,7 +44,10 @@ QString nearestExistingFolder(const QString &path)
 class PortWatcher::DeviceChangeFilter : public QAbstractNativeEventFilter
 {
 public:
-    explicit DeviceChangeFilter(PortWatcher *watcher) : m_watcher(watcher) {}
+    explicit DeviceChangeFilter(PortWatcher *watcher)
+        : m_watcher(watcher)
+    {
+    }
 
     bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
     {

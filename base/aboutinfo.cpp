@@ -72,11 +72,10 @@ QUrl homePageUrl(const QString &organizationDomain)
 
 QString informationText(const Identity &identity, const QString &operatingSystemLine)
 {
-    return QLatin1String("<p><b>") + identity.applicationName + QLatin1Char(' ')
-        + identity.applicationVersion + QLatin1String("</b></p><p>") + identity.organizationName
-        + QLatin1String("</p><p><a href=\"") + homePageAddress(identity.organizationDomain)
-        + QLatin1String("\">") + identity.organizationDomain + QLatin1String("</a></p><p>")
-        + operatingSystemLine + QLatin1String("</p>");
+    return QLatin1String("<p><b>") + identity.applicationName + QLatin1Char(' ') + identity.applicationVersion
+           + QLatin1String("</b></p><p>") + identity.organizationName + QLatin1String("</p><p><a href=\"")
+           + homePageAddress(identity.organizationDomain) + QLatin1String("\">") + identity.organizationDomain
+           + QLatin1String("</a></p><p>") + operatingSystemLine + QLatin1String("</p>");
 }
 
 QString systemName(const QOperatingSystemVersion &version, const QString &prettyProductName)
@@ -112,7 +111,7 @@ QString currentOperatingSystemLine()
 QString supportSubject(const QString &subjectText, const Identity &identity)
 {
     return subjectText + QLatin1Char(' ') + identity.applicationName + QLatin1String(" - ")
-        + identity.applicationVersion + QLatin1Char(')');
+           + identity.applicationVersion + QLatin1Char(')');
 }
 
 QUrl supportMailUrl(const QString &subject, const QString &body)

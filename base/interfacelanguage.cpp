@@ -28,7 +28,8 @@ QLocale localeOf(Language language)
 // tree can be moved as a whole.
 QString installedTranslationsDirectory()
 {
-    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral(TUNARIS_TRANSLATIONS_FROM_BINDIR));
+    return QDir(QCoreApplication::applicationDirPath())
+        .absoluteFilePath(QStringLiteral(TUNARIS_TRANSLATIONS_FROM_BINDIR));
 }
 
 } // namespace

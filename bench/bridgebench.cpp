@@ -71,8 +71,8 @@ bool measureLatency(PtyPair &pty, quint16 port, const char *what)
             times.push_back(microseconds(arrived - sent));
     }
     std::sort(times.begin(), times.end());
-    std::printf("%s: median %.0f us, p99 %.0f us, max %.0f us\n", what, percentile(times, 0.5),
-                percentile(times, 0.99), times.back());
+    std::printf("%s: median %.0f us, p99 %.0f us, max %.0f us\n", what, percentile(times, 0.5), percentile(times, 0.99),
+                times.back());
     return true;
 }
 

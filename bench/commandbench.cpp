@@ -23,10 +23,10 @@
 // synchronously on press and again on release, before the clicked signal.
 // The targets are judged on the program's path; the mouse figures show what
 // an operator's click costs in all.
-#include "base/identity.h"
-#include "link/portendpoint.h"
 #include "app/mainwindow.h"
+#include "base/identity.h"
 #include "bench/benchtime.h"
+#include "link/portendpoint.h"
 #include "tests/support/ptypair.h"
 #include "tests/window/windowtesting.h"
 
@@ -143,9 +143,9 @@ bool measureClickToWire(Console &console)
     const auto press = [](QPushButton *button) { QTest::mousePress(button, Qt::LeftButton); };
     const auto release = [](QPushButton *button) { QTest::mouseRelease(button, Qt::LeftButton); };
 
-    Latency program {};
-    Latency fromRelease {};
-    Latency fromPress {};
+    Latency program{};
+    Latency fromRelease{};
+    Latency fromPress{};
     if (!measureLatency(console, nothing, clickByProgram, program)
         || !measureLatency(console, press, release, fromRelease)
         || !measureLatency(console, nothing, clickByMouse, fromPress))
@@ -283,8 +283,9 @@ bool measureClickToWireInACrowd(Console &console)
 {
     HostileCrowd crowd(portEndpointName(console.pty.slavePath()));
     QTest::qWait(200);
-    Latency busy {};
-    if (!measureLatency(console, [](QPushButton *) {}, clickByProgram, busy))
+    Latency busy{};
+    if (!measureLatency(
+            console, [](QPushButton *) {}, clickByProgram, busy))
         return false;
     std::printf("(d) click to wire while hostile clients occupy the endpoint:\n");
     printLatency("click():", busy);
@@ -339,8 +340,8 @@ int openDescriptors()
 void measureHostileConnections(Console &console)
 {
     const QString endpoint = portEndpointName(console.pty.slavePath());
-    const QByteArray hostile[] = {QByteArray(300, 'x') + '\n', QByteArray("\x80\xff\x01\n", 4), "folder 1000\n",
-                                  "pla", QByteArray()};
+    const QByteArray hostile[] = {QByteArray(300, 'x') + '\n', QByteArray("\x80\xff\x01\n", 4), "folder 1000\n", "pla",
+                                  QByteArray()};
     const auto connectMany = [&](int count) {
         std::atomic<bool> done = false;
         std::unique_ptr<QThread> clients(QThread::create([&] {

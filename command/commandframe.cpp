@@ -19,8 +19,14 @@ namespace {
 
 constexpr quint8 Filler = 0xFF;
 
-quint8 highByte(int value) { return quint8((value >> 8) & 0xFF); }
-quint8 lowByte(int value) { return quint8(value & 0xFF); }
+quint8 highByte(int value)
+{
+    return quint8((value >> 8) & 0xFF);
+}
+quint8 lowByte(int value)
+{
+    return quint8(value & 0xFF);
+}
 
 CommandFrame numberedLoad(quint8 opcode, int number, LoadMode mode, bool reset)
 {
@@ -40,8 +46,12 @@ struct Source
 
 // 0x55, 0x56 and 0x58 to 0x5A are not used by the device.
 constexpr Source sources[] = {
-    {"Main Media", "main", 0x50},      {"SD Card", "sd", 0x51},  {"External USB", "ext-usb", 0x52},
-    {"Internal USB", "int-usb", 0x53}, {"HDD", "hdd", 0x54},     {"Web Radio", "webradio", 0x57},
+    {"Main Media", "main", 0x50},
+    {"SD Card", "sd", 0x51},
+    {"External USB", "ext-usb", 0x52},
+    {"Internal USB", "int-usb", 0x53},
+    {"HDD", "hdd", 0x54},
+    {"Web Radio", "webradio", 0x57},
     {"AUX", "aux", 0x5B},
 };
 

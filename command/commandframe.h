@@ -43,13 +43,13 @@ enum class SpotMode { Random, Sequential, XInRandom, XInSequential };
 // Channel codes on the wire; XLR is 2 although the window shows it second.
 enum class VolumeChannel : quint8 { All = 0, Rca = 1, Xlr = 2 };
 
-constexpr int MaxMediaNumber = 999;  // folders, playlists and spots: 1..999
-constexpr int MaxSpotCount = 255;    // X of the X IN modes: 1..255
-constexpr int MaxStation = 10;       // web radio stations and FTP clients: 1..10
-constexpr int MinLevel = -64;        // volume levels in dB, -64 counts as muted
+constexpr int MaxMediaNumber = 999; // folders, playlists and spots: 1..999
+constexpr int MaxSpotCount = 255;   // X of the X IN modes: 1..255
+constexpr int MaxStation = 10;      // web radio stations and FTP clients: 1..10
+constexpr int MinLevel = -64;       // volume levels in dB, -64 counts as muted
 constexpr int MaxLevel = 0;
-constexpr int LevelOffset = 64;      // absolute volume is sent as level + 64
-constexpr int RelativeZero = 32;     // relative volume is sent as 32 +/- step
+constexpr int LevelOffset = 64;  // absolute volume is sent as level + 64
+constexpr int RelativeZero = 32; // relative volume is sent as 32 +/- step
 constexpr int MaxStep = 32;
 
 CommandFrame transport(Opcode opcode);

@@ -16,7 +16,10 @@ const QString xInSeqOption = QStringLiteral("--x-in-seq");
 class CommandParser
 {
 public:
-    explicit CommandParser(const QStringList &words) : m_words(words) {}
+    explicit CommandParser(const QStringList &words)
+        : m_words(words)
+    {
+    }
     ParsedCommands parse();
 
 private:

@@ -33,8 +33,8 @@ bool isKnownTransport(Opcode opcode)
 // The names the console echoes, looked up in the window's translation: the
 // one table of command names in the program.
 const char *const transportNames[] = {
-    QT_TRANSLATE_NOOP("MainWindow", "Play"), QT_TRANSLATE_NOOP("MainWindow", "Pause"),
-    QT_TRANSLATE_NOOP("MainWindow", "Stop"), QT_TRANSLATE_NOOP("MainWindow", "Next"),
+    QT_TRANSLATE_NOOP("MainWindow", "Play"),     QT_TRANSLATE_NOOP("MainWindow", "Pause"),
+    QT_TRANSLATE_NOOP("MainWindow", "Stop"),     QT_TRANSLATE_NOOP("MainWindow", "Next"),
     QT_TRANSLATE_NOOP("MainWindow", "Previous"),
 };
 static_assert(std::size(transportNames) == std::size(transportOpcodes));
@@ -99,7 +99,8 @@ QString spotModeText(SpotMode mode, int count)
 
 QString numberedLoadText(const PlayerCommand &command)
 {
-    QString text = QStringLiteral("%1 %2 %3").arg(commandName(command)).arg(command.number).arg(loadModeText(command.loadMode));
+    QString text =
+        QStringLiteral("%1 %2 %3").arg(commandName(command)).arg(command.number).arg(loadModeText(command.loadMode));
     if (command.reset)
         text += QLatin1String(" Reset");
     return text;
@@ -206,7 +207,7 @@ bool isValid(const PlayerCommand &command)
         return inRange(command.number, 1, MaxMediaNumber);
     case Kind::Spot:
         return inRange(command.number, 1, MaxMediaNumber)
-            && (!isXMode(command.spotMode) || inRange(command.count, 1, MaxSpotCount));
+               && (!isXMode(command.spotMode) || inRange(command.count, 1, MaxSpotCount));
     case Kind::WebRadio:
     case Kind::Ftp:
         return inRange(command.number, 1, MaxStation);
@@ -271,7 +272,10 @@ QString describe(const PlayerCommand &command)
     case Kind::Playlist:
         return numberedLoadText(command);
     case Kind::Spot:
-        return QStringLiteral("%1 %2 %3").arg(name).arg(command.number).arg(spotModeText(command.spotMode, command.count));
+        return QStringLiteral("%1 %2 %3")
+            .arg(name)
+            .arg(command.number)
+            .arg(spotModeText(command.spotMode, command.count));
     case Kind::WebRadio:
     case Kind::Ftp:
         return QStringLiteral("%1 %2").arg(name).arg(command.number);
@@ -284,8 +288,8 @@ QString describe(const PlayerCommand &command)
             .arg(name, channelName(command.channel), command.step > 0 ? QStringLiteral("+") : QString())
             .arg(command.step);
     case Kind::Mute:
-        return QStringLiteral("%1 %2 %3").arg(name, channelName(command.channel),
-                                             command.mute ? QStringLiteral("on") : QStringLiteral("off"));
+        return QStringLiteral("%1 %2 %3")
+            .arg(name, channelName(command.channel), command.mute ? QStringLiteral("on") : QStringLiteral("off"));
     }
     return name;
 }

@@ -14,16 +14,16 @@ struct PlayerCommand
     enum class Kind { Transport, Folder, Playlist, Spot, WebRadio, Ftp, Source, Volume, VolumeStep, Mute };
 
     Kind kind = Kind::Transport;
-    Commands::Opcode transport = Commands::Play;                      // Transport
-    int number = 0;                 // Folder, Playlist, Spot, WebRadio, Ftp; the list index for Source
-    Commands::LoadMode loadMode = Commands::LoadMode::Random;         // Folder, Playlist
-    bool reset = false;                                               // Folder, Playlist
-    Commands::SpotMode spotMode = Commands::SpotMode::Random;         // Spot
-    int count = 0;                  // X of the spot modes X IN RND and X IN SEQ, else 0
-    Commands::VolumeChannel channel = Commands::VolumeChannel::All;   // Volume, VolumeStep, Mute
-    int level = 0;                  // Volume: dB from -64 to 0
-    int step = 0;                   // VolumeStep: dB, 1 to 32 up or -1 to -32 down
-    bool mute = false;                                                // Mute
+    Commands::Opcode transport = Commands::Play; // Transport
+    int number = 0;                              // Folder, Playlist, Spot, WebRadio, Ftp; the list index for Source
+    Commands::LoadMode loadMode = Commands::LoadMode::Random;       // Folder, Playlist
+    bool reset = false;                                             // Folder, Playlist
+    Commands::SpotMode spotMode = Commands::SpotMode::Random;       // Spot
+    int count = 0;                                                  // X of the spot modes X IN RND and X IN SEQ, else 0
+    Commands::VolumeChannel channel = Commands::VolumeChannel::All; // Volume, VolumeStep, Mute
+    int level = 0;                                                  // Volume: dB from -64 to 0
+    int step = 0;                                                   // VolumeStep: dB, 1 to 32 up or -1 to -32 down
+    bool mute = false;                                              // Mute
 
     static PlayerCommand transportCommand(Commands::Opcode opcode);
     static PlayerCommand folder(int number, Commands::LoadMode mode, bool reset);
@@ -41,11 +41,11 @@ struct PlayerCommand
 };
 
 // The transport commands, in the order of the window's buttons.
-inline constexpr Commands::Opcode transportOpcodes[] = {Commands::Play, Commands::Pause, Commands::Stop,
-                                                        Commands::Next, Commands::Previous};
+inline constexpr Commands::Opcode transportOpcodes[] = {Commands::Play, Commands::Pause, Commands::Stop, Commands::Next,
+                                                        Commands::Previous};
 // The volume channels, in the order of the window: ALL, XLR, RCA.
-inline constexpr Commands::VolumeChannel volumeChannels[] = {
-    Commands::VolumeChannel::All, Commands::VolumeChannel::Xlr, Commands::VolumeChannel::Rca};
+inline constexpr Commands::VolumeChannel volumeChannels[] = {Commands::VolumeChannel::All, Commands::VolumeChannel::Xlr,
+                                                             Commands::VolumeChannel::Rca};
 
 // Whether every parameter lies in the range the console can send.
 bool isValid(const PlayerCommand &command);

@@ -21,8 +21,8 @@ bool isHost(const QString &host)
     static const QRegularExpression dotted(QStringLiteral("^[0-9.]+$"));
     if (dotted.match(host).hasMatch())
         return parseIPv4(host).has_value();
-    static const QRegularExpression name(
-        QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$"));
+    static const QRegularExpression name(QStringLiteral(
+        "^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*$"));
     return host.size() <= 253 && name.match(host).hasMatch();
 }
 
@@ -44,7 +44,8 @@ QString BrokerSettings::address() const
 std::optional<BrokerSettings> parseBrokerAddress(const QString &text, QString *error)
 {
     // A user or password in it is not repeated: others may read the message.
-    const QString shown = text.contains(QLatin1Char('@')) ? QStringLiteral("the address") : QStringLiteral("'%1'").arg(text);
+    const QString shown =
+        text.contains(QLatin1Char('@')) ? QStringLiteral("the address") : QStringLiteral("'%1'").arg(text);
     const auto refuse = [&](const QString &why) {
         *error = QStringLiteral("%1 is not a broker address (mqtt://HOST[:PORT] or mqtts://HOST[:PORT]): %2")
                      .arg(shown, why);
@@ -106,7 +107,9 @@ bool readCredentials(const QString &path, BrokerSettings &settings, QString *err
     }
     // Not a pipe or a device: reading one could block or never end.
     if (!info.isFile() || info.size() > maxCredentialsBytes) {
-        *error = QStringLiteral("credentials file %1: not a regular file of at most %2 bytes").arg(path).arg(maxCredentialsBytes);
+        *error = QStringLiteral("credentials file %1: not a regular file of at most %2 bytes")
+                     .arg(path)
+                     .arg(maxCredentialsBytes);
         return false;
     }
     QFile file(path);

@@ -17,9 +17,9 @@ struct BrokerSettings
     bool tls = false;
     QString host; // a name or a numeric address, IPv6 without its brackets
     quint16 port = 0;
-    QString caFile;           // empty: the system's certificate store
-    QByteArray username;      // empty: none given
-    QByteArray password;      // may be empty with a user name
+    QString caFile;      // empty: the system's certificate store
+    QByteArray username; // empty: none given
+    QByteArray password; // may be empty with a user name
     bool hasCredentials = false;
 
     // "mqtts://broker.example.com:8883", "mqtt://[fd00::5]:1883": for reports.

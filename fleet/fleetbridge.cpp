@@ -36,7 +36,7 @@ std::optional<QDateTime> utcTime(const QByteArray &text)
 bool isPublishTopic(const QByteArray &topic)
 {
     return mosquitto_validate_utf8(topic.constData(), int(topic.size())) == MOSQ_ERR_SUCCESS
-        && mosquitto_pub_topic_check2(topic.constData(), size_t(topic.size())) == MOSQ_ERR_SUCCESS;
+           && mosquitto_pub_topic_check2(topic.constData(), size_t(topic.size())) == MOSQ_ERR_SUCCESS;
 }
 
 } // namespace
@@ -106,9 +106,10 @@ FleetBridge::~FleetBridge() = default;
 bool FleetBridge::start(QString *error)
 {
     const QStringList &groups = m_settings.groups;
-    m_report(QStringLiteral("joining %1 as player %2%3")
-                 .arg(m_settings.broker.address(), m_settings.player,
-                      groups.isEmpty() ? QString() : QStringLiteral(" (groups %1)").arg(groups.join(QLatin1String(", ")))));
+    m_report(
+        QStringLiteral("joining %1 as player %2%3")
+            .arg(m_settings.broker.address(), m_settings.player,
+                 groups.isEmpty() ? QString() : QStringLiteral(" (groups %1)").arg(groups.join(QLatin1String(", ")))));
     return m_client->start(error);
 }
 
@@ -170,18 +171,19 @@ void FleetBridge::take(const MqttMessage &message)
     ReplyTo to{FleetTopics::playerReply(m_settings.player), QByteArray()};
     const auto refuse = [&](const QString &reason) { reply(to, withoutLineEnd(errorReply(reason))); };
     if (message.propertyTooLong)
-        return refuse(QStringLiteral("response topic or correlation data longer than %1 bytes").arg(MqttClient::MaxPropertyBytes));
+        return refuse(QStringLiteral("response topic or correlation data longer than %1 bytes")
+                          .arg(MqttClient::MaxPropertyBytes));
     if (!message.responseTopic.isEmpty()) {
         if (!isPublishTopic(message.responseTopic))
             return refuse(QStringLiteral("the response topic is not one to publish to"));
         to = {message.responseTopic, message.correlation};
     }
     const QByteArray correlationKey = message.responseTopic.isEmpty() || message.correlation.isEmpty()
-        ? QByteArray()
-        : message.topic + '\n' + message.responseTopic + '\n' + message.correlation;
-    const QByteArray redeliveryKey = message.qos == 0
-        ? QByteArray()
-        : message.topic + '\n' + QByteArray::number(message.mid) + '\n' + message.payload;
+                                          ? QByteArray()
+                                          : message.topic + '\n' + message.responseTopic + '\n' + message.correlation;
+    const QByteArray redeliveryKey =
+        message.qos == 0 ? QByteArray()
+                         : message.topic + '\n' + QByteArray::number(message.mid) + '\n' + message.payload;
     if (const std::shared_ptr<Taken> earlier = takenBefore(correlationKey, redeliveryKey)) {
         m_report(QStringLiteral("%1: a command taken before came again; answered as before, not sent again")
                      .arg(QString::fromUtf8(message.topic)));
@@ -289,12 +291,13 @@ void FleetBridge::acknowledged(int mid, int reasonCode)
             // A resumed session's copies come first on the connection, so
             // by its first acknowledgement every one of them was here.
             return (copy.connection == publish.connection && copy.sequence <= publish.received)
-                || (m_firstAcknowledgement && copy.connection < m_connection);
+                   || (m_firstAcknowledgement && copy.connection < m_connection);
         });
         m_firstAcknowledgement = false;
     }
     if (reasonCode >= 0x80)
-        m_report(QStringLiteral("the broker refused a message of ours: %1").arg(QString::fromUtf8(mosquitto_reason_string(reasonCode))));
+        m_report(QStringLiteral("the broker refused a message of ours: %1")
+                     .arg(QString::fromUtf8(mosquitto_reason_string(reasonCode))));
 }
 
 void FleetBridge::pump()
@@ -303,7 +306,9 @@ void FleetBridge::pump()
         return;
     const std::shared_ptr<Waiting> next = m_queue.dequeue();
     if (m_clock.elapsed() > next->deadline) {
-        finish(next->taken, SendOutcome::notSent(QStringLiteral("not sent: expired (%1) before the line could take it").arg(next->life)));
+        finish(next->taken,
+               SendOutcome::notSent(
+                   QStringLiteral("not sent: expired (%1) before the line could take it").arg(next->life)));
         QTimer::singleShot(0, this, &FleetBridge::pump);
         return;
     }

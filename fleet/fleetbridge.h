@@ -78,8 +78,8 @@ private:
     struct Unacknowledged
     {
         QByteArray key;
-        int connection;    // on which the broker handed it over
-        quint64 sequence;  // its place among the messages received
+        int connection;   // on which the broker handed it over
+        quint64 sequence; // its place among the messages received
         std::shared_ptr<Taken> taken;
     };
     struct Remembered

@@ -28,8 +28,7 @@ QByteArray randomHex(int bytes)
 }
 
 // Runs the event loop until `done` says so or `ms` pass.
-template<typename Done>
-bool waitFor(int ms, Done done)
+template<typename Done> bool waitFor(int ms, Done done)
 {
     QEventLoop loop;
     QTimer poll;
@@ -82,14 +81,15 @@ bool FleetSender::connectToBroker(QString *error)
     // Replies are wanted before any request goes out.
     bool subscribed = false;
     const int mid = m_client->subscribe({m_replyTopic, m_listedTopic}, 0);
-    const QMetaObject::Connection confirmed = connect(m_client.get(), &MqttClient::subscribed, this,
-                                                      [&](int acknowledged, const QList<int> &codes) {
-        if (acknowledged != mid)
-            return;
-        subscribed = std::all_of(codes.begin(), codes.end(), [](int code) { return code < 0x80; });
-        if (!subscribed)
-            failure = QStringLiteral("the broker refused the subscription to %1").arg(QString::fromUtf8(m_replyTopic));
-    });
+    const QMetaObject::Connection confirmed =
+        connect(m_client.get(), &MqttClient::subscribed, this, [&](int acknowledged, const QList<int> &codes) {
+            if (acknowledged != mid)
+                return;
+            subscribed = std::all_of(codes.begin(), codes.end(), [](int code) { return code < 0x80; });
+            if (!subscribed)
+                failure =
+                    QStringLiteral("the broker refused the subscription to %1").arg(QString::fromUtf8(m_replyTopic));
+        });
     waitFor(subscribeWithinMs, [&] { return subscribed || !failure.isEmpty(); });
     disconnect(confirmed);
     if (!subscribed) {
@@ -109,36 +109,39 @@ std::optional<QMap<QString, std::optional<PlayerState>>> FleetSender::players(QS
     QMap<QString, std::optional<PlayerState>> players;
     bool listed = false;
     const QByteArray marker = randomHex(8);
-    const QMetaObject::Connection arrived = connect(m_client.get(), &MqttClient::messageArrived, this,
-                                                    [&](const MqttMessage &message) {
-        if (message.topic == m_listedTopic && message.payload == marker) {
-            listed = true;
-            return;
-        }
-        const QString player = FleetTopics::playerOfState(message.topic);
-        // An empty retained message is a deleted state.
-        if (!player.isEmpty() && message.size > 0)
-            players.insert(player, message.size == message.payload.size() ? PlayerState::fromJson(message.payload)
-                                                                          : std::nullopt);
-    });
+    const QMetaObject::Connection arrived =
+        connect(m_client.get(), &MqttClient::messageArrived, this, [&](const MqttMessage &message) {
+            if (message.topic == m_listedTopic && message.payload == marker) {
+                listed = true;
+                return;
+            }
+            const QString player = FleetTopics::playerOfState(message.topic);
+            // An empty retained message is a deleted state.
+            if (!player.isEmpty() && message.size > 0)
+                players.insert(player, message.size == message.payload.size() ? PlayerState::fromJson(message.payload)
+                                                                              : std::nullopt);
+        });
     const int mid = m_client->subscribe({FleetTopics::everyState()}, 0);
     bool subscribed = false;
-    const QMetaObject::Connection confirmed = connect(m_client.get(), &MqttClient::subscribed, this, [&](int acknowledged) {
-        if (acknowledged != mid)
-            return;
-        subscribed = true;
-        MqttPublish echo;
-        echo.topic = m_listedTopic;
-        echo.payload = marker;
-        QString failure;
-        m_client->publish(echo, &failure);
-    });
+    const QMetaObject::Connection confirmed =
+        connect(m_client.get(), &MqttClient::subscribed, this, [&](int acknowledged) {
+            if (acknowledged != mid)
+                return;
+            subscribed = true;
+            MqttPublish echo;
+            echo.topic = m_listedTopic;
+            echo.payload = marker;
+            QString failure;
+            m_client->publish(echo, &failure);
+        });
     const bool complete = waitFor(ListWithinMs, [&] { return listed; });
     disconnect(arrived);
     disconnect(confirmed);
     if (!complete) {
-        *error = subscribed ? QStringLiteral("the broker did not finish listing the players within %1 s").arg(ListWithinMs / 1000)
-                            : QStringLiteral("the broker did not confirm the subscription to the players' states");
+        *error =
+            subscribed
+                ? QStringLiteral("the broker did not finish listing the players within %1 s").arg(ListWithinMs / 1000)
+                : QStringLiteral("the broker did not confirm the subscription to the players' states");
         return std::nullopt;
     }
     return players;
@@ -163,20 +166,20 @@ FleetSender::Delivery FleetSender::send(const PlayerCommand &command, const QByt
             lost = true;
             delivery.silence = reason;
         });
-    const QMetaObject::Connection arrived = connect(m_client.get(), &MqttClient::messageArrived, this,
-                                                    [&](const MqttMessage &message) {
-        if (message.topic != m_replyTopic || message.correlation != correlation)
-            return;
-        QString player;
-        for (const auto &[name, value] : message.userProperties) {
-            if (name == FleetTopics::PlayerProperty)
-                player = QString::fromUtf8(value);
-        }
-        if (!isFleetName(player))
-            player = QStringLiteral("(a player without a valid name)");
-        if (!delivery.replies.contains(player))
-            delivery.replies.insert(player, message.payload.left(MaxCommandLineLength + 8));
-    });
+    const QMetaObject::Connection arrived =
+        connect(m_client.get(), &MqttClient::messageArrived, this, [&](const MqttMessage &message) {
+            if (message.topic != m_replyTopic || message.correlation != correlation)
+                return;
+            QString player;
+            for (const auto &[name, value] : message.userProperties) {
+                if (name == FleetTopics::PlayerProperty)
+                    player = QString::fromUtf8(value);
+            }
+            if (!isFleetName(player))
+                player = QStringLiteral("(a player without a valid name)");
+            if (!delivery.replies.contains(player))
+                delivery.replies.insert(player, message.payload.left(MaxCommandLineLength + 8));
+        });
     QString error;
     const int mid = m_client->publish(request, &error);
     bool taken = false;
@@ -189,7 +192,8 @@ FleetSender::Delivery FleetSender::send(const PlayerCommand &command, const QByt
             if (reasonCode == MQTT_RC_NO_MATCHING_SUBSCRIBERS)
                 delivery.refusal = QStringLiteral("no player takes commands on %1").arg(QString::fromUtf8(topic));
             else if (reasonCode >= 0x80)
-                delivery.refusal = QStringLiteral("the broker refused it: %1").arg(QString::fromUtf8(mosquitto_reason_string(reasonCode)));
+                delivery.refusal = QStringLiteral("the broker refused it: %1")
+                                       .arg(QString::fromUtf8(mosquitto_reason_string(reasonCode)));
         });
     if (mid == 0) {
         delivery.refusal = error;

@@ -46,9 +46,9 @@ public:
 
     struct Delivery
     {
-        QString refusal;                  // set when the broker did not take it: sent to nobody
+        QString refusal;                   // set when the broker did not take it: sent to nobody
         QMap<QString, QByteArray> replies; // by player, the first reply of each
-        QString silence;                  // why those who did not reply said nothing
+        QString silence;                   // why those who did not reply said nothing
     };
     // Hands the command to the topic (a player's or a group's) and waits for
     // every player in `expected` to reply, or for the time to run out.

@@ -118,7 +118,8 @@ QString listingLine(const QString &player, const std::optional<PlayerState> &sta
     QStringList groups;
     for (const QString &group : state->groups)
         groups << shown(group);
-    parts << QStringLiteral("groups: %1").arg(groups.isEmpty() ? QStringLiteral("none") : groups.join(QLatin1String(", ")));
+    parts << QStringLiteral("groups: %1")
+                 .arg(groups.isEmpty() ? QStringLiteral("none") : groups.join(QLatin1String(", ")));
     if (!state->lastBytes.isEmpty()) {
         parts << QStringLiteral("last: %1 (%2) at %3")
                      .arg(shown(state->lastCommand), shown(state->lastBytes), shown(state->lastTime));

@@ -86,8 +86,7 @@ struct MqttClient::Worker
 
     // Runs `call` on the client's thread, if the client is still there;
     // under the lock, so that it cannot go away while the call is posted.
-    template<typename Call>
-    void post(Call call)
+    template<typename Call> void post(Call call)
     {
         const std::lock_guard<std::mutex> lock(mutex);
         if (client)
@@ -202,11 +201,12 @@ MqttClient::MqttClient(const BrokerSettings &broker, const Session &session, QOb
     mosquitto_int_option(worker.mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_threaded_set(worker.mosq, true);
     if (broker.tls) {
-        const int rc = broker.caFile.isEmpty()
-            ? mosquitto_int_option(worker.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-            : mosquitto_tls_set(worker.mosq, broker.caFile.toLocal8Bit().constData(), nullptr, nullptr, nullptr, nullptr);
+        const int rc = broker.caFile.isEmpty() ? mosquitto_int_option(worker.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                                               : mosquitto_tls_set(worker.mosq, broker.caFile.toLocal8Bit().constData(),
+                                                                   nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
-            worker.setupError = QStringLiteral("TLS cannot be set up: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+            worker.setupError =
+                QStringLiteral("TLS cannot be set up: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
     }
     if (broker.hasCredentials)
         mosquitto_username_pw_set(worker.mosq, broker.username.constData(), broker.password.constData());
@@ -228,24 +228,25 @@ MqttClient::MqttClient(const BrokerSettings &broker, const Session &session, QOb
                 self->log.removeFirst();
         }
     });
-    mosquitto_connect_v5_callback_set(worker.mosq, [](mosquitto *, void *data, int rc, int flags, const mosquitto_property *) {
-        auto *self = static_cast<Worker *>(data);
-        if (rc != MQTT_RC_SUCCESS) {
-            self->fail(QStringLiteral("%1 refused the connection: %2")
-                           .arg(self->address, QString::fromUtf8(mosquitto_reason_string(rc))));
-            return;
-        }
-        {
-            const std::lock_guard<std::mutex> lock(self->mutex);
-            self->connectedOnce = true;
-            self->log.clear();
-        }
-        const bool sessionPresent = flags & 1;
-        self->post([self, sessionPresent] {
-            self->client->m_connected = true;
-            emit self->client->connected(sessionPresent);
+    mosquitto_connect_v5_callback_set(
+        worker.mosq, [](mosquitto *, void *data, int rc, int flags, const mosquitto_property *) {
+            auto *self = static_cast<Worker *>(data);
+            if (rc != MQTT_RC_SUCCESS) {
+                self->fail(QStringLiteral("%1 refused the connection: %2")
+                               .arg(self->address, QString::fromUtf8(mosquitto_reason_string(rc))));
+                return;
+            }
+            {
+                const std::lock_guard<std::mutex> lock(self->mutex);
+                self->connectedOnce = true;
+                self->log.clear();
+            }
+            const bool sessionPresent = flags & 1;
+            self->post([self, sessionPresent] {
+                self->client->m_connected = true;
+                emit self->client->connected(sessionPresent);
+            });
         });
-    });
     mosquitto_disconnect_v5_callback_set(worker.mosq, [](mosquitto *, void *data, int rc, const mosquitto_property *) {
         auto *self = static_cast<Worker *>(data);
         const int error = errno;
@@ -262,60 +263,60 @@ MqttClient::MqttClient(const BrokerSettings &broker, const Session &session, QOb
         if (wasConnected)
             self->fail(QStringLiteral("lost the connection to %1: %2").arg(self->address, why));
     });
-    mosquitto_message_v5_callback_set(worker.mosq, [](mosquitto *, void *data, const mosquitto_message *in,
-                                                      const mosquitto_property *properties) {
-        auto *self = static_cast<Worker *>(data);
-        MqttMessage message;
-        message.topic = QByteArray(in->topic);
-        message.payload = kept(in->payload, in->payloadlen, self->keptPayload);
-        message.size = in->payloadlen;
-        message.mid = in->mid;
-        message.qos = in->qos;
-        message.retain = in->retain;
-        char *text = nullptr;
-        if (mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &text, false)) {
-            message.responseTopic = kept(text, int(std::strlen(text)), MaxPropertyBytes);
-            message.propertyTooLong = std::strlen(text) > size_t(MaxPropertyBytes);
-            std::free(text);
-        }
-        void *binary = nullptr;
-        uint16_t length = 0;
-        if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &binary, &length, false)) {
-            message.correlation = kept(binary, length, MaxPropertyBytes);
-            message.propertyTooLong = message.propertyTooLong || length > MaxPropertyBytes;
-            std::free(binary);
-        }
-        uint32_t expiry = 0;
-        if (mosquitto_property_read_int32(properties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL, &expiry, false))
-            message.expirySeconds = expiry;
-        char *name = nullptr;
-        char *value = nullptr;
-        const mosquitto_property *pair =
-            mosquitto_property_read_string_pair(properties, MQTT_PROP_USER_PROPERTY, &name, &value, false);
-        while (pair) {
-            if (message.userProperties.size() < keptUserProperties) {
-                message.userProperties << qMakePair(kept(name, int(std::strlen(name)), MaxPropertyBytes),
-                                                    kept(value, int(std::strlen(value)), MaxPropertyBytes));
+    mosquitto_message_v5_callback_set(
+        worker.mosq, [](mosquitto *, void *data, const mosquitto_message *in, const mosquitto_property *properties) {
+            auto *self = static_cast<Worker *>(data);
+            MqttMessage message;
+            message.topic = QByteArray(in->topic);
+            message.payload = kept(in->payload, in->payloadlen, self->keptPayload);
+            message.size = in->payloadlen;
+            message.mid = in->mid;
+            message.qos = in->qos;
+            message.retain = in->retain;
+            char *text = nullptr;
+            if (mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &text, false)) {
+                message.responseTopic = kept(text, int(std::strlen(text)), MaxPropertyBytes);
+                message.propertyTooLong = std::strlen(text) > size_t(MaxPropertyBytes);
+                std::free(text);
             }
-            std::free(name);
-            std::free(value);
-            pair = mosquitto_property_read_string_pair(pair, MQTT_PROP_USER_PROPERTY, &name, &value, true);
-        }
-        self->post([self, message] { emit self->client->messageArrived(message); });
-    });
-    mosquitto_publish_v5_callback_set(worker.mosq, [](mosquitto *, void *data, int mid, int reasonCode,
-                                                      const mosquitto_property *) {
-        auto *self = static_cast<Worker *>(data);
-        self->post([self, mid, reasonCode] { emit self->client->published(mid, reasonCode); });
-    });
-    mosquitto_subscribe_v5_callback_set(worker.mosq, [](mosquitto *, void *data, int mid, int count,
-                                                        const int *granted, const mosquitto_property *) {
-        auto *self = static_cast<Worker *>(data);
-        QList<int> codes;
-        for (int i = 0; i < count; ++i)
-            codes << granted[i];
-        self->post([self, mid, codes] { emit self->client->subscribed(mid, codes); });
-    });
+            void *binary = nullptr;
+            uint16_t length = 0;
+            if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &binary, &length, false)) {
+                message.correlation = kept(binary, length, MaxPropertyBytes);
+                message.propertyTooLong = message.propertyTooLong || length > MaxPropertyBytes;
+                std::free(binary);
+            }
+            uint32_t expiry = 0;
+            if (mosquitto_property_read_int32(properties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL, &expiry, false))
+                message.expirySeconds = expiry;
+            char *name = nullptr;
+            char *value = nullptr;
+            const mosquitto_property *pair =
+                mosquitto_property_read_string_pair(properties, MQTT_PROP_USER_PROPERTY, &name, &value, false);
+            while (pair) {
+                if (message.userProperties.size() < keptUserProperties) {
+                    message.userProperties << qMakePair(kept(name, int(std::strlen(name)), MaxPropertyBytes),
+                                                        kept(value, int(std::strlen(value)), MaxPropertyBytes));
+                }
+                std::free(name);
+                std::free(value);
+                pair = mosquitto_property_read_string_pair(pair, MQTT_PROP_USER_PROPERTY, &name, &value, true);
+            }
+            self->post([self, message] { emit self->client->messageArrived(message); });
+        });
+    mosquitto_publish_v5_callback_set(
+        worker.mosq, [](mosquitto *, void *data, int mid, int reasonCode, const mosquitto_property *) {
+            auto *self = static_cast<Worker *>(data);
+            self->post([self, mid, reasonCode] { emit self->client->published(mid, reasonCode); });
+        });
+    mosquitto_subscribe_v5_callback_set(
+        worker.mosq, [](mosquitto *, void *data, int mid, int count, const int *granted, const mosquitto_property *) {
+            auto *self = static_cast<Worker *>(data);
+            QList<int> codes;
+            for (int i = 0; i < count; ++i)
+                codes << granted[i];
+            self->post([self, mid, codes] { emit self->client->subscribed(mid, codes); });
+        });
 }
 
 MqttClient::~MqttClient()
@@ -400,6 +401,7 @@ int MqttClient::subscribe(const QList<QByteArray> &topics, int options)
     for (const QByteArray &topic : topics)
         names << const_cast<char *>(topic.constData());
     int mid = 0;
-    const int rc = mosquitto_subscribe_multiple(m_worker->mosq, &mid, int(names.size()), names.data(), 1, options, nullptr);
+    const int rc =
+        mosquitto_subscribe_multiple(m_worker->mosq, &mid, int(names.size()), names.data(), 1, options, nullptr);
     return rc == MOSQ_ERR_SUCCESS ? mid : 0;
 }

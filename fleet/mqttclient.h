@@ -23,14 +23,14 @@ using MqttProperties = QList<QPair<QByteArray, QByteArray>>;
 struct MqttMessage
 {
     QByteArray topic;
-    QByteArray payload;  // at most Session::keptPayload bytes of it
-    qsizetype size = 0;  // of the whole payload
-    int mid = 0;         // the broker's packet id, for QoS 1 and 2
+    QByteArray payload; // at most Session::keptPayload bytes of it
+    qsizetype size = 0; // of the whole payload
+    int mid = 0;        // the broker's packet id, for QoS 1 and 2
     int qos = 0;
     bool retain = false;
     QByteArray responseTopic;
     QByteArray correlation;
-    bool propertyTooLong = false; // a response topic or correlation data too long to keep
+    bool propertyTooLong = false;         // a response topic or correlation data too long to keep
     std::optional<quint32> expirySeconds; // what is left of its message expiry interval
     MqttProperties userProperties;        // the first few
 };

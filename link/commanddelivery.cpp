@@ -38,8 +38,8 @@ CommandDelivery::CommandDelivery(const QString &portName, qint32 baudRate, QObje
         letGo();
         // An owner that took the line may still send it once it wakes up.
         const SendOutcome outcome =
-            throughOwner ? SendOutcome::unknown(QStringLiteral("the port's owner did not answer within %1 s")
-                                                    .arg(PortEndpoint::AnswerWithinMs / 1000))
+            throughOwner ? SendOutcome::unknown(
+                QStringLiteral("the port's owner did not answer within %1 s").arg(PortEndpoint::AnswerWithinMs / 1000))
                          : SendOutcome::notSent(QStringLiteral("the frame did not leave for the line"));
         m_problem = outcome.reason;
         finish(outcome);
@@ -256,16 +256,19 @@ void CommandDelivery::sendToDeviceServer()
     }
     // The outcome always comes from the event loop, so the pointer is set.
     auto delivery = std::make_shared<QPointer<DeviceServerSend>>();
-    *delivery = new DeviceServerSend(m_portName, bytes, [this, delivery, batch](const SendOutcome &outcome) {
-        (*delivery)->deleteLater();
-        m_busy = false;
-        m_problem = outcome.isSent() ? QString() : outcome.reason;
-        noteLink();
-        for (const Item &item : batch)
-            item.done(outcome);
-        if (!m_queue.isEmpty())
-            QTimer::singleShot(0, this, &CommandDelivery::pump);
-    }, this);
+    *delivery = new DeviceServerSend(
+        m_portName, bytes,
+        [this, delivery, batch](const SendOutcome &outcome) {
+            (*delivery)->deleteLater();
+            m_busy = false;
+            m_problem = outcome.isSent() ? QString() : outcome.reason;
+            noteLink();
+            for (const Item &item : batch)
+                item.done(outcome);
+            if (!m_queue.isEmpty())
+                QTimer::singleShot(0, this, &CommandDelivery::pump);
+        },
+        this);
 }
 
 void CommandDelivery::sendOnLine(const PlayerCommand &command)

@@ -155,9 +155,8 @@ bool CommandListener::admits(const QList<Network> &networks, const QHostAddress 
 QHostAddress CommandListener::shareOf(const QHostAddress &peer)
 {
     const QHostAddress address = plain(peer);
-    return address.protocol() == QAbstractSocket::IPv6Protocol
-        ? withoutHostBits(address, 8 * sharedIPv6PrefixBytes)
-        : address;
+    return address.protocol() == QAbstractSocket::IPv6Protocol ? withoutHostBits(address, 8 * sharedIPv6PrefixBytes)
+                                                               : address;
 }
 
 bool CommandListener::listenTcp(const QHostAddress &address, quint16 port, QString *error)
@@ -236,8 +235,7 @@ void CommandListener::acceptTcpClients()
 // is not held for long.
 void CommandListener::readDatagrams()
 {
-    while (m_udp->hasPendingDatagrams() && takeDatagram()) {
-    }
+    while (m_udp->hasPendingDatagrams() && takeDatagram()) {}
 }
 
 bool CommandListener::takeDatagram()

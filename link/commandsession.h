@@ -18,8 +18,7 @@
 // wait for its end (a client that trickles bytes would hold its slot for
 // ever); one that leaves its answers unread is dropped. Deleting the
 // session lets the client go after what it was told.
-template<typename Socket>
-class CommandSession : public QObject
+template<typename Socket> class CommandSession : public QObject
 {
 public:
     // Programs send a line at once; people type it before sending it.
@@ -120,7 +119,7 @@ private:
     bool pullRest()
     {
         return !m_refusal.isEmpty() && m_refusedBytes < maxRefusedBytes && m_socket->waitForReadyRead(0)
-            && m_socket->bytesAvailable() > 0;
+               && m_socket->bytesAvailable() > 0;
     }
 
     static bool isLineEnd(char byte) { return byte == '\n' || byte == '\r' || byte == '\0'; }

@@ -32,10 +32,22 @@ constexpr qint32 assumedLineRate = 9600;
 #if defined(Q_OS_WIN)
 constexpr int sendFlags = 0;
 constexpr int endOfSending = SD_SEND;
-int lastSocketError() { return WSAGetLastError(); }
-bool wouldBlock(int error) { return error == WSAEWOULDBLOCK; }
-bool connectPending(int error) { return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS; }
-void closeDescriptor(qintptr socket) { ::closesocket(SOCKET(socket)); }
+int lastSocketError()
+{
+    return WSAGetLastError();
+}
+bool wouldBlock(int error)
+{
+    return error == WSAEWOULDBLOCK;
+}
+bool connectPending(int error)
+{
+    return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
+}
+void closeDescriptor(qintptr socket)
+{
+    ::closesocket(SOCKET(socket));
+}
 bool makeNonBlocking(qintptr socket)
 {
     u_long on = 1;
@@ -48,15 +60,27 @@ QString socketErrorText(int error)
 #else
 constexpr int sendFlags = MSG_NOSIGNAL; // a reset is an answer here, not a reason to die
 constexpr int endOfSending = SHUT_WR;
-int lastSocketError() { return errno; }
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
-bool connectPending(int error) { return error == EINPROGRESS; }
-void closeDescriptor(qintptr socket) { ::close(int(socket)); }
+int lastSocketError()
+{
+    return errno;
+}
+bool wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+bool connectPending(int error)
+{
+    return error == EINPROGRESS;
+}
+void closeDescriptor(qintptr socket)
+{
+    ::close(int(socket));
+}
 bool makeNonBlocking(qintptr socket)
 {
     const int flags = ::fcntl(int(socket), F_GETFL);
     return flags >= 0 && ::fcntl(int(socket), F_SETFL, flags | O_NONBLOCK) == 0
-        && ::fcntl(int(socket), F_SETFD, FD_CLOEXEC) == 0;
+           && ::fcntl(int(socket), F_SETFD, FD_CLOEXEC) == 0;
 }
 QString socketErrorText(int error)
 {
@@ -163,7 +187,7 @@ void DeviceServerSend::connectNext()
         return finish(SendOutcome::notSent(QStringLiteral("cannot reach %1: %2").arg(m_portName, m_connectError)));
     const QHostAddress address = m_addresses.takeFirst();
 
-    sockaddr_storage target {};
+    sockaddr_storage target{};
     socklen_t targetSize = 0;
     if (address.protocol() == QAbstractSocket::IPv4Protocol) {
         auto *in4 = reinterpret_cast<sockaddr_in *>(&target);
@@ -283,8 +307,8 @@ void DeviceServerSend::fail(const QString &what, bool reset)
                                     : QStringLiteral("%1 of %2 bytes")
                                           .arg(qMin(acked - m_ackedAtStart, qint64(m_bytes.size())))
                                           .arg(m_bytes.size());
-    finish(SendOutcome::unknown(
-        QStringLiteral("%1 after taking %2; the player may have received them").arg(what, taken)));
+    finish(
+        SendOutcome::unknown(QStringLiteral("%1 after taking %2; the player may have received them").arg(what, taken)));
 }
 
 void DeviceServerSend::finish(const SendOutcome &outcome)
@@ -315,7 +339,7 @@ void DeviceServerSend::closeSocket(bool reset)
     if (m_socket < 0)
         return;
     if (reset) {
-        linger abort {};
+        linger abort{};
         abort.l_onoff = 1;
         abort.l_linger = 0;
         ::setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abort), sizeof abort);
@@ -327,7 +351,7 @@ void DeviceServerSend::closeSocket(bool reset)
 qint64 DeviceServerSend::acknowledged() const
 {
 #if defined(Q_OS_LINUX)
-    tcp_info info {};
+    tcp_info info{};
     socklen_t size = sizeof info;
     if (m_socket >= 0 && ::getsockopt(int(m_socket), IPPROTO_TCP, TCP_INFO, &info, &size) == 0
         && size >= socklen_t(offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked))

@@ -61,8 +61,8 @@ private:
     qintptr m_socket = -1;
     bool m_connected = false;
     bool m_serverClosed = false;
-    qint64 m_handed = 0;        // bytes the system took from us
-    qint64 m_ackedAtStart = 0;  // the system's count when the connection was made
+    qint64 m_handed = 0;       // bytes the system took from us
+    qint64 m_ackedAtStart = 0; // the system's count when the connection was made
     QSocketNotifier *m_writeNotifier = nullptr;
     QSocketNotifier *m_readNotifier = nullptr;
     QTimer m_deadline;

@@ -10,7 +10,7 @@ namespace {
 #if defined(Q_OS_UNIX)
 short pollNow(const QSerialPort &port, short events)
 {
-    pollfd descriptor {int(port.handle()), events, 0};
+    pollfd descriptor{int(port.handle()), events, 0};
     if (descriptor.fd < 0)
         return POLLNVAL;
     return ::poll(&descriptor, 1, 0) < 0 ? short(POLLERR) : descriptor.revents;

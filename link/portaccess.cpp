@@ -29,11 +29,15 @@ constexpr int connectTimeoutMs = 5000;
 // underscores, in the first of these folders that can hold it.
 QStringList lockFilePaths(const QString &portName)
 {
-    static const QStringList folders = {
-        QStringLiteral("/var/lock"),       QStringLiteral("/etc/locks"), QStringLiteral("/var/spool/locks"),
-        QStringLiteral("/var/spool/uucp"), QStringLiteral("/tmp"),       QStringLiteral("/var/tmp"),
-        QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock"),
-        QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    static const QStringList folders = {QStringLiteral("/var/lock"),
+                                        QStringLiteral("/etc/locks"),
+                                        QStringLiteral("/var/spool/locks"),
+                                        QStringLiteral("/var/spool/uucp"),
+                                        QStringLiteral("/tmp"),
+                                        QStringLiteral("/var/tmp"),
+                                        QStringLiteral("/var/lock/lockdev"),
+                                        QStringLiteral("/run/lock"),
+                                        QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
     // The port may be locked by another of its names.
     QStringList names = {devicePath(portName), canonicalPortPath(portName)};
     names.removeDuplicates();
@@ -72,7 +76,9 @@ bool findLockHolder(const QString &portName, OpenFailure &failure)
 
 QString deviceGroup(const QString &device)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::stat(QFile::encodeName(device).constData(), &status) != 0)
         return QString();
     const group *owner = ::getgrgid(status.st_gid);

@@ -15,10 +15,10 @@ struct OpenFailure
     enum class Kind { Busy, NoSuchPort, NoPermission, NotSerialPort, Other };
 
     Kind kind = Kind::Other;
-    QString holder;       // Busy: the program that holds the port, when the system tells
+    QString holder; // Busy: the program that holds the port, when the system tells
     qint64 holderPid = 0;
-    QString group;        // NoPermission: the group that may use the device
-    QString systemText;   // Other: the library's own words
+    QString group;      // NoPermission: the group that may use the device
+    QString systemText; // Other: the library's own words
 };
 
 // Call right after `port` failed to open `portName`.

@@ -58,7 +58,9 @@ QString userName(uid_t uid)
 // others, else only no writing.
 QString unsafeFolder(const QString &path, bool closed)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     if (S_ISLNK(status.st_mode))
@@ -91,7 +93,9 @@ RuntimeFolder runtimeFolder()
     if (QDir::isAbsolutePath(session))
         return {QDir::cleanPath(session), QDir::cleanPath(session) + QLatin1String("/tunaris-console")};
     const QString system = QStringLiteral("/run/user/%1").arg(::geteuid());
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::lstat(QFile::encodeName(system).constData(), &status) == 0)
         return {system, system + QLatin1String("/tunaris-console")};
     return {QString(), QDir::tempPath() + QStringLiteral("/tunaris-console-%1").arg(::geteuid())};
@@ -117,7 +121,9 @@ FolderState checkFolder(bool make, QString *why)
         *why = QStringLiteral("cannot make %1: %2").arg(runtime.folder, QString::fromLocal8Bit(std::strerror(errno)));
         return FolderState::Refused;
     }
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (!make && ::lstat(folder.constData(), &status) != 0 && errno == ENOENT)
         return FolderState::Absent;
     const QString reason = unsafeFolder(runtime.folder, true);
@@ -133,7 +139,7 @@ FolderState checkFolder(bool make, QString *why)
 qint64 peerUser(qintptr descriptor)
 {
 #if defined(Q_OS_LINUX)
-    ucred peer {};
+    ucred peer{};
     socklen_t size = sizeof peer;
     if (::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
         return peer.uid;
@@ -156,7 +162,7 @@ QString endpointBaseName(const QString &portName)
     name = QString::fromLatin1(QUrl::toPercentEncoding(name));
     if (name.size() > 48)
         name = QLatin1String("port-")
-            + QString::fromLatin1(QCryptographicHash::hash(device.toUtf8(), QCryptographicHash::Sha1).toHex());
+               + QString::fromLatin1(QCryptographicHash::hash(device.toUtf8(), QCryptographicHash::Sha1).toHex());
     return name;
 }
 
@@ -299,7 +305,9 @@ bool PortEndpoint::listen(QString *error)
     m_problem.clear();
 #if defined(Q_OS_UNIX)
     if (checkFolder(true, &m_problem) == FolderState::Private) {
-        struct stat status {};
+        struct stat status
+        {
+        };
         if (::lstat(QFile::encodeName(m_name).constData(), &status) == 0 && S_ISDIR(status.st_mode))
             m_problem = QStringLiteral("a folder stands where the endpoint goes, %1").arg(m_name);
     }
@@ -333,10 +341,7 @@ void PortEndpoint::accept()
             continue;
         }
         auto *session = new Session(
-            socket,
-            [this](const PlayerCommand &command, DeliveryDone done) {
-                deliver(command, std::move(done));
-            },
+            socket, [this](const PlayerCommand &command, DeliveryDone done) { deliver(command, std::move(done)); },
             IdleTimeoutMs, this);
         m_sessions << session;
         connect(session, &QObject::destroyed, this, [this, session] { m_sessions.removeOne(session); });

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QList>
 #include <QDeadlineTimer>
+#include <QList>
 #include <QObject>
 #include <QQueue>
 #include <QString>
@@ -13,8 +13,7 @@
 class QLocalServer;
 class QLocalSocket;
 class QSerialPort;
-template<typename Socket>
-class CommandSession;
+template<typename Socket> class CommandSession;
 class QTimer;
 
 // The local endpoint of a port's owner. A port has one owner at a time (the

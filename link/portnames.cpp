@@ -36,11 +36,15 @@ bool isPseudoTerminalMultiplexer(const QString &portName)
 #if defined(Q_OS_UNIX)
     // By the device itself, not by its name: links and copies of the node
     // lead to the same one.
-    struct stat given {};
+    struct stat given
+    {
+    };
     if (::stat(QFile::encodeName(devicePath(portName)).constData(), &given) != 0 || !S_ISCHR(given.st_mode))
         return false;
     for (const char *multiplexer : {"/dev/ptmx", "/dev/pts/ptmx"}) {
-        struct stat known {};
+        struct stat known
+        {
+        };
         if (::stat(multiplexer, &known) == 0 && S_ISCHR(known.st_mode) && known.st_rdev == given.st_rdev)
             return true;
     }
@@ -59,8 +63,8 @@ std::optional<DeviceServerAddress> parseDeviceServerName(const QString &portName
 {
     const QUrl url(portName, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("tcp") || url.host().isEmpty() || url.port() <= 0
-        || !url.userInfo().isEmpty() || !(url.path().isEmpty() || url.path() == QLatin1String("/"))
-        || url.hasQuery() || url.hasFragment())
+        || !url.userInfo().isEmpty() || !(url.path().isEmpty() || url.path() == QLatin1String("/")) || url.hasQuery()
+        || url.hasFragment())
         return std::nullopt;
     return DeviceServerAddress{url.host(), quint16(url.port())};
 }

@@ -76,8 +76,8 @@ QByteArray makeKeyFile(const QString &path, QString *error)
 
 QString linkTo(const QHostAddress &host, quint16 port, const QByteArray &key)
 {
-    const QString name =
-        host.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(host.toString()) : host.toString();
+    const QString name = host.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(host.toString())
+                                                                          : host.toString();
     return QStringLiteral("http://%1:%2/?key=%3").arg(name).arg(port).arg(QString::fromLatin1(key));
 }
 
@@ -89,7 +89,7 @@ QString remoteKeyPath()
     if (!state.isEmpty())
         return state + QLatin1String("/web-key");
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QLatin1String("/tunaris-bridge/web-key");
+           + QLatin1String("/tunaris-bridge/web-key");
 }
 
 QByteArray loadOrMakeRemoteKey(const QString &path, QString *error)
@@ -104,12 +104,13 @@ QByteArray loadOrMakeRemoteKey(const QString &path, QString *error)
     }
 #if defined(Q_OS_UNIX)
     if (info.ownerId() != ::geteuid()) {
-        *error = QStringLiteral("%1 belongs to user %2, not to this one: %3").arg(path, info.owner(), removeAdvice(path));
+        *error =
+            QStringLiteral("%1 belongs to user %2, not to this one: %3").arg(path, info.owner(), removeAdvice(path));
         return QByteArray();
     }
 #endif
-    constexpr QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
-        | QFileDevice::ReadOther | QFileDevice::WriteOther;
+    constexpr QFileDevice::Permissions others =
+        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
     if (info.permissions() & others) {
         *error = QStringLiteral("%1 can be read or changed by other users: make it private (chmod 600 %1) "
                                 "or %2")
@@ -147,7 +148,7 @@ QStringList remoteLinks(const QHostAddress &address, quint16 port, const QList<C
         return {linkTo(address, port, key)};
     if (allowed.isEmpty()) // the loopback addresses only
         return {linkTo(address.protocol() == QAbstractSocket::IPv6Protocol && !dualStack ? QHostAddress::LocalHostIPv6
-                                                                                        : QHostAddress::LocalHost,
+                                                                                         : QHostAddress::LocalHost,
                        port, key)};
     QList<QHostAddress> own;
     for (const QHostAddress &candidate : QNetworkInterface::allAddresses()) {

@@ -75,7 +75,8 @@ QList<PlayerCommand> oneOfEachName()
     commands << PlayerCommand::folder(1, LoadMode::Random, false) << PlayerCommand::playlist(1, LoadMode::Random, false)
              << PlayerCommand::spot(1, SpotMode::Random) << PlayerCommand::webRadio(1) << PlayerCommand::ftp(1)
              << PlayerCommand::source(0) << PlayerCommand::volume(VolumeChannel::All, 0)
-             << PlayerCommand::volumeStep(VolumeChannel::All, 1) << PlayerCommand::muteChannel(VolumeChannel::All, true);
+             << PlayerCommand::volumeStep(VolumeChannel::All, 1)
+             << PlayerCommand::muteChannel(VolumeChannel::All, true);
     return commands;
 }
 
@@ -147,9 +148,9 @@ PageLanguage pageLanguage(const QByteArray &acceptLanguage)
                     weight = 0;
             }
         }
-        const std::optional<PageLanguage> language = primary == "fr" ? std::optional(PageLanguage::French)
-            : primary == "en"                                        ? std::optional(PageLanguage::English)
-                                                                     : std::nullopt;
+        const std::optional<PageLanguage> language = primary == "fr"   ? std::optional(PageLanguage::French)
+                                                     : primary == "en" ? std::optional(PageLanguage::English)
+                                                                       : std::nullopt;
         if (language && weight > bestWeight) {
             best = language;
             bestWeight = weight;

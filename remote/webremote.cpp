@@ -93,7 +93,7 @@ bool fromOwnPage(const QHttpServerRequest &request)
     const QList<QByteArray> origins = headerValues(request, "Origin");
     const QList<QByteArray> hosts = headerValues(request, "Host");
     return origins.size() == 1 && hosts.size() == 1 && !hosts.first().isEmpty()
-        && origins.first().compare("http://" + hosts.first(), Qt::CaseInsensitive) == 0;
+           && origins.first().compare("http://" + hosts.first(), Qt::CaseInsensitive) == 0;
 }
 
 QHttpServerResponse reply(Status status, const QByteArray &type, const QByteArray &body)
@@ -341,10 +341,10 @@ void WebRemote::showLink(const QString &portName, const CommandDelivery::Link &l
 void WebRemote::echo(const PlayerCommand &command, const SendOutcome &outcome)
 {
     m_echoMessage = pageEvent("echo", {{"name", commandName(command)},
-                                   {"words", commandWords(command)},
-                                   {"bytes", QString::fromLatin1(frameBytes(toFrame(command)).toHex(' '))},
-                                   {"outcome", outcomeWord(outcome)},
-                                   {"reason", outcome.reason}});
+                                       {"words", commandWords(command)},
+                                       {"bytes", QString::fromLatin1(frameBytes(toFrame(command)).toHex(' '))},
+                                       {"outcome", outcomeWord(outcome)},
+                                       {"reason", outcome.reason}});
     tellPages(m_echoMessage);
 }
 
@@ -391,7 +391,7 @@ void WebRemote::handle(const QHttpServerRequest &request, QTcpSocket *socket, QH
         // all a page needs to know before it opens its events.
         const QList<QByteArray> languages = headerValues(request, "Accept-Language");
         const QByteArray session = QByteArrayLiteral("{\"admitted\":") + (holdsKey(request) ? "true" : "false")
-            + ",\"page\":" + pageTexts(pageLanguage(languages.value(0))) + '}';
+                                   + ",\"page\":" + pageTexts(pageLanguage(languages.value(0))) + '}';
         return reply(Status::Ok, "application/json", session).write(std::move(responder));
     }
     for (const PageFile &file : pageFiles) {
@@ -479,16 +479,16 @@ void WebRemote::takeCommand(const QHttpServerRequest &request, QTcpSocket *socke
     auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
     const QPointer<QTcpSocket> alive(socket);
     const CommandFrame frame = toFrame(*parsed.command);
-    m_deliver(*parsed.command, [remote = QPointer<WebRemote>(this), connection, alive, held,
-                                 frame](const SendOutcome &outcome) {
-        if (!remote)
-            return;
-        --remote->m_waiting;
-        if (connection)
-            --connection->commandsOnTheirWay;
-        if (alive && alive->state() == QAbstractSocket::ConnectedState)
-            reply(statusOf(outcome), textType, replyLine(frame, outcome)).write(std::move(*held));
-    });
+    m_deliver(*parsed.command,
+              [remote = QPointer<WebRemote>(this), connection, alive, held, frame](const SendOutcome &outcome) {
+                  if (!remote)
+                      return;
+                  --remote->m_waiting;
+                  if (connection)
+                      --connection->commandsOnTheirWay;
+                  if (alive && alive->state() == QAbstractSocket::ConnectedState)
+                      reply(statusOf(outcome), textType, replyLine(frame, outcome)).write(std::move(*held));
+              });
 }
 
 WebRemote::Client *WebRemote::clientOf(const QTcpSocket *socket) const
@@ -507,7 +507,8 @@ bool WebRemote::takeToken(const QHostAddress &share)
     }
     Bucket &bucket = m_buckets[share];
     if (bucket.filled.isValid())
-        bucket.tokens = std::min<double>(CommandBurst, bucket.tokens + bucket.filled.elapsed() * CommandsPerSecond / 1000.0);
+        bucket.tokens =
+            std::min<double>(CommandBurst, bucket.tokens + bucket.filled.elapsed() * CommandsPerSecond / 1000.0);
     bucket.filled.start();
     if (bucket.tokens < 1)
         return false;
@@ -529,7 +530,7 @@ void WebRemote::takePages()
         // server took for one.
         const bool accepted = std::any_of(m_clients.begin(), m_clients.end(), [&](const Client *client) {
             return client->isPage() && client->socket()->peerAddress() == socket->peerAddress()
-                && client->socket()->peerPort() == socket->peerPort();
+                   && client->socket()->peerPort() == socket->peerPort();
         });
         if (!accepted) {
             socket->abort();

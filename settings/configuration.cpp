@@ -1,6 +1,6 @@
+#include "app/mainwindow.h"
 #include "base/configurationfile.h"
 #include "settings/languageactions.h"
-#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/accessiblenames.h"
-#include "settings/languageactions.h"
 #include "app/mainwindow.h"
+#include "settings/languageactions.h"
 #include "ui_mainwindow.h"
 
 #include <QTranslator>

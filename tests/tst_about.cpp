@@ -1,10 +1,10 @@
 // Help > About: the dialog's form, the information it shows for the program's
 // own identity, the operating-system line, and that closed dialogs are released.
-#include "base/aboutinfo.h"
 #include "about/aboutwindows.h"
-#include "tests/window/helpsupport.h"
+#include "base/aboutinfo.h"
 #include "base/identity.h"
 #include "base/version.h"
+#include "tests/window/helpsupport.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -126,10 +126,10 @@ void AboutTest::systemName_data()
     QTest::newRow("8.1") << windows << 6 << 3 << pretty << "Microsoft OS";
     QTest::newRow("10") << windows << 10 << 0 << pretty << "Microsoft OS";
     // Elsewhere the version numbers mean nothing to the Windows table.
-    QTest::newRow("Linux") << QOperatingSystemVersion::Unknown << -1 << -1
-                           << "Debian GNU/Linux 12 (bookworm)" << "Debian GNU/Linux 12 (bookworm)";
-    QTest::newRow("macOS with XP's numbers") << QOperatingSystemVersion::MacOS << 5 << 1
-                                             << "macOS Ventura (13.0)" << "macOS Ventura (13.0)";
+    QTest::newRow("Linux") << QOperatingSystemVersion::Unknown << -1 << -1 << "Debian GNU/Linux 12 (bookworm)"
+                           << "Debian GNU/Linux 12 (bookworm)";
+    QTest::newRow("macOS with XP's numbers") << QOperatingSystemVersion::MacOS << 5 << 1 << "macOS Ventura (13.0)"
+                                             << "macOS Ventura (13.0)";
 }
 
 void AboutTest::systemName()
@@ -218,9 +218,12 @@ void AboutTest::dialogForm_data()
     QTest::addColumn<int>("column");
     QTest::addColumn<int>("columnSpan");
 
-    QTest::newRow("picture") << "label_Image" << "QLabel" << 0 << 0 << 1;
-    QTest::newRow("information") << "label_infos" << "QLabel" << 0 << 1 << 1;
-    QTest::newRow("button row") << "horizontalLayout" << "QHBoxLayout" << 2 << 0 << 2;
+    QTest::newRow("picture") << "label_Image"
+                             << "QLabel" << 0 << 0 << 1;
+    QTest::newRow("information") << "label_infos"
+                                 << "QLabel" << 0 << 1 << 1;
+    QTest::newRow("button row") << "horizontalLayout"
+                                << "QHBoxLayout" << 2 << 0 << 2;
 }
 
 // Where each piece of the form sits in the dialog's grid.
@@ -242,7 +245,7 @@ void AboutTest::dialogForm()
     QCOMPARE(piece->metaObject()->className(), className.toLatin1());
 
     const int index = piece->isWidgetType() ? grid->indexOf(static_cast<QWidget *>(piece))
-                                           : grid->indexOf(static_cast<QLayout *>(piece));
+                                            : grid->indexOf(static_cast<QLayout *>(piece));
     QVERIFY(index >= 0);
     int itemRow, itemColumn, rowSpan, itemColumnSpan;
     grid->getItemPosition(index, &itemRow, &itemColumn, &rowSpan, &itemColumnSpan);
@@ -324,8 +327,10 @@ void AboutTest::dialogTexts_data()
     QTest::addColumn<QString>("suffix");
 
     const bool wide = sizeof(void *) == 8;
-    QTest::newRow("English") << false << "About" << "Close" << (wide ? "(64bit)" : "(32bit)");
-    QTest::newRow("translated") << true << "À propos" << "Fermer" << (wide ? "(64 bits)" : "(32 bits)");
+    QTest::newRow("English") << false << "About"
+                             << "Close" << (wide ? "(64bit)" : "(32bit)");
+    QTest::newRow("translated") << true << "À propos"
+                                << "Fermer" << (wide ? "(64 bits)" : "(32 bits)");
 }
 
 // The dialog takes its texts from the translation installed when it opens.

@@ -1,8 +1,8 @@
 // What a screen reader hears: the window walked through the toolkit's
 // accessibility interfaces, as assistive tools walk it, in the shipped French
 // and back in English.
-#include "base/identity.h"
 #include "app/mainwindow.h"
+#include "base/identity.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAccessible>
@@ -14,8 +14,8 @@ namespace {
 
 struct Control
 {
-    QString group;    // title of the group box around it
-    QString name;     // what an assistive tool reads
+    QString group; // title of the group box around it
+    QString name;  // what an assistive tool reads
     const QWidget *widget;
     QAccessible::Role role;
 };
@@ -49,8 +49,8 @@ private slots:
 
 void AccessibilityTest::everyControlIsNamedByItself_data()
 {
-    QTest::addColumn<QString>("language");   // entry chosen after French
-    QTest::addColumn<QStringList>("names");  // of the ALL slider, XLR More, RCA step, spot X list
+    QTest::addColumn<QString>("language");  // entry chosen after French
+    QTest::addColumn<QStringList>("names"); // of the ALL slider, XLR More, RCA step, spot X list
 
     QTest::newRow("French") << "actionFran_ais"
                             << QStringList{"Volume TOUT", "Plus (XLR)", "Pas du volume RCA", "Valeur X du spot"};

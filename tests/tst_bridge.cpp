@@ -1,14 +1,14 @@
 // tunaris-bridge as the program it is: started on a pseudo-terminal (or
 // beside a console window that holds it), fed over TCP and UDP on loopback
 // addresses only, its far end read byte for byte.
-#include "tools/bridge/bridgecommandline.h"
+#include "app/mainwindow.h"
 #include "base/identity.h"
 #include "link/commanddelivery.h"
 #include "link/commandlistener.h"
-#include "app/mainwindow.h"
 #include "tests/support/ptypair.h"
-#include "tests/window/windowtesting.h"
 #include "tests/support/toolrun.h"
+#include "tests/window/windowtesting.h"
+#include "tools/bridge/bridgecommandline.h"
 
 #include <QFile>
 #include <QLabel>
@@ -110,26 +110,38 @@ QByteArray BridgeTest::line(QTcpSocket &client, const QByteArray &bytes)
 void BridgeTest::clientsServedOrRefused_data()
 {
     QTest::addColumn<bool>("udp");
-    QTest::addColumn<QString>("listen"); // an IPv4 client reaches [::]
-    QTest::addColumn<QString>("allow");  // with ::1 beside it
-    QTest::addColumn<QString>("from");   // the client's own address
+    QTest::addColumn<QString>("listen");    // an IPv4 client reaches [::]
+    QTest::addColumn<QString>("allow");     // with ::1 beside it
+    QTest::addColumn<QString>("from");      // the client's own address
     QTest::addColumn<QByteArray>("ending"); // every ending is tst_commandline's
     QTest::addColumn<bool>("admitted");
 
-    QTest::newRow("TCP 127.0.0.1, LF") << false << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.1" << QByteArray("\n") << true;
-    QTest::newRow("TCP ::1, CR LF") << false << "::1" << "127.0.0.1/32" << "::1" << QByteArray("\r\n") << true;
-    QTest::newRow("UDP ::1, CR") << true << "::1" << "127.0.0.1/32" << "::1" << QByteArray("\r") << true;
-    QTest::newRow("UDP 127.0.0.1, no ending") << true << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.1" << QByteArray() << true;
+    QTest::newRow("TCP 127.0.0.1, LF") << false << "127.0.0.1"
+                                       << "127.0.0.1/32"
+                                       << "127.0.0.1" << QByteArray("\n") << true;
+    QTest::newRow("TCP ::1, CR LF") << false << "::1"
+                                    << "127.0.0.1/32"
+                                    << "::1" << QByteArray("\r\n") << true;
+    QTest::newRow("UDP ::1, CR") << true << "::1"
+                                 << "127.0.0.1/32"
+                                 << "::1" << QByteArray("\r") << true;
+    QTest::newRow("UDP 127.0.0.1, no ending") << true << "127.0.0.1"
+                                              << "127.0.0.1/32"
+                                              << "127.0.0.1" << QByteArray() << true;
     for (const bool udp : {false, true}) {
         const char *kind = udp ? "UDP" : "TCP";
-        QTest::addRow("%s from a refused address", kind) << udp << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.2"
-                                                         << QByteArray("\n") << false;
-        QTest::addRow("%s on [::], IPv4 network", kind) << udp << "::" << "127.0.0.0/8" << "127.0.0.2"
-                                                        << QByteArray("\n") << true;
-        QTest::addRow("%s on [::], mapped address", kind) << udp << "::" << "::ffff:127.0.0.2" << "127.0.0.2"
-                                                          << QByteArray("\n") << true;
-        QTest::addRow("%s on [::], another mapped address", kind) << udp << "::" << "::ffff:127.0.0.3" << "127.0.0.2"
-                                                                  << QByteArray("\n") << false;
+        QTest::addRow("%s from a refused address", kind) << udp << "127.0.0.1"
+                                                         << "127.0.0.1/32"
+                                                         << "127.0.0.2" << QByteArray("\n") << false;
+        QTest::addRow("%s on [::], IPv4 network", kind) << udp << "::"
+                                                        << "127.0.0.0/8"
+                                                        << "127.0.0.2" << QByteArray("\n") << true;
+        QTest::addRow("%s on [::], mapped address", kind) << udp << "::"
+                                                          << "::ffff:127.0.0.2"
+                                                          << "127.0.0.2" << QByteArray("\n") << true;
+        QTest::addRow("%s on [::], another mapped address", kind) << udp << "::"
+                                                                  << "::ffff:127.0.0.3"
+                                                                  << "127.0.0.2" << QByteArray("\n") << false;
     }
 }
 
@@ -180,8 +192,10 @@ void BridgeTest::hostileLinesSendNothing_data()
 
     // The endpoint's tests go through the rest of what both services refuse,
     // tst_commandline through every rule of a line.
-    QTest::newRow("1 MiB without a line end") << QByteArray(1 << 20, 'a') << QByteArray("error line longer than 256 bytes");
-    QTest::newRow("binary garbage") << QByteArray("pl\x80\xff\n", 5) << QByteArray("error line holds bytes that are not text");
+    QTest::newRow("1 MiB without a line end")
+        << QByteArray(1 << 20, 'a') << QByteArray("error line longer than 256 bytes");
+    QTest::newRow("binary garbage") << QByteArray("pl\x80\xff\n", 5)
+                                    << QByteArray("error line holds bytes that are not text");
 }
 
 void BridgeTest::hostileLinesSendNothing()
@@ -288,20 +302,47 @@ void BridgeTest::addressForms_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("read");
 
-    const std::pair<const char *, const char *> networks[] = {
-        {"192.168.1.0/24", "192.168.1.0/24"}, {"10.0.0.7", "10.0.0.7/32"}, {"192.168.1.20/24", "192.168.1.0/24"},
-        {"0.0.0.0/0", "0.0.0.0/0"}, {"fd00::/8", "fd00::/8"}, {"FD00:0::1", "fd00::1/128"},
-        {"::ffff:127.0.0.2", "127.0.0.2/32"}, {"::ffff:10.1.0.0/112", "10.1.0.0/16"}, {"0177.0.0.2", ""},
-        {"127.1", ""}, {"2130706433", ""}, {"0x7f.0.0.1", ""}, {"1.2.3.4.5", ""}, {"256.0.0.1", ""},
-        {" 10.0.0.1", ""}, {"/8", ""}, {"10.0.0.0/", ""}, {"10.0.0.0/08", ""}, {"10.0.0.0/+8", ""},
-        {"10.0.0.0/33", ""}, {"10.0.0.0/8/8", ""}, {"fd00::/129", ""}, {"::ffff:", ""}, {"::ffff:127.1", ""},
-        {"::ffff:10.0.0.0/8", ""}, {"fe80::1%lo", ""}, {"localhost", ""}};
+    const std::pair<const char *, const char *> networks[] = {{"192.168.1.0/24", "192.168.1.0/24"},
+                                                              {"10.0.0.7", "10.0.0.7/32"},
+                                                              {"192.168.1.20/24", "192.168.1.0/24"},
+                                                              {"0.0.0.0/0", "0.0.0.0/0"},
+                                                              {"fd00::/8", "fd00::/8"},
+                                                              {"FD00:0::1", "fd00::1/128"},
+                                                              {"::ffff:127.0.0.2", "127.0.0.2/32"},
+                                                              {"::ffff:10.1.0.0/112", "10.1.0.0/16"},
+                                                              {"0177.0.0.2", ""},
+                                                              {"127.1", ""},
+                                                              {"2130706433", ""},
+                                                              {"0x7f.0.0.1", ""},
+                                                              {"1.2.3.4.5", ""},
+                                                              {"256.0.0.1", ""},
+                                                              {" 10.0.0.1", ""},
+                                                              {"/8", ""},
+                                                              {"10.0.0.0/", ""},
+                                                              {"10.0.0.0/08", ""},
+                                                              {"10.0.0.0/+8", ""},
+                                                              {"10.0.0.0/33", ""},
+                                                              {"10.0.0.0/8/8", ""},
+                                                              {"fd00::/129", ""},
+                                                              {"::ffff:", ""},
+                                                              {"::ffff:127.1", ""},
+                                                              {"::ffff:10.0.0.0/8", ""},
+                                                              {"fe80::1%lo", ""},
+                                                              {"localhost", ""}};
     for (const auto &[text, read] : networks)
         QTest::addRow("network %s", text) << false << text << read;
-    const std::pair<const char *, const char *> listens[] = {
-        {"0.0.0.0:4001", "0.0.0.0:4001"}, {"[::]:4001", "[::]:4001"}, {"[::ffff:127.0.0.1]:0", "127.0.0.1:0"},
-        {"127.0.0.1:65535", "127.0.0.1:65535"}, {"127.1:0", ""}, {"2130706433:0", ""}, {"127.0.0.1:04001", ""},
-        {"127.0.0.1:65536", ""}, {"127.0.0.1:", ""}, {"[127.0.0.1]:0", ""}, {":::4001", ""}, {"[::]4001", ""}};
+    const std::pair<const char *, const char *> listens[] = {{"0.0.0.0:4001", "0.0.0.0:4001"},
+                                                             {"[::]:4001", "[::]:4001"},
+                                                             {"[::ffff:127.0.0.1]:0", "127.0.0.1:0"},
+                                                             {"127.0.0.1:65535", "127.0.0.1:65535"},
+                                                             {"127.1:0", ""},
+                                                             {"2130706433:0", ""},
+                                                             {"127.0.0.1:04001", ""},
+                                                             {"127.0.0.1:65536", ""},
+                                                             {"127.0.0.1:", ""},
+                                                             {"[127.0.0.1]:0", ""},
+                                                             {":::4001", ""},
+                                                             {"[::]4001", ""}};
     for (const auto &[text, read] : listens)
         QTest::addRow("listen %s", text) << true << text << read;
 }
@@ -327,8 +368,10 @@ void BridgeTest::argumentChecks_data()
     const QStringList base = {"--port", "/dev/ttyUSB0", "--listen", "127.0.0.1:4001"};
     QTest::newRow("usable") << base << "";
     QTest::newRow("--allow again") << base + QStringList{"--allow", "10.0.0.0/8", "--allow", "127.0.0.1"} << "";
-    for (const QStringList &again : {QStringList{"--port", "/dev/ttyS0"}, {"--port=/dev/ttyUSB0"},
-                                     {"--listen", "127.0.0.1:4002"}, {"--baud", "9600", "--baud", "9600"},
+    for (const QStringList &again : {QStringList{"--port", "/dev/ttyS0"},
+                                     {"--port=/dev/ttyUSB0"},
+                                     {"--listen", "127.0.0.1:4002"},
+                                     {"--baud", "9600", "--baud", "9600"},
                                      {"--udp", "--udp"}}) {
         QTest::addRow("again: %s", qPrintable(again.join(QLatin1Char(' '))))
             << base + again << again.first().section(QLatin1Char('='), 0, 0) + " given more than once";
@@ -341,7 +384,8 @@ void BridgeTest::argumentChecks_data()
         << QStringList{"--port", "/dev/ttyUSB0", "--listen", "localhost:4001"}
         << "'localhost:4001' is not an address and port number to listen on (0.0.0.0:4001, [::]:4001; " + numbersOnly;
     QTest::newRow("not a network") << base + QStringList{"--allow", "192.168.1.0/33"}
-                                   << "'192.168.1.0/33' is not a network (192.168.1.0/24, 10.0.0.7, fd00::/8; " + numbersOnly;
+                                   << "'192.168.1.0/33' is not a network (192.168.1.0/24, 10.0.0.7, fd00::/8; "
+                                          + numbersOnly;
     QTest::newRow("IPv6 network, IPv4 listener")
         << base + QStringList{"--allow", "fd00::/8"}
         << "none of the networks allowed can reach 127.0.0.1: listen on [::] to serve IPv4 and IPv6";
@@ -363,11 +407,12 @@ void BridgeTest::argumentChecks_data()
            "URL): give at least one";
     QTest::newRow("web again") << device + QStringList{"--web", "off", "--web", "0.0.0.0:8080"}
                                << "--web given more than once";
-    QTest::newRow("web on a name") << device + QStringList{"--web", "localhost:8080"}
-                                   << web("'localhost:8080' is not an address and port number to listen on (0.0.0.0:8080, "
-                                          "[::]:8080; numbers only, IPv4 as four decimal numbers without leading zeros)");
-    QTest::newRow("datagrams with nothing to take them") << device + QStringList{"--web", "127.0.0.1:8080", "--udp"}
-                                                         << "--udp needs --listen ADDRESS:NUMBER";
+    QTest::newRow("web on a name")
+        << device + QStringList{"--web", "localhost:8080"}
+        << web("'localhost:8080' is not an address and port number to listen on (0.0.0.0:8080, "
+               "[::]:8080; numbers only, IPv4 as four decimal numbers without leading zeros)");
+    QTest::newRow("datagrams with nothing to take them")
+        << device + QStringList{"--web", "127.0.0.1:8080", "--udp"} << "--udp needs --listen ADDRESS:NUMBER";
     QTest::newRow("IPv6 network, IPv4 web remote")
         << device + QStringList{"--listen", "[::]:4001", "--web", "0.0.0.0:8080", "--allow", "fd00::/8"}
         << web("none of the networks allowed can reach 0.0.0.0: listen on [::] to serve IPv4 and IPv6");
@@ -389,15 +434,18 @@ void BridgeTest::startReport_data()
     QTest::newRow("loopback only") << QStringList{"--listen", "127.0.0.1:4001", "--udp"}
                                    << QStringList{"listening on 127.0.0.1:4001 (UDP)",
                                                   "serving the loopback addresses only; --allow NETWORK admits others"};
-    QTest::newRow("dual stack") << QStringList{"--listen", "[::]:4001", "--allow", "192.168.1.9/24", "--allow", "fd00::/8"}
+    QTest::newRow("dual stack") << QStringList{"--listen",       "[::]:4001", "--allow",
+                                               "192.168.1.9/24", "--allow",   "fd00::/8"}
                                 << QStringList{"listening on [::]:4001 (TCP, IPv6 and IPv4)",
                                                "serving 192.168.1.0/24, fd00::/8"};
-    QTest::newRow("IPv4 only") << QStringList{"--listen", "0.0.0.0:4001", "--allow", "::ffff:10.0.0.1", "--allow", "fd00::/8"}
+    QTest::newRow("IPv4 only") << QStringList{"--listen",        "0.0.0.0:4001", "--allow",
+                                              "::ffff:10.0.0.1", "--allow",      "fd00::/8"}
                                << QStringList{"listening on 0.0.0.0:4001 (TCP)", "serving 10.0.0.1/32",
                                               "not serving fd00::/8: 0.0.0.0 takes IPv4 clients only"};
 #if defined(TUNARIS_WEB_REMOTE)
     QTest::newRow("web remote reaches what TCP does not")
-        << QStringList{"--listen", "0.0.0.0:4001", "--web", "[::]:8080", "--allow", "192.168.1.0/24", "--allow", "fd00::/8"}
+        << QStringList{"--listen", "0.0.0.0:4001",   "--web",   "[::]:8080",
+                       "--allow",  "192.168.1.0/24", "--allow", "fd00::/8"}
         << QStringList{"listening on 0.0.0.0:4001 (TCP)", "web remote on [::]:8080 (HTTP, IPv6 and IPv4)",
                        "serving 192.168.1.0/24, fd00::/8", "not serving fd00::/8: 0.0.0.0 takes IPv4 clients only"};
 #endif
@@ -421,10 +469,10 @@ void BridgeTest::datagramsAfterABurst_data()
     QTest::addColumn<QString>("from");
     QTest::addColumn<QByteArray>("report");
 
-    QTest::newRow("500 from a refused address") << 500 << QByteArray("play") << "127.0.0.2"
-                                                << QByteArray("refused a datagram from 127.0.0.2");
-    QTest::newRow("play, 300 line feeds, stop") << 1 << "play" + QByteArray(300, '\n') + "stop" << "127.0.0.1"
-                                                << QByteArray("308 bytes, longer than one command");
+    QTest::newRow("500 from a refused address")
+        << 500 << QByteArray("play") << "127.0.0.2" << QByteArray("refused a datagram from 127.0.0.2");
+    QTest::newRow("play, 300 line feeds, stop") << 1 << "play" + QByteArray(300, '\n') + "stop"
+                                                << "127.0.0.1" << QByteArray("308 bytes, longer than one command");
     QTest::newRow("500 of 2000 bytes") << 500 << QByteArray(2000, 'p') << "127.0.0.1"
                                        << QByteArray("2000 bytes, longer than one command");
 }
@@ -454,7 +502,7 @@ void BridgeTest::datagramsAfterABurst()
 // elsewhere is served. In this process, with a short deadline.
 void BridgeTest::slowClientsCannotLockOthersOut_data()
 {
-    QTest::addColumn<int>("addresses"); // 16 slow clients from 127.0.0.2 on
+    QTest::addColumn<int>("addresses");         // 16 slow clients from 127.0.0.2 on
     QTest::addColumn<QByteArray>("lateClient"); // what a client from 127.0.0.99 is told at once
 
     QTest::newRow("16 from one address") << 1 << QByteArray("ok 22 ff ff ff");
@@ -469,8 +517,9 @@ void BridgeTest::slowClientsCannotLockOthersOut()
     CommandDelivery delivery(pty->slavePath(), 115200);
     QString error;
     QVERIFY2(delivery.start(&error), qPrintable(error));
-    CommandListener listener([&](const PlayerCommand &command, DeliveryDone done) { delivery.deliver(command, std::move(done)); },
-                             [](const QString &) {});
+    CommandListener listener(
+        [&](const PlayerCommand &command, DeliveryDone done) { delivery.deliver(command, std::move(done)); },
+        [](const QString &) {});
     listener.setLineDeadline(deadlineMs);
     QVERIFY(listener.listenTcp(QHostAddress::LocalHost, 0, &error));
 

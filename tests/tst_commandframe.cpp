@@ -31,13 +31,12 @@ void CommandFrameTest::echo_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("fillers") << "Play" << bytes(0x20, 0xFF, 0xFF, 0xFF) << "Play : 0x20 0xff 0xff 0xff";
-    QTest::newRow("zero bytes have one digit") << "Mute Volume" << bytes(0x33, 0x00, 0x01, 0x00)
-                                               << "Mute Volume : 0x33 0x0 0x1 0x0";
+    QTest::newRow("zero bytes have one digit")
+        << "Mute Volume" << bytes(0x33, 0x00, 0x01, 0x00) << "Mute Volume : 0x33 0x0 0x1 0x0";
     QTest::newRow("no leading zeros") << "Load folder" << bytes(0x02, 0x00, 0x07, 0xFF)
                                       << "Load folder : 0x2 0x0 0x7 0xff";
     QTest::newRow("lower case, unsigned") << "X" << bytes(0xAB, 0x80, 0x7F, 0xFE) << "X : 0xab 0x80 0x7f 0xfe";
-    QTest::newRow("translated name") << "Arrêter" << bytes(0x22, 0xFF, 0xFF, 0xFF)
-                                     << "Arrêter : 0x22 0xff 0xff 0xff";
+    QTest::newRow("translated name") << "Arrêter" << bytes(0x22, 0xFF, 0xFF, 0xFF) << "Arrêter : 0x22 0xff 0xff 0xff";
 }
 
 void CommandFrameTest::echo()
@@ -57,7 +56,8 @@ void CommandFrameTest::frames_data()
     QTest::newRow("play") << transport(Play) << bytes(0x20, 0xFF, 0xFF, 0xFF);
     QTest::newRow("previous") << transport(Previous) << bytes(0x24, 0xFF, 0xFF, 0xFF);
     QTest::newRow("folder 1") << loadFolder(1, LoadMode::Random, false) << bytes(0x00, 0x00, 0x01, 0xFF);
-    QTest::newRow("folder 300 seq reset") << loadFolder(300, LoadMode::Sequential, true) << bytes(0x03, 0x01, 0x2C, 0xFF);
+    QTest::newRow("folder 300 seq reset")
+        << loadFolder(300, LoadMode::Sequential, true) << bytes(0x03, 0x01, 0x2C, 0xFF);
     QTest::newRow("folder 999") << loadFolder(999, LoadMode::Random, false) << bytes(0x00, 0x03, 0xE7, 0xFF);
     QTest::newRow("folder 256") << loadFolder(256, LoadMode::Random, false) << bytes(0x00, 0x01, 0x00, 0xFF);
     QTest::newRow("folder reset") << loadFolder(7, LoadMode::Random, true) << bytes(0x01, 0x00, 0x07, 0xFF);

@@ -38,8 +38,8 @@ QByteArrayList linesOf(const QList<CommandLineReader::Line> &lines)
 
 void CommandLineTest::splitsLines_data()
 {
-    QTest::addColumn<QByteArrayList>("reads");   // the bytes as each read brings them
-    QTest::addColumn<QByteArrayList>("lines");   // given out as the reads come
+    QTest::addColumn<QByteArrayList>("reads");    // the bytes as each read brings them
+    QTest::addColumn<QByteArrayList>("lines");    // given out as the reads come
     QTest::addColumn<QByteArrayList>("atTheEnd"); // given out when the input ends
 
     const QByteArray longest(MaxCommandLineLength, 'a');
@@ -48,20 +48,20 @@ void CommandLineTest::splitsLines_data()
     QTest::newRow("CR") << QByteArrayList{"play\rstop\r"} << QByteArrayList{"play", "stop"} << QByteArrayList();
     QTest::newRow("NUL") << QByteArrayList{QByteArray("play\0stop\0", 10)} << QByteArrayList{"play", "stop"}
                          << QByteArrayList();
-    QTest::newRow("empty lines are skipped") << QByteArrayList{QByteArray("\n\r\n\0\rplay\n\n", 10)}
-                                             << QByteArrayList{"play"} << QByteArrayList();
-    QTest::newRow("CR LF split between reads") << QByteArrayList{"play\r", "\nstop\n"}
-                                               << QByteArrayList{"play", "stop"} << QByteArrayList();
-    QTest::newRow("a line over three reads") << QByteArrayList{"pl", "ay", "\n"} << QByteArrayList{"play"}
-                                             << QByteArrayList();
-    QTest::newRow("last line without its end") << QByteArrayList{"play\nstop"} << QByteArrayList{"play"}
-                                               << QByteArrayList{"stop"};
+    QTest::newRow("empty lines are skipped")
+        << QByteArrayList{QByteArray("\n\r\n\0\rplay\n\n", 10)} << QByteArrayList{"play"} << QByteArrayList();
+    QTest::newRow("CR LF split between reads")
+        << QByteArrayList{"play\r", "\nstop\n"} << QByteArrayList{"play", "stop"} << QByteArrayList();
+    QTest::newRow("a line over three reads")
+        << QByteArrayList{"pl", "ay", "\n"} << QByteArrayList{"play"} << QByteArrayList();
+    QTest::newRow("last line without its end")
+        << QByteArrayList{"play\nstop"} << QByteArrayList{"play"} << QByteArrayList{"stop"};
     // What a line holds is the parser's to judge.
-    QTest::newRow("blanks and binary bytes kept") << QByteArrayList{" pl\x80\xff\t\n"} << QByteArrayList{" pl\x80\xff\t"}
-                                                  << QByteArrayList();
+    QTest::newRow("blanks and binary bytes kept")
+        << QByteArrayList{" pl\x80\xff\t\n"} << QByteArrayList{" pl\x80\xff\t"} << QByteArrayList();
     QTest::newRow("256 bytes") << QByteArrayList{longest + "\n"} << QByteArrayList{longest} << QByteArrayList();
-    QTest::newRow("257 bytes, then a good line") << QByteArrayList{longest + "a\nplay\n"}
-                                                 << QByteArrayList{refused, "play"} << QByteArrayList();
+    QTest::newRow("257 bytes, then a good line")
+        << QByteArrayList{longest + "a\nplay\n"} << QByteArrayList{refused, "play"} << QByteArrayList();
     // Refused as soon as it is too long, once, and its rest never read as
     // a line of its own.
     QTest::newRow("too long over several reads") << QByteArrayList{longest, "a", QByteArray(1000, 'b'), "c\rplay\r"}

@@ -228,11 +228,10 @@ void CommandsTest::buttonSendsItsFrame()
 // "MainWindow" context, and installs it.
 void CommandsTest::installMarkedTranslation()
 {
-    static const char *const names[] = {"Play",         "Pause",       "Stop",          "Next",
-                                        "Previous",     "Load folder", "Load playlist", "Load Spot",
-                                        "Load WebRadio", "Launch FTP", "Source",        "Absolute Volume",
-                                        "Relative Volume", "Mute Volume", "Mute",       "Main Media",
-                                        "External USB", "AUX"};
+    static const char *const names[] = {
+        "Play",      "Pause",         "Stop",         "Next",   "Previous",        "Load folder",     "Load playlist",
+        "Load Spot", "Load WebRadio", "Launch FTP",   "Source", "Absolute Volume", "Relative Volume", "Mute Volume",
+        "Mute",      "Main Media",    "External USB", "AUX"};
     QString ts = QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!DOCTYPE TS>\n"
                                 "<TS version=\"2.1\" language=\"fr\"><context><name>MainWindow</name>\n");
     for (const char *name : names)

@@ -1,9 +1,9 @@
 // The settings file: read into the window at start, written at exit, on real
 // files beside the test program; the saves that must not lose settings run
 // in child processes with real limits on writing.
+#include "app/portquery.h"
 #include "base/configurationfile.h"
 #include "base/version.h"
-#include "app/portquery.h"
 #include "tests/window/consolechild.h"
 #include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
@@ -34,13 +34,13 @@ QByteArray settingsText(const QByteArray &firstLine, const QByteArray &port, con
                         const QByteArray &autoConnect, const QByteArray &language)
 {
     const QByteArray rule(40, '*');
-    return firstLine + "\n"
-        "Tunaris - Serial Console  - Configuration File\n"
-        "Generate by: Tunaris - Serial Console " TUNARIS_VERSION "\n"
-        + rule + "\nSerial Port\n" + rule + "\n" + port + "\n"
-        + rule + "\nBaudrate\n" + rule + "\n" + baudRate + "\n"
-        + rule + "\nAuto-connect\n" + rule + "\n" + autoConnect + "\n"
-        + rule + "\nLanguage\n" + rule + "\n" + language + "\n";
+    return firstLine
+           + "\n"
+             "Tunaris - Serial Console  - Configuration File\n"
+             "Generate by: Tunaris - Serial Console " TUNARIS_VERSION "\n"
+           + rule + "\nSerial Port\n" + rule + "\n" + port + "\n" + rule + "\nBaudrate\n" + rule + "\n" + baudRate
+           + "\n" + rule + "\nAuto-connect\n" + rule + "\n" + autoConnect + "\n" + rule + "\nLanguage\n" + rule + "\n"
+           + language + "\n";
 }
 
 QByteArray validSettings(const QByteArray &baudRate, const QByteArray &autoConnect, const QByteArray &language)
@@ -79,7 +79,7 @@ void writeFile(const QString &path, const QByteArray &contents)
 // process with SIGXFSZ.
 void forbidWritingFiles()
 {
-    const rlimit none {0, 0};
+    const rlimit none{0, 0};
     ::setrlimit(RLIMIT_FSIZE, &none);
     ::signal(SIGXFSZ, SIG_IGN);
 }
@@ -93,7 +93,8 @@ void dropWritingAnywhere()
 
 QStringList filesNamedLikeSettings(const QString &directory)
 {
-    return QDir(directory).entryList({QStringLiteral("Tunaris - Serial Console.cfg*")}, QDir::AllEntries | QDir::Hidden);
+    return QDir(directory).entryList({QStringLiteral("Tunaris - Serial Console.cfg*")},
+                                     QDir::AllEntries | QDir::Hidden);
 }
 
 } // namespace
@@ -157,18 +158,23 @@ void ConfigurationTest::writtenFile_data()
     QTest::addColumn<QStringList>("checkedEntries");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("default language") << "ttyUSB7" << "9600" << false << QStringList{"actionDefault"}
+    QTest::newRow("default language") << "ttyUSB7"
+                                      << "9600" << false << QStringList{"actionDefault"}
                                       << settingsText("QRB11.00", "ttyUSB7", "9600", "0", "(default)");
-    QTest::newRow("English, auto-connect") << "ttyUSB7" << "115200" << true << QStringList{"actionEnglish"}
+    QTest::newRow("English, auto-connect") << "ttyUSB7"
+                                           << "115200" << true << QStringList{"actionEnglish"}
                                            << settingsText("QRB11.00", "ttyUSB7", "115200", "1", "English");
-    QTest::newRow("French") << "COM3" << "38400" << false << QStringList{"actionFran_ais"}
+    QTest::newRow("French") << "COM3"
+                            << "38400" << false << QStringList{"actionFran_ais"}
                             << settingsText("QRB11.00", "COM3", "38400", "0", "French");
-    QTest::newRow("English and French checked") << "COM3" << "14400" << true
-                                                << QStringList{"actionEnglish", "actionFran_ais"}
+    QTest::newRow("English and French checked") << "COM3"
+                                                << "14400" << true << QStringList{"actionEnglish", "actionFran_ais"}
                                                 << settingsText("QRB11.00", "COM3", "14400", "1", "French");
-    QTest::newRow("no entry checked") << "COM3" << "19200" << false << QStringList{}
+    QTest::newRow("no entry checked") << "COM3"
+                                      << "19200" << false << QStringList{}
                                       << settingsText("QRB11.00", "COM3", "19200", "0", "(default)");
-    QTest::newRow("no serial port") << "" << "57600" << false << QStringList{"actionDefault"}
+    QTest::newRow("no serial port") << ""
+                                    << "57600" << false << QStringList{"actionDefault"}
                                     << settingsText("QRB11.00", "", "57600", "0", "(default)");
 }
 
@@ -204,10 +210,14 @@ void ConfigurationTest::roundTrip_data()
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("serialTitle");
 
-    QTest::newRow("French, 9600") << "9600" << false << "actionFran_ais" << "Port série";
-    QTest::newRow("English, 57600, auto-connect") << "57600" << true << "actionEnglish" << "Serial Port";
-    QTest::newRow("default, 115200") << "115200" << false << "actionDefault" << "Serial Port";
-    QTest::newRow("French, 14400, auto-connect") << "14400" << true << "actionFran_ais" << "Port série";
+    QTest::newRow("French, 9600") << "9600" << false << "actionFran_ais"
+                                  << "Port série";
+    QTest::newRow("English, 57600, auto-connect") << "57600" << true << "actionEnglish"
+                                                  << "Serial Port";
+    QTest::newRow("default, 115200") << "115200" << false << "actionDefault"
+                                     << "Serial Port";
+    QTest::newRow("French, 14400, auto-connect") << "14400" << true << "actionFran_ais"
+                                                 << "Port série";
 }
 
 void ConfigurationTest::roundTrip()
@@ -237,23 +247,22 @@ void ConfigurationTest::roundTrip()
 
 void ConfigurationTest::autoConnectionAtStart_data()
 {
-    QTest::addColumn<QStringList>("listed");   // "pty" stands for the test's pseudo-terminal
+    QTest::addColumn<QStringList>("listed"); // "pty" stands for the test's pseudo-terminal
     QTest::addColumn<QByteArray>("savedPort");
     QTest::addColumn<QByteArray>("autoConnect");
     QTest::addColumn<QString>("status");
 
     const QString missing = QStringLiteral("/dev/tunaris-no-such-port");
-    QTest::newRow("saved port listed") << QStringList{missing, "pty"} << QByteArray("pty") << QByteArray("1")
-                                       << "Open";
+    QTest::newRow("saved port listed") << QStringList{missing, "pty"} << QByteArray("pty") << QByteArray("1") << "Open";
     // Opening whatever else is listed would send the player's commands to
     // another device: an absent saved port is waited for.
-    QTest::newRow("saved port absent") << QStringList{"pty", missing} << QByteArray("ttyUNLISTED")
-                                       << QByteArray("1") << "Waiting for ttyUNLISTED";
+    QTest::newRow("saved port absent") << QStringList{"pty", missing} << QByteArray("ttyUNLISTED") << QByteArray("1")
+                                       << "Waiting for ttyUNLISTED";
     QTest::newRow("no port at all") << QStringList{} << QByteArray("ttyUNLISTED") << QByteArray("1")
                                     << "Waiting for ttyUNLISTED";
     // A pseudo-terminal or a typed path is never listed, yet it is there.
-    QTest::newRow("saved port present, not listed") << QStringList{missing} << QByteArray("pty") << QByteArray("1")
-                                                    << "Open";
+    QTest::newRow("saved port present, not listed")
+        << QStringList{missing} << QByteArray("pty") << QByteArray("1") << "Open";
     QTest::newRow("no auto-connection") << QStringList{"pty"} << QByteArray("pty") << QByteArray("0") << "...";
 }
 
@@ -321,30 +330,33 @@ void ConfigurationTest::autoConnectionWaitsForTheList()
 
 void ConfigurationTest::oddFiles_data()
 {
-    QTest::addColumn<QByteArray>("file");   // null: no file at all
-    QTest::addColumn<bool>("directory");    // a folder in place of the file
+    QTest::addColumn<QByteArray>("file"); // null: no file at all
+    QTest::addColumn<bool>("directory");  // a folder in place of the file
     QTest::addColumn<QString>("baudRate");
     QTest::addColumn<bool>("autoConnect");
     QTest::addColumn<QString>("language");
     QTest::addColumn<bool>("savedPortShown"); // else the first listed port
 
-    const QString untouched = QStringLiteral("115200");   // as the window fills the list
+    const QString untouched = QStringLiteral("115200"); // as the window fills the list
     const QString firstItem = QStringLiteral("9600");
     // Only the rows about the auto-connection value save one.
     const QByteArray full = validSettings("19200", "0", "French");
 
     QTest::newRow("missing file") << QByteArray() << false << untouched << false << "actionDefault" << false;
     QTest::newRow("empty file") << QByteArray("") << false << untouched << false << "actionDefault" << false;
-    QTest::newRow("folder in place of the file") << QByteArray() << true << untouched << false << "actionDefault" << false;
-    QTest::newRow("only a valid first line") << QByteArray("QRB11.00\n") << false << firstItem << false << "actionDefault" << false;
-    QTest::newRow("first line without line end") << QByteArray("QRB11.00") << false << firstItem << false << "actionDefault" << false;
+    QTest::newRow("folder in place of the file")
+        << QByteArray() << true << untouched << false << "actionDefault" << false;
+    QTest::newRow("only a valid first line")
+        << QByteArray("QRB11.00\n") << false << firstItem << false << "actionDefault" << false;
+    QTest::newRow("first line without line end")
+        << QByteArray("QRB11.00") << false << firstItem << false << "actionDefault" << false;
 
-    QTest::newRow("QRB12.00 rejected") << settingsText("QRB12.00", "p", "19200", "0", "French") << false
-                                       << untouched << false << "actionDefault" << false;
-    QTest::newRow("lower-case identifier rejected") << settingsText("qrb11.00", "p", "19200", "0", "French")
-                                                    << false << untouched << false << "actionDefault" << false;
-    QTest::newRow("QRB11.001 accepted") << settingsText("QRB11.001", "p", "19200", "0", "French") << false
-                                        << "19200" << false << "actionFran_ais" << true;
+    QTest::newRow("QRB12.00 rejected") << settingsText("QRB12.00", "p", "19200", "0", "French") << false << untouched
+                                       << false << "actionDefault" << false;
+    QTest::newRow("lower-case identifier rejected") << settingsText("qrb11.00", "p", "19200", "0", "French") << false
+                                                    << untouched << false << "actionDefault" << false;
+    QTest::newRow("QRB11.001 accepted") << settingsText("QRB11.001", "p", "19200", "0", "French") << false << "19200"
+                                        << false << "actionFran_ais" << true;
     QTest::newRow("QRB1 version 1.00 accepted") << settingsText("QRB1 version 1.00", "p", "19200", "0", "French")
                                                 << false << "19200" << false << "actionFran_ais" << true;
     QTest::newRow("version before identifier") << settingsText("1.00 QRB1", "p", "19200", "0", "French") << false
@@ -352,54 +364,70 @@ void ConfigurationTest::oddFiles_data()
     QTest::newRow("CR LF line ends") << QByteArray(full).replace("\n", "\r\n") << false << "19200" << false
                                      << "actionFran_ais" << true;
 
-    QTest::newRow("truncated after the baud rate") << firstLines(full, 11) << false << "19200" << false
-                                                   << "actionDefault" << true;
-    QTest::newRow("truncated inside line 15") << firstLines(validSettings("19200", "2", "French"), 15) << false
-                                              << "19200" << true << "actionDefault" << true;
-    QTest::newRow("truncated inside line 19") << QByteArray(full).left(full.size() - 4) << false << "19200" << false
-                                              << "actionDefault" << true;
+    QTest::newRow("truncated after the baud rate")
+        << firstLines(full, 11) << false << "19200" << false << "actionDefault" << true;
+    QTest::newRow("truncated inside line 15")
+        << firstLines(validSettings("19200", "2", "French"), 15) << false << "19200" << true << "actionDefault" << true;
+    QTest::newRow("truncated inside line 19")
+        << QByteArray(full).left(full.size() - 4) << false << "19200" << false << "actionDefault" << true;
 
     QByteArray binary;
     for (int i = 0; i < 64 * 256; ++i)
         binary += char(i % 256);
     QTest::newRow("binary file") << binary << false << untouched << false << "actionDefault" << false;
-    QTest::newRow("binary after a valid first line") << "QRB11.00\n" + QByteArray(binary).replace('\n', ' ')
-                                                     << false << firstItem << false << "actionDefault" << false;
-    QTest::newRow("NUL inside the baud rate") << validSettings(QByteArray("192\0" "00", 6), "0", "English")
+    QTest::newRow("binary after a valid first line") << "QRB11.00\n" + QByteArray(binary).replace('\n', ' ') << false
+                                                     << firstItem << false << "actionDefault" << false;
+    QTest::newRow("NUL inside the baud rate") << validSettings(QByteArray("192\0"
+                                                                          "00",
+                                                                          6),
+                                                               "0", "English")
                                               << false << firstItem << false << "actionEnglish" << true;
 
     QByteArray junkLines;
     for (int i = 0; i < 200000; ++i)
         junkLines += "junk junk junk junk junk junk junk junk junk junk junk junk junk junk junk junk\n";
-    QTest::newRow("huge file after valid settings") << validSettings("38400", "0", "English") + junkLines << false
-                                                    << "38400" << false << "actionEnglish" << true;
-    QTest::newRow("huge first line") << QByteArray(16 << 20, 'x') + "\n" + full.mid(full.indexOf('\n') + 1)
-                                     << false << untouched << false << "actionDefault" << false;
+    QTest::newRow("huge file after valid settings")
+        << validSettings("38400", "0", "English") + junkLines << false << "38400" << false << "actionEnglish" << true;
+    QTest::newRow("huge first line") << QByteArray(16 << 20, 'x') + "\n" + full.mid(full.indexOf('\n') + 1) << false
+                                     << untouched << false << "actionDefault" << false;
     QTest::newRow("huge line before the values")
-        << "QRB11.00\n" + QByteArray(16 << 20, 'x') + "\n" + full.mid(full.indexOf("Generate"))
-        << false << "19200" << false << "actionFran_ais" << true;
+        << "QRB11.00\n" + QByteArray(16 << 20, 'x') + "\n" + full.mid(full.indexOf("Generate")) << false << "19200"
+        << false << "actionFran_ais" << true;
 
-    QTest::newRow("trailing blanks") << settingsText("QRB11.00", "p ", "19200 ", "0", "French ") << false
-                                     << firstItem << false << "actionDefault" << true;
+    QTest::newRow("trailing blanks") << settingsText("QRB11.00", "p ", "19200 ", "0", "French ") << false << firstItem
+                                     << false << "actionDefault" << true;
 
-    const struct { const char *name; const char *value; bool checked; } autoValues[] = {
-        {"2", "2", true},       {"-1", "-1", true},    {"0", "0", false},      {"yes", "yes", false},
-        {"empty", "", false},   {"hex", "0x1", false}, {"007", "007", true},
+    const struct
+    {
+        const char *name;
+        const char *value;
+        bool checked;
+    } autoValues[] = {
+        {"2", "2", true},     {"-1", "-1", true},    {"0", "0", false},    {"yes", "yes", false},
+        {"empty", "", false}, {"hex", "0x1", false}, {"007", "007", true},
     };
     for (const auto &row : autoValues) {
-        QTest::addRow("auto-connect %s", row.name) << validSettings("57600", row.value, "English") << false
-                                                   << "57600" << row.checked << "actionEnglish" << true;
+        QTest::addRow("auto-connect %s", row.name) << validSettings("57600", row.value, "English") << false << "57600"
+                                                   << row.checked << "actionEnglish" << true;
     }
 
-    const struct { const char *name; const char *value; const char *entry; } languages[] = {
-        {"English", "English", "actionEnglish"},    {"French", "French", "actionFran_ais"},
-        {"(default)", "(default)", "actionDefault"}, {"english", "english", "actionDefault"},
-        {"Francais", "Francais", "actionDefault"},   {"Français", "Français", "actionDefault"},
+    const struct
+    {
+        const char *name;
+        const char *value;
+        const char *entry;
+    } languages[] = {
+        {"English", "English", "actionEnglish"},
+        {"French", "French", "actionFran_ais"},
+        {"(default)", "(default)", "actionDefault"},
+        {"english", "english", "actionDefault"},
+        {"Francais", "Francais", "actionDefault"},
+        {"Français", "Français", "actionDefault"},
         {"empty", "", "actionDefault"},
     };
     for (const auto &row : languages) {
-        QTest::addRow("language %s", row.name) << validSettings("57600", "0", row.value) << false << "57600" << false
-                                               << row.entry << true;
+        QTest::addRow("language %s", row.name)
+            << validSettings("57600", "0", row.value) << false << "57600" << false << row.entry << true;
     }
 }
 
@@ -430,8 +458,9 @@ void ConfigurationTest::oddFiles()
 
     // Whatever was there is replaced at exit by a file of the current format;
     // a folder in the way stays, and the save fails silently.
-    const QByteArray expectedAtExit = settingsText(acceptedFirstLine, ports()->currentText().toUtf8(),
-                                                   baudRate.toUtf8(), autoConnect ? "1" : "0", storedLanguage(language));
+    const QByteArray expectedAtExit =
+        settingsText(acceptedFirstLine, ports()->currentText().toUtf8(), baudRate.toUtf8(), autoConnect ? "1" : "0",
+                     storedLanguage(language));
     window.reset();
     if (directory) {
         QVERIFY(QFileInfo(savedSettingsPath()).isDir());
@@ -498,11 +527,14 @@ void ConfigurationTest::failedSaveKeepsTheOldFile()
         console.changes = QStringList{"baud=57600"};
         const ConsoleRun run = console.run();
         QVERIFY2(run.succeeded(), qPrintable(run.errorOutput));
-        struct stat status {};
+        struct stat status
+        {
+        };
         QCOMPARE(::stat(node.constData(), &status), 0);
         QCOMPARE(status.st_mode & S_IFMT, mode_t(linkedTo == QLatin1String("fifo") ? S_IFIFO : S_IFCHR));
-        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList{QStringLiteral("node")});
+        QCOMPARE(
+            QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("node")});
         return;
     }
 
@@ -546,9 +578,9 @@ void ConfigurationTest::savedWhereTheUserCanWrite()
     console.setup = dropWritingAnywhere;
     console.environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
     const QString besideProgram = QDir(programFolder).absoluteFilePath(QStringLiteral("Tunaris - Serial Console.cfg"));
-    const QString userFile = root.filePath(QStringLiteral("config/%1/%2/%2.cfg")
-                                               .arg(QCoreApplication::organizationName(),
-                                                    QCoreApplication::applicationName()));
+    const QString userFile =
+        root.filePath(QStringLiteral("config/%1/%2/%2.cfg")
+                          .arg(QCoreApplication::organizationName(), QCoreApplication::applicationName()));
 
     const QByteArray shipped = validSettings("19200", "0", "English");
     writeFile(besideProgram, shipped);
@@ -566,8 +598,8 @@ void ConfigurationTest::savedWhereTheUserCanWrite()
     // While the user folder holds nothing, the file beside the program counts.
     QCOMPARE(first.report.value("start.baud"), QStringLiteral("19200"));
 
-    const QByteArray saved = settingsText(acceptedFirstLine, first.report.value("end.port").toUtf8(), "57600", "0",
-                                          "English");
+    const QByteArray saved =
+        settingsText(acceptedFirstLine, first.report.value("end.port").toUtf8(), "57600", "0", "English");
     if (readOnlyFolder) {
         QCOMPARE(readFile(besideProgram), shipped);
         QCOMPARE(readFile(userFile), saved);

@@ -2,9 +2,9 @@
 // real tunaris-send and raw local clients against a real window whose port
 // is a pseudo-terminal, read byte for byte at its far end.
 #include "link/portendpoint.h"
+#include "tests/support/toolrun.h"
 #include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
-#include "tests/support/toolrun.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -73,7 +73,7 @@ void EndpointTest::initTestCase()
     runtime = runUser.filePath(QString::number(::geteuid()));
     QVERIFY(QDir().mkdir(runtime));
     const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-        | QFile::ReadOther | QFile::ExeOther;
+                      | QFile::ReadOther | QFile::ExeOther;
     QVERIFY(QFile::setPermissions(runUser.path(), open) && QFile::setPermissions(runtime, open));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     listPorts({});
@@ -96,7 +96,8 @@ QByteArray EndpointTest::exchange(QLocalSocket &client, const QByteArray &bytes,
     client.flush();
     if (!replyDue)
         return QByteArray();
-    if (!QTest::qWaitFor([&] { return client.canReadLine() || client.state() != QLocalSocket::ConnectedState; }, answerMs))
+    if (!QTest::qWaitFor([&] { return client.canReadLine() || client.state() != QLocalSocket::ConnectedState; },
+                         answerMs))
         return "no answer";
     return client.readLine().trimmed();
 }
@@ -119,12 +120,20 @@ void EndpointTest::toolSendsThroughTheConsole()
     QVERIFY(!byLink || QFile::link(pty->slavePath(), port));
     // The job sees the test's stand-in as /run/user, in a mount namespace of
     // its own: the machine's /run/user is never touched.
-    const QStringList asJob = {"unshare", "--mount", "--", "sh", "-c",
-                               "mount --bind \"$1\" /run/user && shift && exec \"$@\"", "sh", runUser.path(),
-                               "env", "-u", "XDG_RUNTIME_DIR"};
+    const QStringList asJob = {"unshare",
+                               "--mount",
+                               "--",
+                               "sh",
+                               "-c",
+                               "mount --bind \"$1\" /run/user && shift && exec \"$@\"",
+                               "sh",
+                               runUser.path(),
+                               "env",
+                               "-u",
+                               "XDG_RUNTIME_DIR"};
 
-    const ToolRun run = send(port, QStringLiteral("play folder 300 --seq --reset spot 5 --x-in-seq 3"),
-                             cron ? asJob : QStringList());
+    const ToolRun run =
+        send(port, QStringLiteral("play folder 300 --seq --reset spot 5 --x-in-seq 3"), cron ? asJob : QStringList());
     QCOMPARE(run.errors, QByteArray());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(pty->read(12).toHex(' '), QByteArray("20 ff ff ff 03 01 2c ff 14 00 05 03"));
@@ -166,7 +175,8 @@ void EndpointTest::hostileLinesSendNothing_data()
     // The bridge's tests go through the rest of what both services refuse,
     // tst_commandline through every rule of a line.
     QTest::newRow("left mid-line") << QByteArray("play") << QByteArray();
-    QTest::newRow("a line option") << QByteArray("--port /dev/null play\n") << QByteArray("error unknown option '--port'");
+    QTest::newRow("a line option") << QByteArray("--port /dev/null play\n")
+                                   << QByteArray("error unknown option '--port'");
 }
 
 void EndpointTest::hostileLinesSendNothing()
@@ -197,7 +207,7 @@ void EndpointTest::crowdDoesNotStopTheConsole()
     const auto turnedAway = [&] {
         return std::count_if(crowd.begin(), crowd.end(), [](const auto &client) {
             return client->state() == QLocalSocket::UnconnectedState
-                && client->peek(64) == "error too many clients, try again\n";
+                   && client->peek(64) == "error too many clients, try again\n";
         });
     };
     QTRY_COMPARE_WITH_TIMEOUT(turnedAway(), 200 - PortEndpoint::MaxClients, answerMs);
@@ -300,10 +310,12 @@ void EndpointTest::closingAnswersEveryLine()
     clickButton(*window, "pushButton_Close");
     for (QLocalSocket *socket : {&client, &late}) {
         QByteArray replies;
-        QVERIFY(QTest::qWaitFor([&] {
-            replies += socket->readAll();
-            return socket->state() == QLocalSocket::UnconnectedState;
-        }, answerMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                replies += socket->readAll();
+                return socket->state() == QLocalSocket::UnconnectedState;
+            },
+            answerMs));
         replies += socket->readAll();
         QCOMPARE(replies, QByteArray("error not sent: the port closed\nerror not sent: the port closed\n"));
     }

@@ -3,11 +3,11 @@
 // pseudo-terminals whose far ends the test reads byte for byte, commands
 // published with mosquitto_pub and tunaris-send, replies and states read by
 // a client of the test's own.
-#include "tools/bridge/bridgecommandline.h"
 #include "fleet/mqttclient.h"
 #include "tests/support/ptypair.h"
-#include "tools/send/sendcommandline.h"
 #include "tests/support/toolrun.h"
+#include "tools/bridge/bridgecommandline.h"
+#include "tools/send/sendcommandline.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -46,7 +46,8 @@ public:
         QFile file(m_dir.filePath(QStringLiteral("mosquitto.conf")));
         if (!file.open(QIODevice::WriteOnly))
             return false;
-        file.write(((::geteuid() == 0 ? QStringLiteral("user root\n") : QString()) + "log_type error\n" + config).toUtf8());
+        file.write(
+            ((::geteuid() == 0 ? QStringLiteral("user root\n") : QString()) + "log_type error\n" + config).toUtf8());
         file.close();
         return restart();
     }
@@ -58,11 +59,13 @@ public:
         auto ports = listener.globalMatch(m_config);
         while (ports.hasNext()) {
             const quint16 port = quint16(ports.next().captured(1).toUInt());
-            const bool up = QTest::qWaitFor([&] {
-                QTcpSocket probe;
-                probe.connectToHost(QHostAddress::LocalHost, port);
-                return probe.waitForConnected(200);
-            }, answerMs);
+            const bool up = QTest::qWaitFor(
+                [&] {
+                    QTcpSocket probe;
+                    probe.connectToHost(QHostAddress::LocalHost, port);
+                    return probe.waitForConnected(200);
+                },
+                answerMs);
             if (!up)
                 return false;
         }
@@ -93,9 +96,9 @@ struct Bridge
         if (process.isOpen())
             process.readAllStandardError(); // an earlier run's reports
         process.setReadChannel(QProcess::StandardError);
-        process.start(QStringLiteral(BRIDGE_PATH),
-                      QStringList{"--port", pty.slavePath(), "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort)}
-                          + options);
+        process.start(QStringLiteral(BRIDGE_PATH), QStringList{"--port", pty.slavePath(), "--mqtt",
+                                                               QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort)}
+                                                       + options);
         return waitFor("taking the commands of");
     }
     bool waitFor(const QByteArray &report)
@@ -124,9 +127,12 @@ public:
         session.clientId = QStringLiteral("tst_fleet-%1").arg(++s_count);
         m_client = std::make_unique<MqttClient>(broker, session);
         // Again after a reconnection: the session is a new one each time.
-        connect(m_client.get(), &MqttClient::connected, this, [this, topics] { m_mid = m_client->subscribe(topics, 0); });
-        connect(m_client.get(), &MqttClient::subscribed, this, [this](int done) { m_subscribed = m_subscribed || done == m_mid; });
-        connect(m_client.get(), &MqttClient::messageArrived, this, [this](const MqttMessage &message) { messages << message; });
+        connect(m_client.get(), &MqttClient::connected, this,
+                [this, topics] { m_mid = m_client->subscribe(topics, 0); });
+        connect(m_client.get(), &MqttClient::subscribed, this,
+                [this](int done) { m_subscribed = m_subscribed || done == m_mid; });
+        connect(m_client.get(), &MqttClient::messageArrived, this,
+                [this](const MqttMessage &message) { messages << message; });
         QString error;
         return m_client->start(&error) && QTest::qWaitFor([this] { return m_subscribed; }, answerMs);
     }
@@ -240,12 +246,17 @@ void FleetTest::hostileMessagesSendNothing_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QStringList>("properties"); // MQTT 5 ones, for mosquitto_pub -D
     QTest::addColumn<QByteArray>("reply");
-    QTest::newRow("1 MiB") << QByteArray(1 << 20, 'a') << QStringList() << QByteArray("error 1048576 bytes, longer than");
-    QTest::newRow("binary") << QByteArray("play\x01\xff", 6) << QStringList() << QByteArray("error line holds bytes that are not text");
-    QTest::newRow("two commands") << QByteArray("play\nstop") << QStringList() << QByteArray("error one command per message");
+    QTest::newRow("1 MiB") << QByteArray(1 << 20, 'a') << QStringList()
+                           << QByteArray("error 1048576 bytes, longer than");
+    QTest::newRow("binary") << QByteArray("play\x01\xff", 6) << QStringList()
+                            << QByteArray("error line holds bytes that are not text");
+    QTest::newRow("two commands") << QByteArray("play\nstop") << QStringList()
+                                  << QByteArray("error one command per message");
     QTest::newRow("empty") << QByteArray() << QStringList() << QByteArray("error one command per message");
-    QTest::newRow("out of range") << QByteArray("folder 1000") << QStringList() << QByteArray("error folder 1000 is out of range");
-    QTest::newRow("made long ago") << QByteArray("play") << QStringList{"user-property", "created", "2020-01-01T12:00:00Z"}
+    QTest::newRow("out of range") << QByteArray("folder 1000") << QStringList()
+                                  << QByteArray("error folder 1000 is out of range");
+    QTest::newRow("made long ago") << QByteArray("play")
+                                   << QStringList{"user-property", "created", "2020-01-01T12:00:00Z"}
                                    << QByteArray("error not sent: made ");
     QTest::newRow("made at no time") << QByteArray("play") << QStringList{"user-property", "created", "noon"}
                                      << QByteArray("error 'created' is not a UTC time");
@@ -266,7 +277,8 @@ void FleetTest::hostileMessagesSendNothing()
     file.close();
     QStringList options = {"-V", "5", "-f", file.fileName()};
     if (!properties.isEmpty())
-        options << "-D" << "publish" << properties;
+        options << "-D"
+                << "publish" << properties;
     QCOMPARE(publish(port, "tunaris/players/shop-14/command", options).exitCode, 0);
     QCOMPARE(replies.payloads(1).size(), 1);
     QVERIFY2(replies.messages.first().payload.startsWith(reply), replies.messages.first().payload);
@@ -280,8 +292,18 @@ void FleetTest::repeatedRequestIsAnsweredNotResent()
 {
     Observer replies;
     QVERIFY(replies.watch(port, {"office/replies"}));
-    const QStringList request = {"-V", "5", "-m", "webradio 3", "-D", "publish", "response-topic", "office/replies",
-                                 "-D", "publish", "correlation-data", "request-1"};
+    const QStringList request = {"-V",
+                                 "5",
+                                 "-m",
+                                 "webradio 3",
+                                 "-D",
+                                 "publish",
+                                 "response-topic",
+                                 "office/replies",
+                                 "-D",
+                                 "publish",
+                                 "correlation-data",
+                                 "request-1"};
     QCOMPARE(publish(port, "tunaris/players/shop-12/command", request).exitCode, 0);
     QCOMPARE(publish(port, "tunaris/players/shop-12/command", request).exitCode, 0);
     QCOMPARE(replies.payloads(2), (QList<QByteArray>{"ok 40 00 03 ff", "ok 40 00 03 ff"}));
@@ -300,8 +322,10 @@ void FleetTest::readmeLines()
     QFile readme(QStringLiteral(README_PATH));
     QVERIFY(readme.open(QIODevice::ReadOnly | QIODevice::Text));
     const QStringList lines = QString::fromUtf8(readme.readAll()).split(QLatin1Char('\n'));
-    const int pub = int(lines.indexOf(QRegularExpression(QStringLiteral("^    mosquitto_pub -h broker.example.com .*"))));
-    const int send = int(lines.indexOf(QRegularExpression(QStringLiteral("^    tunaris-send --mqtt mqtt://broker.example.com --group .*"))));
+    const int pub =
+        int(lines.indexOf(QRegularExpression(QStringLiteral("^    mosquitto_pub -h broker.example.com .*"))));
+    const int send = int(lines.indexOf(
+        QRegularExpression(QStringLiteral("^    tunaris-send --mqtt mqtt://broker.example.com --group .*"))));
     QVERIFY(pub > 0 && send > 0);
     QString line = lines.at(pub).trimmed();
     line.replace(QLatin1String("-h broker.example.com"), QStringLiteral("-h 127.0.0.1 -p %1").arg(port));
@@ -320,11 +344,14 @@ void FleetTest::readmeLines()
 
 void FleetTest::listsPlayers()
 {
-    const ToolRun run = runTool(QStringLiteral(SEND_PATH), {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--list-players"});
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH),
+                                {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--list-players"});
     QCOMPARE(run.exitCode, 0);
     const QList<QByteArray> listed = run.output.trimmed().split('\n');
     QCOMPARE(listed.size(), 2);
-    QVERIFY2(listed.at(0).startsWith("shop-12  online  " + shop12.pty.slavePath().toUtf8() + "  open  groups: shops, north"), listed.at(0));
+    QVERIFY2(
+        listed.at(0).startsWith("shop-12  online  " + shop12.pty.slavePath().toUtf8() + "  open  groups: shops, north"),
+        listed.at(0));
     QVERIFY2(listed.at(1).startsWith("shop-14  online  "), listed.at(1));
 }
 
@@ -345,8 +372,10 @@ void FleetTest::stateAndWill()
     {
         Bridge shop16;
         QVERIFY(shop16.start(port, {"--player", "shop-16", "--group", "lobby"}));
-        QCOMPARE(runTool(QStringLiteral(SEND_PATH), {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
-                                                     "--player", "shop-16", "play"}).exitCode, 0);
+        QCOMPARE(runTool(QStringLiteral(SEND_PATH),
+                         {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--player", "shop-16", "play"})
+                     .exitCode,
+                 0);
         QCOMPARE(wire(shop16.pty, 4), QByteArray("20 ff ff ff"));
         QVERIFY(QTest::qWaitFor([&] { return states.payloads(2).last().contains("\"last\""); }, answerMs));
         const QByteArray online = states.messages.last().payload;
@@ -373,13 +402,15 @@ void FleetTest::redeliveryAfterBrokerRestartIsNotSentAgain()
     Broker lasting;
     const quint16 lastingPort = freePort();
     QVERIFY(lasting.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
-                                         "persistence_location %2/\n").arg(lastingPort).arg(lasting.path(QString()))));
+                                         "persistence_location %2/\n")
+                              .arg(lastingPort)
+                              .arg(lasting.path(QString()))));
     Bridge shop18;
     QVERIFY(shop18.start(lastingPort, {"--player", "shop-18"}));
     // Stopped, it lets the command lie unread and unacknowledged.
     ::kill(pid_t(shop18.process.processId()), SIGSTOP);
     QCOMPARE(publish(lastingPort, "tunaris/players/shop-18/command", {"-q", "1", "-m", "volume rca -9"}).exitCode, 0);
-    QTest::qWait(500); // for the broker to write it to the stopped bridge
+    QTest::qWait(500);     // for the broker to write it to the stopped bridge
     lasting.stop(SIGTERM); // which keeps the session and the command unacknowledged in it
     QVERIFY(lasting.restart());
     ::kill(pid_t(shop18.process.processId()), SIGCONT);
@@ -401,8 +432,13 @@ void FleetTest::staleCommandsFromAStoredSessionDoNotPlay()
     shop20.process.waitForFinished(answerMs);
     const QByteArray topic = "tunaris/players/shop-20/command";
     const QString made = QDateTime::currentDateTimeUtc().addSecs(-40).toString(Qt::ISODate);
-    QCOMPARE(publish(port, topic, {"-q", "1", "-V", "5", "-m", "play", "-D", "publish", "message-expiry-interval", "1"}).exitCode, 0);
-    QCOMPARE(publish(port, topic, {"-q", "1", "-V", "5", "-m", "next", "-D", "publish", "user-property", "created", made}).exitCode, 0);
+    QCOMPARE(publish(port, topic, {"-q", "1", "-V", "5", "-m", "play", "-D", "publish", "message-expiry-interval", "1"})
+                 .exitCode,
+             0);
+    QCOMPARE(
+        publish(port, topic, {"-q", "1", "-V", "5", "-m", "next", "-D", "publish", "user-property", "created", made})
+            .exitCode,
+        0);
     QCOMPARE(publish(port, topic, {"-q", "1", "-m", "stop"}).exitCode, 0);
     QTest::qWait(2500); // the first one's expiry, which the broker counts in whole seconds
     QVERIFY(shop20.start(port, {"--player", "shop-20"}));
@@ -422,17 +458,24 @@ void FleetTest::brokerRestartMidStream()
     QVERIFY(restarting.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(restartingPort)));
     Bridge shop22;
     QVERIFY(shop22.start(restartingPort, {"--player", "shop-22"}));
-    const QString send = QStringLiteral("%1 --mqtt mqtt://127.0.0.1:%2 --player shop-22").arg(SEND_PATH).arg(restartingPort);
+    const QString send =
+        QStringLiteral("%1 --mqtt mqtt://127.0.0.1:%2 --player shop-22").arg(SEND_PATH).arg(restartingPort);
     QProcess stream;
     // volume xlr -K: a frame of its own for each K.
-    stream.start(QStringLiteral("sh"), {"-c", QStringLiteral("for k in $(seq 1 40); do %1 volume xlr -$k >/dev/null 2>&1; "
-                                                           "echo \"$k $?\"; done").arg(send)});
+    stream.start(QStringLiteral("sh"),
+                 {"-c", QStringLiteral("for k in $(seq 1 40); do %1 volume xlr -$k >/dev/null 2>&1; "
+                                       "echo \"$k $?\"; done")
+                            .arg(send)});
     QVERIFY(QTest::qWaitFor([&] { return stream.peek(1 << 16).count('\n') >= 10; }, 3 * answerMs));
     restarting.stop(SIGKILL);
     QVERIFY(restarting.restart());
     QVERIFY(stream.waitForFinished(6 * answerMs));
     // Only "not sent" is tried again: the bridge is back once one goes out.
-    QVERIFY(QTest::qWaitFor([&] { return runTool(QStringLiteral("sh"), {"-c", send + " play"}).exitCode != 1; }, 2 * answerMs));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return runTool(QStringLiteral("sh"), {"-c", send + " play"}).exitCode != 1;
+        },
+        2 * answerMs));
 
     QHash<int, int> exits; // by K
     for (const QByteArray &line : stream.readAllStandardOutput().trimmed().split('\n'))
@@ -447,8 +490,13 @@ void FleetTest::brokerRestartMidStream()
         ++onTheLine[64 - quint8(frames.at(at + 2))];
     for (auto exit = exits.cbegin(); exit != exits.cend(); ++exit) {
         const int times = onTheLine.value(exit.key());
-        QVERIFY2(exit.value() == 0 ? times == 1 : exit.value() == 1 ? times == 0 : times <= 1,
-                 qPrintable(QStringLiteral("volume xlr -%1: exit %2, %3 times on the line").arg(exit.key()).arg(exit.value()).arg(times)));
+        QVERIFY2(exit.value() == 0   ? times == 1
+                 : exit.value() == 1 ? times == 0
+                                     : times <= 1,
+                 qPrintable(QStringLiteral("volume xlr -%1: exit %2, %3 times on the line")
+                                .arg(exit.key())
+                                .arg(exit.value())
+                                .arg(times)));
     }
     QVERIFY(exits.values().contains(0) && exits.values().count(0) < 40);
 }
@@ -464,9 +512,11 @@ void FleetTest::refusesBrokersItCannotTrust_data()
     const QString wrong = QStringLiteral("--mqtt-credentials=%1/wrong").arg(runtime.path());
     const QString ca = QStringLiteral("--mqtt-ca=%1/ca.pem").arg(runtime.path());
     const QString connected = QStringLiteral("no player takes commands on tunaris/players/nobody/command");
-    QTest::newRow("wrong password") << SEND_PATH << "mqtt://127.0.0.1:%1" << QStringList{wrong} << "refused the connection: Not authorized";
+    QTest::newRow("wrong password") << SEND_PATH << "mqtt://127.0.0.1:%1" << QStringList{wrong}
+                                    << "refused the connection: Not authorized";
     QTest::newRow("right password") << SEND_PATH << "mqtt://127.0.0.1:%1" << QStringList{right} << connected;
-    QTest::newRow("bridge, wrong password") << BRIDGE_PATH << "mqtt://127.0.0.1:%1" << QStringList{wrong} << "refused the connection: Not authorized";
+    QTest::newRow("bridge, wrong password")
+        << BRIDGE_PATH << "mqtt://127.0.0.1:%1" << QStringList{wrong} << "refused the connection: Not authorized";
     QTest::newRow("certificate for another name") << SEND_PATH << "mqtts://127.0.0.1:%2" << QStringList{ca}
                                                   << "the broker's certificate is not made out to 127.0.0.1";
     QTest::newRow("bridge, certificate for another name") << BRIDGE_PATH << "mqtts://127.0.0.1:%2" << QStringList{ca}
@@ -488,25 +538,34 @@ void FleetTest::refusesBrokersItCannotTrust()
         // An authority of the test's own, and two certificates it signed:
         // one made out to another name, one to 127.0.0.1.
         const QString dir = runtime.path();
-        const QString script = QStringLiteral(
-            "set -e; cd '%1'; "
-            "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=tst_fleet-ca; "
-            "for f in elsewhere:DNS:elsewhere.example local:IP:127.0.0.1; do name=${f#*:}; f=${f%%:*}; "
-            "openssl req -newkey rsa:2048 -nodes -keyout $f.key -out $f.csr -subj /CN=tst_fleet; "
-            "printf 'subjectAltName=%s\\n' $name > $f.ext; "
-            "openssl x509 -req -in $f.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out $f.pem -days 2 -extfile $f.ext; done; "
-            "mosquitto_passwd -b -c passwords office pass-R1ght; "
-            "printf 'username=office\\npassword=pass-R1ght\\n' > right; printf 'username=office\\npassword=pass-Wr0ng\\n' > wrong")
-                                   .arg(dir);
+        const QString script =
+            QStringLiteral(
+                "set -e; cd '%1'; "
+                "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=tst_fleet-ca; "
+                "for f in elsewhere:DNS:elsewhere.example local:IP:127.0.0.1; do name=${f#*:}; f=${f%%:*}; "
+                "openssl req -newkey rsa:2048 -nodes -keyout $f.key -out $f.csr -subj /CN=tst_fleet; "
+                "printf 'subjectAltName=%s\\n' $name > $f.ext; "
+                "openssl x509 -req -in $f.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out $f.pem -days 2 -extfile "
+                "$f.ext; done; "
+                "mosquitto_passwd -b -c passwords office pass-R1ght; "
+                "printf 'username=office\\npassword=pass-R1ght\\n' > right; printf "
+                "'username=office\\npassword=pass-Wr0ng\\n' > wrong")
+                .arg(dir);
         QCOMPARE(runTool(QStringLiteral("sh"), {"-c", script}).exitCode, 0);
         for (quint16 &port : ports)
             port = freePort();
-        const QString tls = QStringLiteral("allow_anonymous true\ncafile %1/ca.pem\ncertfile %1/%2.pem\nkeyfile %1/%2.key\n");
-        QVERIFY(guarded.start(QStringLiteral("per_listener_settings true\n"
-                                             "listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2/passwords\n"
-                                             "listener %3 127.0.0.1\n%4listener %5 127.0.0.1\n%6")
-                                  .arg(ports[0]).arg(dir).arg(ports[1]).arg(tls.arg(dir, "elsewhere"))
-                                  .arg(ports[2]).arg(tls.arg(dir, "local"))));
+        const QString tls =
+            QStringLiteral("allow_anonymous true\ncafile %1/ca.pem\ncertfile %1/%2.pem\nkeyfile %1/%2.key\n");
+        QVERIFY(
+            guarded.start(QStringLiteral("per_listener_settings true\n"
+                                         "listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2/passwords\n"
+                                         "listener %3 127.0.0.1\n%4listener %5 127.0.0.1\n%6")
+                              .arg(ports[0])
+                              .arg(dir)
+                              .arg(ports[1])
+                              .arg(tls.arg(dir, "elsewhere"))
+                              .arg(ports[2])
+                              .arg(tls.arg(dir, "local"))));
     }
     for (int listener = 0; listener < 3; ++listener)
         broker.replace(QStringLiteral("%%1").arg(listener + 1), QString::number(ports[listener]));
@@ -521,10 +580,12 @@ void FleetTest::refusesBrokersItCannotTrust()
         // The bridge goes on trying, and says why in words.
         QProcess bridge;
         bridge.start(program, address + options + QStringList{"--port", pty.slavePath(), "--player", "nobody"});
-        QVERIFY(QTest::qWaitFor([&] {
-            errors += bridge.readAllStandardError();
-            return errors.contains(says.toUtf8());
-        }, answerMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                errors += bridge.readAllStandardError();
+                return errors.contains(says.toUtf8());
+            },
+            answerMs));
         QCOMPARE(bridge.state(), QProcess::Running);
         bridge.terminate();
         QVERIFY(bridge.waitForFinished(answerMs));
@@ -542,29 +603,42 @@ void FleetTest::argumentChecks_data()
 
     const QStringList port = {"--port", "/dev/ttyUSB0"};
     const QString badFile = runtime.filePath(QStringLiteral("bad-credentials"));
-    QTest::newRow("nothing to do") << true << port << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no broker to join";
-    QTest::newRow("no player") << true << port + QStringList{"--mqtt", "mqtt://b"} << "no player ID given (--player ID)";
+    QTest::newRow("nothing to do")
+        << true << port
+        << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no broker to join";
+    QTest::newRow("no player") << true << port + QStringList{"--mqtt", "mqtt://b"}
+                               << "no player ID given (--player ID)";
     QTest::newRow("player without broker") << true << port + QStringList{"--listen", "127.0.0.1:0", "--player", "a"}
                                            << "--player is for a broker: it needs --mqtt URL";
-    QTest::newRow("bad player") << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a/+"} << "'a/+' is not a player name";
-    QTest::newRow("password in the address") << true << port + QStringList{"--mqtt", "mqtt://u:pass-x@b", "--player", "a"}
-                                             << "the address is not a broker address";
+    QTest::newRow("bad player") << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a/+"}
+                                << "'a/+' is not a player name";
+    QTest::newRow("password in the address")
+        << true << port + QStringList{"--mqtt", "mqtt://u:pass-x@b", "--player", "a"}
+        << "the address is not a broker address";
     QTest::newRow("octal-looking address") << true << port + QStringList{"--mqtt", "mqtt://010.0.0.1", "--player", "a"}
                                            << "'mqtt://010.0.0.1' is not a broker address";
     QTest::newRow("IPv6 without brackets") << true << port + QStringList{"--mqtt", "mqtt://fd00::5", "--player", "a"}
                                            << "'mqtt://fd00::5' is not a broker address";
-    QTest::newRow("port 0") << true << port + QStringList{"--mqtt", "mqtt://b:0", "--player", "a"} << "'mqtt://b:0' is not";
-    QTest::newRow("authority for plain MQTT") << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a", "--mqtt-ca", badFile}
-                                              << "--mqtt-ca is for an mqtts:// broker";
-    QTest::newRow("bad credentials file") << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a", "--mqtt-credentials", badFile}
-                                          << QStringLiteral("credentials file %1, line 2").arg(badFile);
-    QTest::newRow("IPv6 broker, groups") << true << port + QStringList{"--mqtt", "mqtts://[::1]:8884", "--player", "a", "--group", "g"} << "";
-    QTest::newRow("send: whom") << false << QStringList{"--mqtt", "mqtt://b", "play"} << "name the player (--player ID) or the group";
+    QTest::newRow("port 0") << true << port + QStringList{"--mqtt", "mqtt://b:0", "--player", "a"}
+                            << "'mqtt://b:0' is not";
+    QTest::newRow("authority for plain MQTT")
+        << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a", "--mqtt-ca", badFile}
+        << "--mqtt-ca is for an mqtts:// broker";
+    QTest::newRow("bad credentials file")
+        << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a", "--mqtt-credentials", badFile}
+        << QStringLiteral("credentials file %1, line 2").arg(badFile);
+    QTest::newRow("IPv6 broker, groups") << true << port + QStringList{"--mqtt",   "mqtts://[::1]:8884",
+                                                                       "--player", "a",
+                                                                       "--group",  "g"}
+                                         << "";
+    QTest::newRow("send: whom") << false << QStringList{"--mqtt", "mqtt://b", "play"}
+                                << "name the player (--player ID) or the group";
     QTest::newRow("send: both") << false << QStringList{"--mqtt", "mqtt://b", "--player", "a", "--group", "g", "play"}
                                 << "name the player (--player ID) or the group";
     QTest::newRow("send: port and broker") << false << QStringList{"--mqtt", "mqtt://b", "--player", "a", "play"} + port
                                            << "--mqtt sends through a broker: it takes no --port";
-    QTest::newRow("send: group without broker") << false << QStringList{"--group", "g", "play"} + port << "--group is for a broker";
+    QTest::newRow("send: group without broker")
+        << false << QStringList{"--group", "g", "play"} + port << "--group is for a broker";
     QTest::newRow("send: listing and a command") << false << QStringList{"--mqtt", "mqtt://b", "--list-players", "play"}
                                                  << "--list-players takes no player, group or command";
     QTest::newRow("send: a group") << false << QStringList{"--mqtt", "mqtt://b", "--group", "shops", "play"} << "";

@@ -1,8 +1,8 @@
 // The Help menu's links: the home page and the support e-mail reach the
 // desktop whole, whatever characters a translation puts into them.
 #include "base/aboutinfo.h"
-#include "tests/window/helpsupport.h"
 #include "base/version.h"
+#include "tests/window/helpsupport.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -95,10 +95,12 @@ void HelpLinksTest::supportMail_data()
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("body");
 
-    QTest::newRow("English") << false << "Subject: Veldo Support Request (From: Tunaris - Serial Console - " TUNARIS_VERSION ")"
+    QTest::newRow("English") << false
+                             << "Subject: Veldo Support Request (From: Tunaris - Serial Console - " TUNARIS_VERSION ")"
                              << "Here: your question...";
     QTest::newRow("translation with & # % = +")
-        << true << "Objet : demande #7 & 100% d'aide Veldo %41=B+C (De : Tunaris - Serial Console - " TUNARIS_VERSION ")"
+        << true
+        << "Objet : demande #7 & 100% d'aide Veldo %41=B+C (De : Tunaris - Serial Console - " TUNARIS_VERSION ")"
         << "Ici : votre question & la suite ?a=b#fin\ndeuxième ligne 50 %20";
 }
 

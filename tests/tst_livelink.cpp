@@ -1,8 +1,8 @@
 // The link as adapters come and go: a folder of the test's own stands for
 // /dev, and a device in it is a link to a pseudo-terminal, made and removed
 // as udev does when an adapter is plugged in or pulled out.
-#include "base/configurationfile.h"
 #include "app/portquery.h"
+#include "base/configurationfile.h"
 #include "tests/support/ptypair.h"
 #include "tests/window/windowtesting.h"
 
@@ -146,7 +146,7 @@ void LiveLinkTest::listFollowsTheSystem()
 
 void LiveLinkTest::lostAndBack_data()
 {
-    QTest::addColumn<QString>("typed");    // "by-id": its by-id link, which no list shows; "pts": /dev/pts/N
+    QTest::addColumn<QString>("typed"); // "by-id": its by-id link, which no list shows; "pts": /dev/pts/N
     QTest::addColumn<bool>("autoConnect");
     QTest::addColumn<bool>("closedFirst"); // the operator pressed Close before the device went
     QTest::addColumn<bool>("reopened");
@@ -184,7 +184,7 @@ void LiveLinkTest::lostAndBack()
     if (!closedFirst) {
         QTRY_VERIFY_WITH_TIMEOUT(!serialPort->isOpen(), lostMs);
         QCOMPARE(status(), QStringLiteral("Serial port lost: ") + port
-                     + (numbered ? QStringLiteral(" (a pseudo-terminal does not come back)") : QString()));
+                               + (numbered ? QStringLiteral(" (a pseudo-terminal does not come back)") : QString()));
         QVERIFY(child<QWidget>(*window, "pushButton_Open")->isEnabled());
         QVERIFY(!child<QWidget>(*window, "groupBox_Transport")->isEnabled());
     }

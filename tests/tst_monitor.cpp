@@ -1,9 +1,9 @@
 // tunaris-monitor: the real program reading a capture on its standard input
 // or a real serial device (a pseudo-terminal) that the test plays the
 // console on.
-#include "tools/monitor/monitorline.h"
 #include "tests/support/ptypair.h"
 #include "tests/support/toolrun.h"
+#include "tools/monitor/monitorline.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -85,7 +85,8 @@ void MonitorTest::lineLayout_data()
 
     QTest::newRow("frame") << QByteArray::fromHex("03012cff") << "12:00:01.250  03 01 2c ff  Load folder 300 SEQ Reset";
     QTest::newRow("unknown byte") << QByteArray::fromHex("7e") << "12:00:01.250  7e           unknown byte";
-    QTest::newRow("incomplete frame") << QByteArray::fromHex("20ff") << "12:00:01.250  20 ff        incomplete Play frame";
+    QTest::newRow("incomplete frame") << QByteArray::fromHex("20ff")
+                                      << "12:00:01.250  20 ff        incomplete Play frame";
 }
 
 void MonitorTest::lineLayout()
@@ -166,10 +167,11 @@ void MonitorTest::readsPortUntilInterrupted()
     QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
     QCOMPARE(monitor.exitCode(), 0);
     QCOMPARE(monitor.readAllStandardError(), QByteArray());
-    QCOMPARE(withoutTimes(monitor.readAllStandardOutput()), QStringLiteral("23 ff ff ff  Next\n"
-                                                                           "42           unknown byte\n"
-                                                                           "24 ff ff ff  Previous\n"
-                                                                           "08 00        incomplete Load playlist frame"));
+    QCOMPARE(withoutTimes(monitor.readAllStandardOutput()),
+             QStringLiteral("23 ff ff ff  Next\n"
+                            "42           unknown byte\n"
+                            "24 ff ff ff  Previous\n"
+                            "08 00        incomplete Load playlist frame"));
 }
 
 void MonitorTest::vanishedPortEndsWithError()
@@ -203,8 +205,9 @@ void MonitorTest::virtualPlayerOnItsOwnPty()
     // Each sender opens and closes the device: the monitor stays and shows
     // both, bytes that look like line ends included.
     for (const char *command : {"play", "folder 10"}) {
-        const ToolRun sent = runTool(QStringLiteral(SEND_PATH),
-                                     QStringList{"--port", path} + QString::fromLatin1(command).split(QLatin1Char(' ')));
+        const ToolRun sent =
+            runTool(QStringLiteral(SEND_PATH),
+                    QStringList{"--port", path} + QString::fromLatin1(command).split(QLatin1Char(' ')));
         QCOMPARE(sent.exitCode, 0);
     }
     QVERIFY(readLines(monitor, 2));

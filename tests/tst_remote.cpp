@@ -1,9 +1,9 @@
 // The web remote's parts that need no browser: the language a browser asks
 // for, the key's file, the links handed out, and the page's texts, which
 // must all come from the console's translation.
+#include "link/commanddelivery.h"
 #include "remote/remotekey.h"
 #include "remote/remotetexts.h"
-#include "link/commanddelivery.h"
 #include "tests/support/ptypair.h"
 
 #include <QFile>
@@ -67,8 +67,8 @@ void RemoteTest::keyFile_data()
     QTest::newRow("the operator's own") << QByteArray("an-operators-own-key_0123456789\n") << mine << "";
     QTest::newRow("readable by the group") << QByteArray("an-operators-own-key_0123456789\n")
                                            << (mine | QFile::ReadGroup) << "can be read or changed by other users";
-    QTest::newRow("writable by others") << QByteArray("an-operators-own-key_0123456789\n")
-                                        << (mine | QFile::WriteOther) << "can be read or changed by other users";
+    QTest::newRow("writable by others") << QByteArray("an-operators-own-key_0123456789\n") << (mine | QFile::WriteOther)
+                                        << "can be read or changed by other users";
     QTest::newRow("too short") << QByteArray("short\n") << mine << "holds no key";
     QTest::newRow("empty") << QByteArray("\n") << mine << "holds no key";
     QTest::newRow("not a word") << QByteArray("an operator's own key, 0123456789\n") << mine << "holds no key";
@@ -112,10 +112,14 @@ void RemoteTest::linksHandedOut_data()
     QTest::addColumn<QString>("listen");
     QTest::addColumn<QString>("link");
 
-    QTest::newRow("an address of its own") << "192.168.1.20:8080" << "http://192.168.1.20:8080/?key=K";
-    QTest::newRow("IPv6, in brackets") << "[fd00::1]:8080" << "http://[fd00::1]:8080/?key=K";
-    QTest::newRow("any address, loopback served only") << "0.0.0.0:8080" << "http://127.0.0.1:8080/?key=K";
-    QTest::newRow("IPv6 any address, loopback served only") << "[::]:8080" << "http://127.0.0.1:8080/?key=K";
+    QTest::newRow("an address of its own") << "192.168.1.20:8080"
+                                           << "http://192.168.1.20:8080/?key=K";
+    QTest::newRow("IPv6, in brackets") << "[fd00::1]:8080"
+                                       << "http://[fd00::1]:8080/?key=K";
+    QTest::newRow("any address, loopback served only") << "0.0.0.0:8080"
+                                                       << "http://127.0.0.1:8080/?key=K";
+    QTest::newRow("IPv6 any address, loopback served only") << "[::]:8080"
+                                                            << "http://127.0.0.1:8080/?key=K";
 }
 
 void RemoteTest::linksHandedOut()
@@ -149,10 +153,12 @@ void RemoteTest::everyTextOfThePageIsTranslated()
     for (const QString &text : std::as_const(used))
         QVERIFY2(english.contains(text), qPrintable(text + " is not in the page's texts"));
     for (auto text = english.begin(); text != english.end(); ++text) {
-        const bool sameInFrench = QStringList{"Transport", "Spot", "Source", "Volume", "Min", "Max", "Pause",
-                                              "Tunaris - Serial Console", "XLR", "RCA"}
-                                      .contains(text.key());
-        QVERIFY2(sameInFrench || french.value(text.key()) != text.value(), qPrintable(text.key() + " is not translated"));
+        const bool sameInFrench =
+            QStringList{"Transport", "Spot", "Source", "Volume", "Min", "Max", "Pause", "Tunaris - Serial Console",
+                        "XLR",       "RCA"}
+                .contains(text.key());
+        QVERIFY2(sameInFrench || french.value(text.key()) != text.value(),
+                 qPrintable(text.key() + " is not translated"));
     }
 }
 

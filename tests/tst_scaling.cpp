@@ -1,8 +1,8 @@
 // The window on a screen scaled to 200 %: each button and menu image comes
 // with a double-size drawing, which the toolkit picks by itself instead of
 // blurring the small one up.
-#include "base/identity.h"
 #include "app/mainwindow.h"
+#include "base/identity.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAbstractButton>

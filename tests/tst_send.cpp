@@ -1,11 +1,11 @@
 // tunaris-send: its command line, and the real program writing to a real
 // serial device (a pseudo-terminal) whose far end the test reads.
-#include "tests/support/commandcompare.h"
 #include "link/commanddelivery.h"
 #include "link/portendpoint.h"
+#include "tests/support/commandcompare.h"
 #include "tests/support/ptypair.h"
-#include "tools/send/sendcommandline.h"
 #include "tests/support/toolrun.h"
+#include "tools/send/sendcommandline.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,10 +21,10 @@
 #include <algorithm>
 #include <memory>
 
-#include <signal.h>
-#include <sys/stat.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class SendTest : public QObject
@@ -94,7 +94,7 @@ struct DeviceServer
     {
         if (behaviour == QLatin1String("never reads")) {
             silent = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address {};
+            sockaddr_in address{};
             address.sin_family = AF_INET;
             address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             socklen_t size = sizeof address;
@@ -118,7 +118,7 @@ struct DeviceServer
                 if (behaviour == QLatin1String("good"))
                     return void(received += client->readAll());
                 received += client->read(2);
-                const linger reset {1, 0};
+                const linger reset{1, 0};
                 ::setsockopt(int(client->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
                 client->abort();
             });
@@ -251,7 +251,8 @@ void SendTest::rejectsArguments_data()
     QTest::addColumn<QString>("error");
 
     const auto row = [](const char *arguments, const char *error) {
-        QTest::newRow(arguments) << QStringList{"--port", "/dev/ttyUSB0"} + words(arguments) << QString::fromUtf8(error);
+        QTest::newRow(arguments) << QStringList{"--port", "/dev/ttyUSB0"} + words(arguments)
+                                 << QString::fromUtf8(error);
     };
     row("plya", "unknown command 'plya'");
     row("Plya", "unknown command 'Plya'");
@@ -292,8 +293,9 @@ void SendTest::rejectsArguments_data()
     row("play --port /dev/null", "--port given more than once");
     row("", "no command given");
     QTest::newRow("no port") << words("play") << "no port given (--port PORT)";
-    QTest::newRow("device server without its number") << words("--port tcp://127.0.0.1 play")
-                                                       << "'tcp://127.0.0.1' is not a device server address (tcp://HOST:NUMBER)";
+    QTest::newRow("device server without its number")
+        << words("--port tcp://127.0.0.1 play")
+        << "'tcp://127.0.0.1' is not a device server address (tcp://HOST:NUMBER)";
 }
 
 void SendTest::rejectsArguments()
@@ -306,11 +308,11 @@ void SendTest::rejectsArguments()
 void SendTest::helpNamesEveryCommand_data()
 {
     QTest::addColumn<QString>("word");
-    const char *const helpWords[] = {"--port", "--baud", "--list-ports", "--help", "play", "pause", "stop", "next",
-                                     "previous", "folder", "playlist", "spot", "--seq", "--reset", "--x-in-rnd",
-                                     "--x-in-seq", "webradio", "ftp", "source", "volume", "up|down", "mute", "on|off",
-                                     "main", "sd", "ext-usb", "int-usb", "hdd", "aux", "all", "xlr", "rca", "115200",
-                                     "14400"};
+    const char *const helpWords[] = {
+        "--port", "--baud",   "--list-ports", "--help", "play",    "pause",      "stop",       "next",     "previous",
+        "folder", "playlist", "spot",         "--seq",  "--reset", "--x-in-rnd", "--x-in-seq", "webradio", "ftp",
+        "source", "volume",   "up|down",      "mute",   "on|off",  "main",       "sd",         "ext-usb",  "int-usb",
+        "hdd",    "aux",      "all",          "xlr",    "rca",     "115200",     "14400"};
     for (const char *word : helpWords)
         QTest::newRow(word) << QString::fromUtf8(word);
 }
@@ -370,20 +372,25 @@ void SendTest::unusablePortSaysWhy_data()
     QTest::addColumn<QString>("holder"); // of the port's lock file: "", "living" or "ended"
     QTest::addColumn<bool>("asNobody");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error");  // "%1": the pseudo-terminal, "%2": this process, "%3": its group
+    QTest::addColumn<QString>("error"); // "%1": the pseudo-terminal, "%2": this process, "%3": its group
 
-    QTest::newRow("missing device") << "/dev/tunaris-no-such-port" << "" << false << 1
-                                    << "Cannot open /dev/tunaris-no-such-port: no such port";
+    QTest::newRow("missing device") << "/dev/tunaris-no-such-port"
+                                    << "" << false << 1 << "Cannot open /dev/tunaris-no-such-port: no such port";
     // The library's own words follow.
-    QTest::newRow("not a serial device") << "/dev/null" << "" << false << 1 << "Cannot open /dev/null: ";
-    QTest::newRow("held by another program") << "pty" << "living" << false << 1
-                                             << "%1 is in use by another program (tst_send, process %2)";
-    QTest::newRow("lock left by an ended program") << "pty" << "ended" << false << 0 << "";
-    QTest::newRow("user may not use the device") << "pty" << "" << true << 1
-                                                 << "Cannot open %1: no permission (the user is not in the %3 group)";
+    QTest::newRow("not a serial device") << "/dev/null"
+                                         << "" << false << 1 << "Cannot open /dev/null: ";
+    QTest::newRow("held by another program")
+        << "pty"
+        << "living" << false << 1 << "%1 is in use by another program (tst_send, process %2)";
+    QTest::newRow("lock left by an ended program") << "pty"
+                                                   << "ended" << false << 0 << "";
+    QTest::newRow("user may not use the device")
+        << "pty"
+        << "" << true << 1 << "Cannot open %1: no permission (the user is not in the %3 group)";
     // Each opening makes a new pseudo-terminal that nobody reads; its other
     // names are tst_portnames'.
-    QTest::newRow("pseudo-terminal multiplexer") << "/dev/ptmx" << "" << false << 1
+    QTest::newRow("pseudo-terminal multiplexer") << "/dev/ptmx"
+                                                 << "" << false << 1
                                                  << "Cannot open /dev/ptmx: it makes new pseudo-terminals, it is not a "
                                                     "serial port";
 }
@@ -420,11 +427,11 @@ void SendTest::unusablePortSaysWhy()
     const QStringList command = {"--port", port, "play"};
     const QString program = QStringLiteral(SEND_PATH);
     // Without this run's runtime folder, which is not nobody's.
-    const ToolRun run = asNobody ? runTool(QStringLiteral("setpriv"),
-                                           QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "env", "-u",
-                                                       "XDG_RUNTIME_DIR", program}
-                                               + command)
-                                 : runTool(program, command);
+    const ToolRun run =
+        asNobody ? runTool(QStringLiteral("setpriv"), QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                                                  "env", "-u", "XDG_RUNTIME_DIR", program}
+                                                          + command)
+                 : runTool(program, command);
     lock.remove();
     QVERIFY(run.finished);
     QVERIFY2(run.exitCode == exitCode, run.errors.constData());
@@ -442,18 +449,24 @@ void SendTest::unusablePortSaysWhy()
 void SendTest::deviceServerGetsTheFrames_data()
 {
     QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("behaviour");   // of the DeviceServer
+    QTest::addColumn<QString>("behaviour");    // of the DeviceServer
     QTest::addColumn<QList<int>>("exitCodes"); // of tunaris-send; the first is the bridge's when it cannot start
-    QTest::addColumn<QByteArray>("received"); // what the server read
+    QTest::addColumn<QByteArray>("received");  // what the server read
     const QByteArray frames = QByteArray::fromHex("20ffffff 03012cff");
-    QTest::newRow("IPv4") << "127.0.0.1" << "good" << QList<int>{0} << frames;
-    QTest::newRow("IPv6") << "::1" << "good" << QList<int>{0} << frames;
-    QTest::newRow("takes 2 bytes, then resets") << "127.0.0.1" << "resets after 2" << QList<int>{3} << frames.left(2);
+    QTest::newRow("IPv4") << "127.0.0.1"
+                          << "good" << QList<int>{0} << frames;
+    QTest::newRow("IPv6") << "::1"
+                          << "good" << QList<int>{0} << frames;
+    QTest::newRow("takes 2 bytes, then resets") << "127.0.0.1"
+                                                << "resets after 2" << QList<int>{3} << frames.left(2);
     // Whether its system took the bytes before the close is a race: either
     // answer is true, success never is.
-    QTest::newRow("closes at once") << "127.0.0.1" << "closes at once" << QList<int>{1, 3} << QByteArray();
-    QTest::newRow("never reads") << "127.0.0.1" << "never reads" << QList<int>{3} << QByteArray();
-    QTest::newRow("server down") << "127.0.0.1" << "down" << QList<int>{1} << QByteArray();
+    QTest::newRow("closes at once") << "127.0.0.1"
+                                    << "closes at once" << QList<int>{1, 3} << QByteArray();
+    QTest::newRow("never reads") << "127.0.0.1"
+                                 << "never reads" << QList<int>{3} << QByteArray();
+    QTest::newRow("server down") << "127.0.0.1"
+                                 << "down" << QList<int>{1} << QByteArray();
 }
 
 void SendTest::deviceServerGetsTheFrames()
@@ -465,8 +478,8 @@ void SendTest::deviceServerGetsTheFrames()
     DeviceServer server(host, behaviour);
     QVERIFY(!server.portName.isEmpty());
 
-    const ToolRun run = runTool(QStringLiteral(SEND_PATH),
-                                {"--port", server.portName, "play", "folder", "300", "--seq", "--reset"});
+    const ToolRun run =
+        runTool(QStringLiteral(SEND_PATH), {"--port", server.portName, "play", "folder", "300", "--seq", "--reset"});
     QVERIFY2(exitCodes.contains(run.exitCode), run.errors.constData());
     const QByteArray port = server.portName.toUtf8();
     const QList<QByteArray> said[] = {{},
@@ -498,8 +511,8 @@ void SendTest::bridgeAnswersForTheDeviceServer()
     QVERIFY(!server.portName.isEmpty());
 
     QProcess bridge;
-    const quint16 port = startBridge(bridge, QStringLiteral(BRIDGE_PATH),
-                                     {"--port", server.portName, "--listen", "127.0.0.1:0"});
+    const quint16 port =
+        startBridge(bridge, QStringLiteral(BRIDGE_PATH), {"--port", server.portName, "--listen", "127.0.0.1:0"});
     // A server that cannot be reached is reported at once.
     const bool unreachable = behaviour == QLatin1String("down");
     if (port == 0) {
@@ -570,15 +583,19 @@ void SendTest::ownerFailuresAreToldApart_data()
     const QString stopped = QStringLiteral("the port's owner did not answer within 15 s");
     const QString died = QStringLiteral("the port's owner closed the connection without answering");
     const QStringList killed = {"ok 20 ff ff ff", "kill"};
-    QTest::newRow("stopped past the deadline") << QStringList() << 3
+    QTest::newRow("stopped past the deadline")
+        << QStringList() << 3
         << unknown.arg("%1", "play", stopped) + "tunaris-send: sent: nothing; unknown: play; not sent: stop, next\n"
         << "unknown";
-    QTest::newRow("killed after taking the line") << killed << 3
-        << unknown.arg("%1", "stop", died) + "tunaris-send: sent: play; unknown: stop; not sent: next\n" << "";
-    QTest::newRow("closed with its answers") << QStringList{"ok 20 ff ff ff", "error not sent: the port closed"}
-        << 1 << "tunaris-send: %1: 'stop' was not sent: the port closed\ntunaris-send: sent: play; not sent: stop, next\n"
+    QTest::newRow("killed after taking the line")
+        << killed << 3 << unknown.arg("%1", "stop", died) + "tunaris-send: sent: play; unknown: stop; not sent: next\n"
         << "";
-    QTest::newRow("bridge: killed after taking the line") << killed << -1 << "" << "sent unknown";
+    QTest::newRow("closed with its answers")
+        << QStringList{"ok 20 ff ff ff", "error not sent: the port closed"} << 1
+        << "tunaris-send: %1: 'stop' was not sent: the port closed\ntunaris-send: sent: play; not sent: stop, next\n"
+        << "";
+    QTest::newRow("bridge: killed after taking the line") << killed << -1 << ""
+                                                          << "sent unknown";
 }
 
 void SendTest::ownerFailuresAreToldApart()
@@ -592,11 +609,13 @@ void SendTest::ownerFailuresAreToldApart()
     const QString endpoint = portEndpointName(pty->slavePath());
     QProcess owner;
     if (answers.isEmpty()) {
-        QVERIFY(startBridge(owner, QStringLiteral(BRIDGE_PATH), {"--port", pty->slavePath(), "--listen", "127.0.0.1:0"}));
+        QVERIFY(
+            startBridge(owner, QStringLiteral(BRIDGE_PATH), {"--port", pty->slavePath(), "--listen", "127.0.0.1:0"}));
         QCOMPARE(::kill(pid_t(owner.processId()), SIGSTOP), 0);
     } else {
         QVERIFY(QDir().mkpath(QFileInfo(endpoint).path()));
-        QVERIFY(QFile::setPermissions(QFileInfo(endpoint).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(
+            QFile::setPermissions(QFileInfo(endpoint).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         owner.start(QStringLiteral("nc"), {"-lU", endpoint});
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(endpoint); }, answerMs));
     }
@@ -629,10 +648,12 @@ void SendTest::ownerFailuresAreToldApart()
             owner.write(answer.toUtf8() + '\n');
     }
     const auto deliveryDone = [&] {
-        return !delivered.isEmpty() && (delivered.last() != QLatin1String("sent") || delivered.size() == commands.size());
+        return !delivered.isEmpty()
+               && (delivered.last() != QLatin1String("sent") || delivered.size() == commands.size());
     };
-    QVERIFY(QTest::qWaitFor([&] { return (!byBridge || deliveryDone()) && (!bySend || send.state() == QProcess::NotRunning); },
-                            PortEndpoint::AnswerWithinMs + answerMs));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return (!byBridge || deliveryDone()) && (!bySend || send.state() == QProcess::NotRunning); },
+        PortEndpoint::AnswerWithinMs + answerMs));
     ::kill(pid_t(owner.processId()), SIGCONT);
     owner.kill();
     owner.waitForFinished();
@@ -658,20 +679,27 @@ void SendTest::runtimeFolderAttacksSendNothing_data()
     QTest::addColumn<QString>("attack");
     QTest::addColumn<QString>("error"); // "%1": F, "%2": E
 
-    const QString listen = QStringLiteral("$NOBODY nc -lU \"%1\" >\"$T/got\" & echo $! >\"$T/pid\"; listening \"%1\"; ");
+    const QString listen =
+        QStringLiteral("$NOBODY nc -lU \"%1\" >\"$T/got\" & echo $! >\"$T/pid\"; listening \"%1\"; ");
     const QString theirs = QStringLiteral("%1 is not a private folder of this user: it belongs to user nobody (65534)");
     QTest::newRow("the folder made first by nobody")
-        << "send" << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
+        << "send"
+        << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
     QTest::newRow("a link to nobody's folder")
-        << "send" << "$NOBODY mkdir -m 0700 \"$T/mine\"; " + listen.arg("$T/mine/$E") + "$NOBODY ln -s \"$T/mine\" \"$F\""
+        << "send"
+        << "$NOBODY mkdir -m 0700 \"$T/mine\"; " + listen.arg("$T/mine/$E") + "$NOBODY ln -s \"$T/mine\" \"$F\""
         << "%1 is not a private folder of this user: it is a symbolic link";
-    QTest::newRow("the folder open to all") << "send" << "mkdir -m 0777 \"$F\"; " + listen.arg("$F/$E")
+    QTest::newRow("the folder open to all")
+        << "send"
+        << "mkdir -m 0777 \"$F\"; " + listen.arg("$F/$E")
         << "%1 is not a private folder of this user: group or others may enter it (mode 0777)";
     QTest::newRow("a socket there served by nobody")
-        << "send" << "mkdir -m 0700 \"$F\"; " + listen.arg("$T/trap") + "mv \"$T/trap\" \"$F/$E\""
+        << "send"
+        << "mkdir -m 0700 \"$F\"; " + listen.arg("$T/trap") + "mv \"$T/trap\" \"$F/$E\""
         << "%1/%2 is served by user nobody (65534), not by this user";
     QTest::newRow("the bridge, the folder made first by nobody")
-        << "bridge" << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
+        << "bridge"
+        << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
 }
 
 void SendTest::runtimeFolderAttacksSendNothing()
@@ -686,10 +714,11 @@ void SendTest::runtimeFolderAttacksSendNothing()
     const QString folder = temporary.filePath(QStringLiteral("tunaris-console-%1").arg(::geteuid()));
     const QString name = QFileInfo(portEndpointName(pty->slavePath())).fileName();
 
-    const QString prepare = QStringLiteral(
-        "F=$1 T=$2 E=$3 NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups'; "
-        "listening() { for i in $(seq 100); do [ -S \"$1\" ] && return; sleep 0.05; done; }; ");
-    const ToolRun attacker = runTool(QStringLiteral("sh"), {"-c", prepare + attack, "sh", folder, temporary.path(), name});
+    const QString prepare =
+        QStringLiteral("F=$1 T=$2 E=$3 NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups'; "
+                       "listening() { for i in $(seq 100); do [ -S \"$1\" ] && return; sleep 0.05; done; }; ");
+    const ToolRun attacker =
+        runTool(QStringLiteral("sh"), {"-c", prepare + attack, "sh", folder, temporary.path(), name});
     QCOMPARE(attacker.errors, QByteArray());
     QFile pidFile(temporary.filePath(QStringLiteral("pid")));
     QVERIFY(pidFile.open(QIODevice::ReadOnly));

@@ -40,20 +40,23 @@ bool SerialLinkTest::linkLooksOpen() const
 {
     const MainWindow &w = *window;
     return serialPort->isOpen() && !child<QWidget>(w, "pushButton_Open")->isEnabled()
-        && !child<QWidget>(w, "comboBox_Serial_Port")->isEnabled()
-        && !child<QWidget>(w, "comboBox_Serial_Baudrate")->isEnabled()
-        && child<QWidget>(w, "pushButton_Close")->isEnabled() && child<QWidget>(w, "groupBox_Transport")->isEnabled()
-        && child<QWidget>(w, "groupBox_Volume")->isEnabled() && child<QWidget>(w, "checkBox_AutoConnect")->isEnabled();
+           && !child<QWidget>(w, "comboBox_Serial_Port")->isEnabled()
+           && !child<QWidget>(w, "comboBox_Serial_Baudrate")->isEnabled()
+           && child<QWidget>(w, "pushButton_Close")->isEnabled() && child<QWidget>(w, "groupBox_Transport")->isEnabled()
+           && child<QWidget>(w, "groupBox_Volume")->isEnabled()
+           && child<QWidget>(w, "checkBox_AutoConnect")->isEnabled();
 }
 
 bool SerialLinkTest::linkLooksClosed() const
 {
     const MainWindow &w = *window;
     return !serialPort->isOpen() && child<QWidget>(w, "pushButton_Open")->isEnabled()
-        && child<QWidget>(w, "comboBox_Serial_Port")->isEnabled()
-        && child<QWidget>(w, "comboBox_Serial_Baudrate")->isEnabled()
-        && !child<QWidget>(w, "pushButton_Close")->isEnabled() && !child<QWidget>(w, "groupBox_Transport")->isEnabled()
-        && !child<QWidget>(w, "groupBox_Volume")->isEnabled() && child<QWidget>(w, "checkBox_AutoConnect")->isEnabled();
+           && child<QWidget>(w, "comboBox_Serial_Port")->isEnabled()
+           && child<QWidget>(w, "comboBox_Serial_Baudrate")->isEnabled()
+           && !child<QWidget>(w, "pushButton_Close")->isEnabled()
+           && !child<QWidget>(w, "groupBox_Transport")->isEnabled()
+           && !child<QWidget>(w, "groupBox_Volume")->isEnabled()
+           && child<QWidget>(w, "checkBox_AutoConnect")->isEnabled();
 }
 
 void SerialLinkTest::framesArriveExactly_data()
@@ -139,11 +142,15 @@ void SerialLinkTest::failedOpenSaysWhy_data()
 {
     QTest::addColumn<QString>("port"); // "held": the test's device, opened first by another holder
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing device") << "/dev/tunaris-no-such-port" << "Cannot open /dev/tunaris-no-such-port: no such port";
+    QTest::newRow("missing device") << "/dev/tunaris-no-such-port"
+                                    << "Cannot open /dev/tunaris-no-such-port: no such port";
     // The library's own words follow.
-    QTest::newRow("not a serial device") << "/dev/null" << "Cannot open /dev/null: ";
-    QTest::newRow("empty port list") << "" << "No serial port";
-    QTest::newRow("held by another program") << "held" << "%1 is in use by another program (tst_seriallink, process %2)";
+    QTest::newRow("not a serial device") << "/dev/null"
+                                         << "Cannot open /dev/null: ";
+    QTest::newRow("empty port list") << ""
+                                     << "No serial port";
+    QTest::newRow("held by another program") << "held"
+                                             << "%1 is in use by another program (tst_seriallink, process %2)";
 }
 
 void SerialLinkTest::failedOpenSaysWhy()
@@ -175,7 +182,8 @@ void SerialLinkTest::vanishedDeviceClosesTheLink()
     // The next frame finds the device gone.
     window->sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
     QTRY_VERIFY_WITH_TIMEOUT(!serialPort->isOpen(), 3000);
-    QCOMPARE(status(), QStringLiteral("Serial port lost: %1 (a pseudo-terminal does not come back)").arg(pty->slavePath()));
+    QCOMPARE(status(),
+             QStringLiteral("Serial port lost: %1 (a pseudo-terminal does not come back)").arg(pty->slavePath()));
     QVERIFY(linkLooksClosed());
     // Reconnecting is possible at once, on a new device.
     pty = std::make_unique<PtyPair>();

@@ -37,8 +37,7 @@ private slots:
     void actionWithoutChangeLeavesNoTrace();
 
 private:
-    template<typename T>
-    T *control(const char *prefix, const QString &channel, const char *suffix = "") const
+    template<typename T> T *control(const char *prefix, const QString &channel, const char *suffix = "") const
     {
         T *found = window->findChild<T *>(QLatin1String(prefix) + channel + QLatin1String(suffix));
         if (!found)
@@ -46,10 +45,7 @@ private:
         return found;
     }
     QSlider *slider(const QString &channel) const { return control<QSlider>("horizontalSlider_", channel); }
-    QString levelLabel(const QString &channel) const
-    {
-        return control<QLabel>("label_Volume_Value_", channel)->text();
-    }
+    QString levelLabel(const QString &channel) const { return control<QLabel>("label_Volume_Value_", channel)->text(); }
     QStringList levelLabels() const;
     void startAt(const QString &channel, int level);
     QByteArray absoluteFrames(const QSignalSpy &valueChanges, int code) const;
@@ -139,8 +135,8 @@ void VolumeTest::levelLabelsShowRealLevels_data()
     QTest::newRow("moved") << QList<int>{-63, 0, -64} << QString() << QStringList{"-63 dB", "0 dB", "Mute"};
     QTest::newRow("moved, after a language change")
         << QList<int>{-64, -20, -1} << "actionEnglish" << QStringList{"Mute", "-20 dB", "-1 dB"};
-    QTest::newRow("moved, in French")
-        << QList<int>{-64, -20, -1} << "actionFran_ais" << QStringList{"Sourdine", "-20 dB", "-1 dB"};
+    QTest::newRow("moved, in French") << QList<int>{-64, -20, -1} << "actionFran_ais"
+                                      << QStringList{"Sourdine", "-20 dB", "-1 dB"};
 }
 
 void VolumeTest::levelLabelsShowRealLevels()
@@ -353,8 +349,8 @@ void VolumeTest::muteAndUnmute_data()
     QTest::newRow("ALL at the top") << "All" << 0 << QByteArray::fromHex("33000100") << QByteArray::fromHex("33000000");
     QTest::newRow("RCA at its start level")
         << "RCA" << -10 << QByteArray::fromHex("33000101") << QByteArray::fromHex("33000001");
-    QTest::newRow("RCA at the bottom")
-        << "RCA" << -64 << QByteArray::fromHex("33000101") << QByteArray::fromHex("33000001");
+    QTest::newRow("RCA at the bottom") << "RCA" << -64 << QByteArray::fromHex("33000101")
+                                       << QByteArray::fromHex("33000001");
 }
 
 void VolumeTest::muteAndUnmute()
@@ -381,7 +377,8 @@ void VolumeTest::muteAndUnmute()
     };
     const auto othersUntouched = [this, &channel] {
         for (const QString &other : channels) {
-            if (other != channel && !(slider(other)->isEnabled() && control<QWidget>("pushButton_", other, "_Min")->isEnabled()))
+            if (other != channel
+                && !(slider(other)->isEnabled() && control<QWidget>("pushButton_", other, "_Min")->isEnabled()))
                 return false;
         }
         return true;

@@ -46,7 +46,7 @@ void WindowIconTest::cleanup()
 
 void WindowIconTest::iconWhereverTheProgramStarts_data()
 {
-    QTest::addColumn<QString>("iconFile");   // what lies at ../images/ico256x256Win.ico
+    QTest::addColumn<QString>("iconFile"); // what lies at ../images/ico256x256Win.ico
     QTest::addColumn<Sizes>("sizes");
 
     const Sizes compiledIn = {QSize(16, 16), QSize(32, 32), QSize(48, 48), QSize(256, 256)};

@@ -74,7 +74,7 @@ bool openPty(Player &player)
     char name[256] = {};
     if (::openpty(&player.master, &player.slave, name, nullptr, nullptr) != 0)
         return false;
-    termios settings {};
+    termios settings{};
     ::tcgetattr(player.slave, &settings);
     ::cfmakeraw(&settings);
     ::tcsetattr(player.slave, TCSANOW, &settings);
@@ -130,8 +130,7 @@ long long residentKiB(qint64 pid)
     return 0;
 }
 
-template<typename Done>
-bool runUntil(Done done, int ms)
+template<typename Done> bool runUntil(Done done, int ms)
 {
     const QDeadlineTimer deadline(ms);
     while (!done() && !deadline.hasExpired()) {
@@ -166,11 +165,13 @@ int main(int argc, char **argv)
     QProcess broker;
     broker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     broker.start(QStringLiteral("mosquitto"), {"-c", config.fileName()});
-    const bool brokerUp = runUntil([&] {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        return socket.waitForConnected(100);
-    }, 10000);
+    const bool brokerUp = runUntil(
+        [&] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            return socket.waitForConnected(100);
+        },
+        10000);
     if (!brokerUp) {
         std::fprintf(stderr, "mosquitto did not start\n");
         return 2;
@@ -188,13 +189,16 @@ int main(int argc, char **argv)
         player.bridge->setReadChannel(QProcess::StandardError);
         player.bridge->start(QStringLiteral(BRIDGE_PATH),
                              {"--port", player.path, "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
-                              "--player", QStringLiteral("bench-%1").arg(i + 1, 2, 10, QLatin1Char('0')), "--group", "all"});
+                              "--player", QStringLiteral("bench-%1").arg(i + 1, 2, 10, QLatin1Char('0')), "--group",
+                              "all"});
     }
-    const bool joined = runUntil([&] {
-        return std::all_of(players.begin(), players.end(), [](const Player &player) {
-            return player.bridge->peek(1 << 16).contains("taking the commands of");
-        });
-    }, 60000);
+    const bool joined = runUntil(
+        [&] {
+            return std::all_of(players.begin(), players.end(), [](const Player &player) {
+                return player.bridge->peek(1 << 16).contains("taking the commands of");
+            });
+        },
+        60000);
     if (!joined) {
         std::fprintf(stderr, "not every bridge joined the broker\n");
         return 1;
@@ -224,7 +228,8 @@ int main(int argc, char **argv)
     }
     int subscription = office.subscribe({"tunaris/players/bench-01/reply"}, 0);
     bool subscribed = false;
-    QObject::connect(&office, &MqttClient::subscribed, [&](int mid) { subscribed = subscribed || mid == subscription; });
+    QObject::connect(&office, &MqttClient::subscribed,
+                     [&](int mid) { subscribed = subscribed || mid == subscription; });
     runUntil([&] { return subscribed; }, 10000);
 
     // (a) One group command at a time; the bridges' replies and states

@@ -84,7 +84,7 @@ bool waitForWindow(Display *display, const std::string &title, int limitMs)
         fd_set fds;
         FD_ZERO(&fds);
         FD_SET(fd, &fds);
-        timeval tick {0, 2000};
+        timeval tick{0, 2000};
         select(fd + 1, &fds, nullptr, nullptr, &tick);
     }
     return false;

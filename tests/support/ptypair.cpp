@@ -18,7 +18,7 @@ PtyPair::PtyPair()
         return;
     }
     // Raw on both sides, so the bytes arrive exactly as written.
-    termios settings {};
+    termios settings{};
     if (::tcgetattr(m_slave, &settings) == 0) {
         ::cfmakeraw(&settings);
         ::tcsetattr(m_slave, TCSANOW, &settings);
@@ -42,7 +42,7 @@ QByteArray PtyPair::read(int count, int timeoutMs)
     QByteArray data;
     QDeadlineTimer deadline(timeoutMs);
     while (m_master >= 0 && data.size() < count && !deadline.hasExpired()) {
-        pollfd fd {m_master, POLLIN, 0};
+        pollfd fd{m_master, POLLIN, 0};
         if (::poll(&fd, 1, int(deadline.remainingTime())) <= 0)
             break;
         char buffer[4096];

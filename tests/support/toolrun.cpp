@@ -46,9 +46,11 @@ quint16 startBridge(QProcess &bridge, const QString &program, const QStringList 
     bridge.start(program, arguments);
     static const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+) \\("));
     QRegularExpressionMatch found;
-    const bool said = QTest::qWaitFor([&] {
-        found = listening.match(QString::fromUtf8(bridge.peek(bridge.bytesAvailable())));
-        return found.hasMatch() || bridge.state() == QProcess::NotRunning;
-    }, 10000);
+    const bool said = QTest::qWaitFor(
+        [&] {
+            found = listening.match(QString::fromUtf8(bridge.peek(bridge.bytesAvailable())));
+            return found.hasMatch() || bridge.state() == QProcess::NotRunning;
+        },
+        10000);
     return said && found.hasMatch() ? quint16(found.captured(1).toUInt()) : 0;
 }

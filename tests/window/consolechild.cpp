@@ -1,7 +1,7 @@
 #include "tests/window/consolechild.h"
 
-#include "base/identity.h"
 #include "app/mainwindow.h"
+#include "base/identity.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
@@ -28,8 +28,7 @@ void report(QTextStream &out, const MainWindow &window, const QString &when)
     const QMap<QString, QString> state = {
         {QStringLiteral("port"), child<QComboBox>(window, "comboBox_Serial_Port")->currentText()},
         {QStringLiteral("baud"), child<QComboBox>(window, "comboBox_Serial_Baudrate")->currentText()},
-        {QStringLiteral("autoConnect"),
-         QString::number(child<QCheckBox>(window, "checkBox_AutoConnect")->isChecked())},
+        {QStringLiteral("autoConnect"), QString::number(child<QCheckBox>(window, "checkBox_AutoConnect")->isChecked())},
         {QStringLiteral("language"), checkedLanguageEntries(window)},
         {QStringLiteral("serialTitle"), child<QGroupBox>(window, "groupBox_Serial")->title()},
         {QStringLiteral("status"), child<QLabel>(window, "label_Status")->text()},

@@ -29,8 +29,8 @@ struct ConsoleRun
 
 struct ConsoleChild
 {
-    QString program;              // this test program unless set
-    QString workingDirectory;     // the test's own unless set
+    QString program;          // this test program unless set
+    QString workingDirectory; // the test's own unless set
     // "baud=57600", "port=ttyS3", "autoConnect=1",
     // "language=actionFran_ais" (the entry is triggered as from the menu)
     QStringList changes;
@@ -49,14 +49,14 @@ bool isConsoleChild(int argc, char **argv);
 int runConsoleChild(int argc, char **argv);
 
 // QTEST_MAIN, plus the child mode of ConsoleChild.
-#define CONSOLE_TEST_MAIN(TestObject)                                                                 \
-    int main(int argc, char *argv[])                                                                  \
-    {                                                                                                 \
-        if (isConsoleChild(argc, argv))                                                               \
-            return runConsoleChild(argc, argv);                                                       \
-        QApplication application(argc, argv);                                                         \
-        application.setAttribute(Qt::AA_Use96Dpi, true);                                              \
-        TestObject test;                                                                              \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                    \
-        return QTest::qExec(&test, argc, argv);                                                       \
+#define CONSOLE_TEST_MAIN(TestObject)                                                                                  \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        if (isConsoleChild(argc, argv))                                                                                \
+            return runConsoleChild(argc, argv);                                                                        \
+        QApplication application(argc, argv);                                                                          \
+        application.setAttribute(Qt::AA_Use96Dpi, true);                                                               \
+        TestObject test;                                                                                               \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                                        \
     }

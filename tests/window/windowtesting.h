@@ -38,8 +38,7 @@ protected:
 void failOnConnectionWarnings();
 
 // Finds a child of the window by object name, or null.
-template<typename T>
-T *child(const QWidget &window, const char *name)
+template<typename T> T *child(const QWidget &window, const char *name)
 {
     return window.findChild<T *>(QLatin1String(name));
 }

@@ -1,7 +1,7 @@
 #include "tools/bridge/bridgecommandline.h"
-#include "tools/common/toolplumbing.h"
 #include "link/commandsession.h"
 #include "link/portnames.h"
+#include "tools/common/toolplumbing.h"
 
 #include <QCommandLineParser>
 #include <QTcpSocket>
@@ -22,8 +22,8 @@ const QString credentialsName = QStringLiteral("mqtt-credentials");
 const QString caName = QStringLiteral("mqtt-ca");
 
 // The options that name one thing each; --allow and --group may be given again.
-const QStringList singleOptions = {portName, QStringLiteral("baud"), listenName, udpName, webName,
-                                   mqttName, playerName, credentialsName, caName};
+const QStringList singleOptions = {portName,   QStringLiteral("baud"), listenName, udpName, webName, mqttName,
+                                   playerName, credentialsName,        caName};
 
 struct Options
 {
@@ -31,24 +31,26 @@ struct Options
 
     Options()
     {
-        parser.setApplicationDescription(QStringLiteral(
-            "Takes player commands from the network, in tunaris-send's words, and delivers them through the\n"
-            "port's owner: the console when it holds the port, else the bridge, which then holds the port.\n"
-            "TCP: one command per line (LF, CR LF, CR or NUL ends it), answered \"ok <bytes>\" once every\n"
-            "byte of its frame was handed to the system for the port, \"error <reason>\" when it was not\n"
-            "and will not be sent, or \"unknown <reason>\" when that cannot be told (do not send it again\n"
-            "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per\n"
-            "datagram, not answered. --web serves the venue's remote, the player's controls as a page for\n"
-            "phones. Only the loopback addresses are served unless --allow admits networks. Addresses\n"
-            "are numeric only, IPv4 as four decimal numbers without leading zeros.\n"
-            "With --mqtt it joins an MQTT broker as the player --player names and takes the commands\n"
-            "of tunaris/players/ID/command and of each --group's tunaris/groups/NAME/command, with or\n"
-            "without --listen; the README's fleet section has every topic.")
-            .arg(CommandSession<QTcpSocket>::LineDeadlineMs / 1000));
+        parser.setApplicationDescription(
+            QStringLiteral(
+                "Takes player commands from the network, in tunaris-send's words, and delivers them through the\n"
+                "port's owner: the console when it holds the port, else the bridge, which then holds the port.\n"
+                "TCP: one command per line (LF, CR LF, CR or NUL ends it), answered \"ok <bytes>\" once every\n"
+                "byte of its frame was handed to the system for the port, \"error <reason>\" when it was not\n"
+                "and will not be sent, or \"unknown <reason>\" when that cannot be told (do not send it again\n"
+                "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per\n"
+                "datagram, not answered. --web serves the venue's remote, the player's controls as a page for\n"
+                "phones. Only the loopback addresses are served unless --allow admits networks. Addresses\n"
+                "are numeric only, IPv4 as four decimal numbers without leading zeros.\n"
+                "With --mqtt it joins an MQTT broker as the player --player names and takes the commands\n"
+                "of tunaris/players/ID/command and of each --group's tunaris/groups/NAME/command, with or\n"
+                "without --listen; the README's fleet section has every topic.")
+                .arg(CommandSession<QTcpSocket>::LineDeadlineMs / 1000));
         parser.addHelpOption();
         parser.addOptions({
             {portName,
-             QStringLiteral("The player's serial port (/dev/ttyUSB0, COM3) or a serial device server, tcp://HOST:NUMBER."),
+             QStringLiteral(
+                 "The player's serial port (/dev/ttyUSB0, COM3) or a serial device server, tcp://HOST:NUMBER."),
              QStringLiteral("PORT")},
             baudRateOption(),
             {listenName,
@@ -64,8 +66,9 @@ struct Options
             {allowName,
              QStringLiteral("Serve clients from this network, 192.168.1.0/24 or fd00::/8; may be given again."),
              QStringLiteral("NETWORK")},
-            {mqttName, QStringLiteral("Join this MQTT broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS, checked "
-                                      "against the system's authorities or --mqtt-ca)."),
+            {mqttName,
+             QStringLiteral("Join this MQTT broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS, checked "
+                            "against the system's authorities or --mqtt-ca)."),
              QStringLiteral("URL")},
             {playerName, QStringLiteral("The player's ID on the broker, shop-12: letters, digits, '-', '_', '.'."),
              QStringLiteral("ID")},
@@ -132,7 +135,8 @@ QString checkFleet(const QCommandLineParser &parser, BridgeRequest &request)
     }
     request.groups.removeDuplicates();
     QString error;
-    request.broker = brokerSettings(parser.value(mqttName), parser.value(credentialsName), parser.value(caName), &error);
+    request.broker =
+        brokerSettings(parser.value(mqttName), parser.value(credentialsName), parser.value(caName), &error);
     return error;
 }
 
@@ -279,5 +283,5 @@ QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webP
 QString addressText(const QHostAddress &address)
 {
     return address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(address.toString())
-                                                                : address.toString();
+                                                               : address.toString();
 }

@@ -2,10 +2,10 @@
 // from the venue's remote on phones and from a fleet's MQTT broker, in
 // tunaris-send's words, and delivers them to the player through the port's
 // owner: the console when it holds the port, else the bridge itself.
-#include "tools/bridge/bridgecommandline.h"
-#include "tools/common/toolplumbing.h"
 #include "link/commanddelivery.h"
 #include "link/commandlistener.h"
+#include "tools/bridge/bridgecommandline.h"
+#include "tools/common/toolplumbing.h"
 #if defined(TUNARIS_MQTT)
 #include "fleet/fleetbridge.h"
 #endif

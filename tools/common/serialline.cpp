@@ -71,9 +71,10 @@ QString portArgumentError(const QString &value)
 
 QCommandLineOption baudRateOption()
 {
-    return QCommandLineOption(QStringLiteral("baud"),
-                              QStringLiteral("Baud rate: %1 (default %2).").arg(supportedBaudRatesText()).arg(DefaultBaudRate),
-                              QStringLiteral("RATE"));
+    return QCommandLineOption(
+        QStringLiteral("baud"),
+        QStringLiteral("Baud rate: %1 (default %2).").arg(supportedBaudRatesText()).arg(DefaultBaudRate),
+        QStringLiteral("RATE"));
 }
 
 std::optional<qint32> baudRateGiven(const QCommandLineParser &parser, QString *error)
@@ -134,8 +135,8 @@ bool waitForBytes(QIODevice &line, int ms, bool *ready, QString *error)
     if (server->state() == QAbstractSocket::ConnectedState)
         return true;
     *error = server->error() == QAbstractSocket::RemoteHostClosedError
-        ? QStringLiteral("the device server closed the connection")
-        : server->errorString();
+                 ? QStringLiteral("the device server closed the connection")
+                 : server->errorString();
     return false;
 }
 

@@ -35,7 +35,6 @@ QString portArgumentError(const QString &value);
 QCommandLineOption baudRateOption();
 std::optional<qint32> baudRateGiven(const QCommandLineParser &parser, QString *error);
 
-
 // Writes the bytes and returns only when all of them have left the program
 // and the system has put them on the line, or when that failed (and `error`
 // says why, without the line's name). Closing earlier could cut off the last

@@ -1,9 +1,9 @@
 // tunaris-monitor: shows the command frames that arrive on a serial port, or
 // in a capture on standard input, one line each, so that a player's wiring
 // or firmware can be checked without the player.
-#include "tools/monitor/monitorline.h"
 #include "tools/common/serialline.h"
 #include "tools/common/toolplumbing.h"
+#include "tools/monitor/monitorline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -108,10 +108,11 @@ int monitorPseudoTerminal()
     int master = -1;
     int slave = -1;
     if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-        return fail(QStringLiteral("cannot make a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno))),
-                    InputFailed);
+        return fail(
+            QStringLiteral("cannot make a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno))),
+            InputFailed);
     // Raw, so that every byte arrives as it was sent.
-    termios settings {};
+    termios settings{};
     if (::tcgetattr(slave, &settings) == 0) {
         ::cfmakeraw(&settings);
         ::tcsetattr(slave, TCSANOW, &settings);
@@ -131,9 +132,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Prints every command frame that arrives on a serial port, or in a capture on standard input,\n"
-        "as one line: the time, the four bytes and the command. Ctrl+C ends it."));
+    parser.setApplicationDescription(
+        QStringLiteral("Prints every command frame that arrives on a serial port, or in a capture on standard input,\n"
+                       "as one line: the time, the four bytes and the command. Ctrl+C ends it."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("Read from this serial port, for example /dev/ttyUSB0 or COM3, "
@@ -146,8 +147,8 @@ int main(int argc, char **argv)
     parser.addOption(portOption);
     parser.addOption(baudOption);
     parser.addOption(ptyOption);
-    parser.addPositionalArgument(QStringLiteral("-"),
-                                 QStringLiteral("Read standard input, as without --port."), QStringLiteral("[-]"));
+    parser.addPositionalArgument(QStringLiteral("-"), QStringLiteral("Read standard input, as without --port."),
+                                 QStringLiteral("[-]"));
 
     if (!parser.parse(application.arguments()))
         return fail(parser.errorText(), BadArguments);

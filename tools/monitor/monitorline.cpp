@@ -11,5 +11,5 @@ QString monitorLine(const QTime &arrival, const ScannedItem &item)
 {
     const QString bytes = QString::fromLatin1(item.bytes.toHex(' ')).leftJustified(bytesColumnWidth);
     return arrival.toString(QStringLiteral("hh:mm:ss.zzz")) + QLatin1String("  ") + bytes + QLatin1String("  ")
-        + describe(item);
+           + describe(item);
 }

@@ -4,16 +4,15 @@
 #include "link/deviceserver.h"
 #include "link/portendpoint.h"
 #include "link/portnames.h"
-#include "tools/send/sendcommandline.h"
 #include "tools/common/serialline.h"
 #include "tools/common/toolplumbing.h"
+#include "tools/send/sendcommandline.h"
 #if defined(TUNARIS_MQTT)
 #include "fleet/fleetsender.h"
 #endif
 
 #include <QCoreApplication>
 #include <QSerialPort>
-
 
 namespace {
 
@@ -136,8 +135,8 @@ int sendThroughBroker(const SendRequest &request)
         }
         if (expected.isEmpty()) {
             report(QStringLiteral("no player of group %1 is known to the broker (no state "
-                                           "names it); nothing sent")
-                                .arg(request.group));
+                                  "names it); nothing sent")
+                       .arg(request.group));
             return NotSent;
         }
         topic = FleetTopics::groupCommand(request.group);
@@ -159,14 +158,16 @@ int sendThroughBroker(const SendRequest &request)
             players.sort();
             for (const QString &player : std::as_const(players)) {
                 const QByteArray reply = delivery.replies.value(player);
-                const SendOutcome outcome = reply.isEmpty() ? SendOutcome::unknown(delivery.silence)
-                                                            : outcomeOfReply(reply, toFrame(command));
-                QString shown = reply.isEmpty() ? QStringLiteral("%1%2").arg(
-                                                      delivery.silence, offline.contains(player) ? QStringLiteral(" (offline)") : QString())
-                                                : QString::fromUtf8(reply);
+                const SendOutcome outcome =
+                    reply.isEmpty() ? SendOutcome::unknown(delivery.silence) : outcomeOfReply(reply, toFrame(command));
+                QString shown =
+                    reply.isEmpty() ? QStringLiteral("%1%2").arg(
+                        delivery.silence, offline.contains(player) ? QStringLiteral(" (offline)") : QString())
+                                    : QString::fromUtf8(reply);
                 print(QStringLiteral("%1: %2\n").arg(player, shown));
                 if (!outcome.isSent()) {
-                    failed << QStringLiteral("%1 (%2)").arg(player, reply.isEmpty() ? QStringLiteral("no answer") : shown);
+                    failed << QStringLiteral("%1 (%2)").arg(player,
+                                                            reply.isEmpty() ? QStringLiteral("no answer") : shown);
                     unknown = unknown || outcome.kind == SendOutcome::Kind::Unknown;
                 }
             }
@@ -175,12 +176,12 @@ int sendThroughBroker(const SendRequest &request)
             continue;
         report((delivery.refusal.isEmpty() ? QStringLiteral("'%1' was not sent to every player: %2")
                                            : QStringLiteral("'%1' was not sent: %2"))
-                            .arg(words, failed.join(QLatin1String(", "))));
+                   .arg(words, failed.join(QLatin1String(", "))));
         if (unknown) {
             report(QStringLiteral("an outcome is unknown; the command expired %1 s after it "
-                                           "was published, so it cannot play later. Check the player before sending "
-                                           "it again")
-                                .arg(FleetSender::RequestExpirySeconds));
+                                  "was published, so it cannot play later. Check the player before sending "
+                                  "it again")
+                       .arg(FleetSender::RequestExpirySeconds));
         }
         if (i + 1 < request.commands.size())
             report(QStringLiteral("not published: %1").arg(wordsOf(request.commands.mid(i + 1))));

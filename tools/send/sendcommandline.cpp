@@ -41,7 +41,10 @@ QStringList splitOptionValues(const QStringList &arguments)
 class LineOptionReader
 {
 public:
-    explicit LineOptionReader(SendRequest &request) : m_request(request) {}
+    explicit LineOptionReader(SendRequest &request)
+        : m_request(request)
+    {
+    }
     QStringList commandWords(const QStringList &tokens);
     // Once the words are read: the broker's options checked as a whole.
     void checkFleet(bool commandsGiven);
@@ -144,8 +147,8 @@ void LineOptionReader::checkFleet(bool commandsGiven)
             return void(fail(fleetNameError(QStringLiteral("group"), m_request.group)));
     }
     QString error;
-    m_request.broker = brokerSettings(m_fleet.value(mqttOption), m_fleet.value(credentialsOption),
-                                      m_fleet.value(caOption), &error);
+    m_request.broker =
+        brokerSettings(m_fleet.value(mqttOption), m_fleet.value(credentialsOption), m_fleet.value(caOption), &error);
     if (!m_request.broker)
         fail(error);
 }
@@ -182,55 +185,54 @@ QString sendUsage()
 {
     const QString media = QStringLiteral("1 to %1").arg(MaxMediaNumber);
     const QString station = QStringLiteral("1 to %1").arg(MaxStation);
-    return QStringLiteral(
-               "Usage: tunaris-send --port PORT [--baud RATE] COMMAND...\n"
-               "       tunaris-send --mqtt URL (--player ID | --group NAME) COMMAND...\n"
-               "       tunaris-send --mqtt URL --list-players\n"
-               "Sends commands to a Tunaris player over a serial port, in the order given,\n"
-               "with the same frames as the console, and exits once they are on the line.\n"
-               "\n"
-               "Options:\n"
-               "  --port PORT    the serial port, for example /dev/ttyUSB0 or COM3, or a\n"
-               "                 serial device server's raw TCP port, tcp://HOST:NUMBER\n"
-               "  --baud RATE    %1 (default %2)\n"
-               "  --list-ports   list the serial ports and exit\n"
-               "  --mqtt URL     send through an MQTT broker instead, mqtt://HOST[:PORT] or\n"
-               "                 mqtts://HOST[:PORT], to the player --player ID or to every\n"
-               "                 player of --group NAME, and wait for their replies\n"
-               "  --mqtt-credentials FILE   the broker's user name and password, in lines\n"
-               "                 username=NAME and password=SECRET\n"
-               "  --mqtt-ca FILE trust only this certificate authority for mqtts://\n"
-               "  --list-players list the players the broker knows, online or not, and exit\n"
-               "  -h, --help     show this help and exit\n"
-               "\n"
-               "Commands:\n"
-               "  %3\n"
-               "  folder N [--seq] [--reset]     load folder N (%4), random order unless --seq\n"
-               "  playlist N [--seq] [--reset]   load playlist N (%4)\n"
-               "  spot N [--seq | --x-in-rnd X | --x-in-seq X]\n"
-               "                                 load spot N (%4); X from 1 to %5\n"
-               "  webradio N                     load web radio station N (%6)\n"
-               "  ftp N                          launch FTP client N (%6)\n"
-               "  source NAME                    select the source: %7\n"
-               "  volume CHANNEL LEVEL           set CHANNEL (%8) to LEVEL dB (%9 to %10)\n"
-               "  volume CHANNEL up|down STEP    raise or lower CHANNEL by STEP dB (1 to %11)\n"
-               "  mute CHANNEL on|off            mute or unmute CHANNEL\n"
-               "\n"
-               "Examples:\n"
-               "  tunaris-send --port /dev/ttyUSB0 folder 300 --seq --reset\n"
-               "  tunaris-send --port COM3 --baud 9600 volume xlr -20 play\n"
-               "\n"
-               "When another program holds the port (the console), the commands go through it,\n"
-               "one at a time; the first that does not go out stops the rest.\n"
-               "\n"
-               "Exit status:\n"
-               "  0  every command was sent (through a broker: every player addressed said ok)\n"
-               "  1  a command was not sent (nor any after it); the message says which went out\n"
-               "  2  the arguments are wrong; nothing was sent\n"
-               "  3  the outcome of a command is unknown: the program holding the port took it\n"
-               "     and stopped or died without answering, or a device server took part of it\n"
-               "     and did not close in order; it may have gone out, so do not repeat it\n"
-               "     blindly\n")
+    return QStringLiteral("Usage: tunaris-send --port PORT [--baud RATE] COMMAND...\n"
+                          "       tunaris-send --mqtt URL (--player ID | --group NAME) COMMAND...\n"
+                          "       tunaris-send --mqtt URL --list-players\n"
+                          "Sends commands to a Tunaris player over a serial port, in the order given,\n"
+                          "with the same frames as the console, and exits once they are on the line.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --port PORT    the serial port, for example /dev/ttyUSB0 or COM3, or a\n"
+                          "                 serial device server's raw TCP port, tcp://HOST:NUMBER\n"
+                          "  --baud RATE    %1 (default %2)\n"
+                          "  --list-ports   list the serial ports and exit\n"
+                          "  --mqtt URL     send through an MQTT broker instead, mqtt://HOST[:PORT] or\n"
+                          "                 mqtts://HOST[:PORT], to the player --player ID or to every\n"
+                          "                 player of --group NAME, and wait for their replies\n"
+                          "  --mqtt-credentials FILE   the broker's user name and password, in lines\n"
+                          "                 username=NAME and password=SECRET\n"
+                          "  --mqtt-ca FILE trust only this certificate authority for mqtts://\n"
+                          "  --list-players list the players the broker knows, online or not, and exit\n"
+                          "  -h, --help     show this help and exit\n"
+                          "\n"
+                          "Commands:\n"
+                          "  %3\n"
+                          "  folder N [--seq] [--reset]     load folder N (%4), random order unless --seq\n"
+                          "  playlist N [--seq] [--reset]   load playlist N (%4)\n"
+                          "  spot N [--seq | --x-in-rnd X | --x-in-seq X]\n"
+                          "                                 load spot N (%4); X from 1 to %5\n"
+                          "  webradio N                     load web radio station N (%6)\n"
+                          "  ftp N                          launch FTP client N (%6)\n"
+                          "  source NAME                    select the source: %7\n"
+                          "  volume CHANNEL LEVEL           set CHANNEL (%8) to LEVEL dB (%9 to %10)\n"
+                          "  volume CHANNEL up|down STEP    raise or lower CHANNEL by STEP dB (1 to %11)\n"
+                          "  mute CHANNEL on|off            mute or unmute CHANNEL\n"
+                          "\n"
+                          "Examples:\n"
+                          "  tunaris-send --port /dev/ttyUSB0 folder 300 --seq --reset\n"
+                          "  tunaris-send --port COM3 --baud 9600 volume xlr -20 play\n"
+                          "\n"
+                          "When another program holds the port (the console), the commands go through it,\n"
+                          "one at a time; the first that does not go out stops the rest.\n"
+                          "\n"
+                          "Exit status:\n"
+                          "  0  every command was sent (through a broker: every player addressed said ok)\n"
+                          "  1  a command was not sent (nor any after it); the message says which went out\n"
+                          "  2  the arguments are wrong; nothing was sent\n"
+                          "  3  the outcome of a command is unknown: the program holding the port took it\n"
+                          "     and stopped or died without answering, or a device server took part of it\n"
+                          "     and did not close in order; it may have gone out, so do not repeat it\n"
+                          "     blindly\n")
         .arg(supportedBaudRatesText())
         .arg(DefaultBaudRate)
         .arg(transportWords().join(QLatin1String(" | ")), media)
