@@ -8,11 +8,12 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-# The build and its checks; the bridge's web remote, its QR code and the
-# browser that tests the page; the fleet's MQTT client library, and a broker,
-# its clients and openssl for the fleet's tests.
+# The build and its checks, clang-format for the committed style; the
+# bridge's web remote, its QR code and the browser that tests the page; the
+# fleet's MQTT client library, and a broker, its clients and openssl for the
+# fleet's tests.
 apt-get install -y -qq --no-install-recommends \
-    cmake g++ make pkg-config python3 \
+    cmake g++ make pkg-config python3 clang-format \
     qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools \
     libgl-dev libx11-dev xvfb xauth x11-utils xdotool imagemagick desktop-file-utils dbus-daemon \
     dpkg-dev file lintian netcat-openbsd \
