@@ -104,6 +104,7 @@ QString AboutTest::expectedSystemLine()
     return name + (sizeof(void *) == 8 ? QLatin1String(" (64bit)") : QLatin1String(" (32bit)"));
 }
 
+// clang-format off
 void AboutTest::systemName_data()
 {
     QTest::addColumn<QOperatingSystemVersion::OSType>("type");
@@ -126,11 +127,12 @@ void AboutTest::systemName_data()
     QTest::newRow("8.1") << windows << 6 << 3 << pretty << "Microsoft OS";
     QTest::newRow("10") << windows << 10 << 0 << pretty << "Microsoft OS";
     // Elsewhere the version numbers mean nothing to the Windows table.
-    QTest::newRow("Linux") << QOperatingSystemVersion::Unknown << -1 << -1 << "Debian GNU/Linux 12 (bookworm)"
-                           << "Debian GNU/Linux 12 (bookworm)";
-    QTest::newRow("macOS with XP's numbers") << QOperatingSystemVersion::MacOS << 5 << 1 << "macOS Ventura (13.0)"
-                                             << "macOS Ventura (13.0)";
+    QTest::newRow("Linux") << QOperatingSystemVersion::Unknown << -1 << -1
+                           << "Debian GNU/Linux 12 (bookworm)" << "Debian GNU/Linux 12 (bookworm)";
+    QTest::newRow("macOS with XP's numbers") << QOperatingSystemVersion::MacOS << 5 << 1
+                                             << "macOS Ventura (13.0)" << "macOS Ventura (13.0)";
 }
+// clang-format on
 
 void AboutTest::systemName()
 {
@@ -210,6 +212,7 @@ void AboutTest::dialogParagraphs()
     QCOMPARE(format.anchorHref(), link);
 }
 
+// clang-format off
 void AboutTest::dialogForm_data()
 {
     QTest::addColumn<QString>("name");
@@ -218,13 +221,11 @@ void AboutTest::dialogForm_data()
     QTest::addColumn<int>("column");
     QTest::addColumn<int>("columnSpan");
 
-    QTest::newRow("picture") << "label_Image"
-                             << "QLabel" << 0 << 0 << 1;
-    QTest::newRow("information") << "label_infos"
-                                 << "QLabel" << 0 << 1 << 1;
-    QTest::newRow("button row") << "horizontalLayout"
-                                << "QHBoxLayout" << 2 << 0 << 2;
+    QTest::newRow("picture") << "label_Image" << "QLabel" << 0 << 0 << 1;
+    QTest::newRow("information") << "label_infos" << "QLabel" << 0 << 1 << 1;
+    QTest::newRow("button row") << "horizontalLayout" << "QHBoxLayout" << 2 << 0 << 2;
 }
+// clang-format on
 
 // Where each piece of the form sits in the dialog's grid.
 void AboutTest::dialogForm()
@@ -319,6 +320,7 @@ void AboutTest::eachOpeningShowsCurrentValues()
     QCOMPARE(document.findBlockByNumber(1).text(), QStringLiteral("Tunaris & Sons"));
 }
 
+// clang-format off
 void AboutTest::dialogTexts_data()
 {
     QTest::addColumn<bool>("translated");
@@ -327,11 +329,10 @@ void AboutTest::dialogTexts_data()
     QTest::addColumn<QString>("suffix");
 
     const bool wide = sizeof(void *) == 8;
-    QTest::newRow("English") << false << "About"
-                             << "Close" << (wide ? "(64bit)" : "(32bit)");
-    QTest::newRow("translated") << true << "À propos"
-                                << "Fermer" << (wide ? "(64 bits)" : "(32 bits)");
+    QTest::newRow("English") << false << "About" << "Close" << (wide ? "(64bit)" : "(32bit)");
+    QTest::newRow("translated") << true << "À propos" << "Fermer" << (wide ? "(64 bits)" : "(32 bits)");
 }
+// clang-format on
 
 // The dialog takes its texts from the translation installed when it opens.
 void AboutTest::dialogTexts()

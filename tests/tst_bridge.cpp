@@ -107,43 +107,33 @@ QByteArray BridgeTest::line(QTcpSocket &client, const QByteArray &bytes)
 // once by the networks allowed. [::], as the README writes it, serves IPv4
 // clients too, matched as the IPv4 address they are whether the network is
 // given in IPv4 or mapped form.
+// clang-format off
 void BridgeTest::clientsServedOrRefused_data()
 {
     QTest::addColumn<bool>("udp");
-    QTest::addColumn<QString>("listen");    // an IPv4 client reaches [::]
-    QTest::addColumn<QString>("allow");     // with ::1 beside it
-    QTest::addColumn<QString>("from");      // the client's own address
+    QTest::addColumn<QString>("listen"); // an IPv4 client reaches [::]
+    QTest::addColumn<QString>("allow");  // with ::1 beside it
+    QTest::addColumn<QString>("from");   // the client's own address
     QTest::addColumn<QByteArray>("ending"); // every ending is tst_commandline's
     QTest::addColumn<bool>("admitted");
 
-    QTest::newRow("TCP 127.0.0.1, LF") << false << "127.0.0.1"
-                                       << "127.0.0.1/32"
-                                       << "127.0.0.1" << QByteArray("\n") << true;
-    QTest::newRow("TCP ::1, CR LF") << false << "::1"
-                                    << "127.0.0.1/32"
-                                    << "::1" << QByteArray("\r\n") << true;
-    QTest::newRow("UDP ::1, CR") << true << "::1"
-                                 << "127.0.0.1/32"
-                                 << "::1" << QByteArray("\r") << true;
-    QTest::newRow("UDP 127.0.0.1, no ending") << true << "127.0.0.1"
-                                              << "127.0.0.1/32"
-                                              << "127.0.0.1" << QByteArray() << true;
+    QTest::newRow("TCP 127.0.0.1, LF") << false << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.1" << QByteArray("\n") << true;
+    QTest::newRow("TCP ::1, CR LF") << false << "::1" << "127.0.0.1/32" << "::1" << QByteArray("\r\n") << true;
+    QTest::newRow("UDP ::1, CR") << true << "::1" << "127.0.0.1/32" << "::1" << QByteArray("\r") << true;
+    QTest::newRow("UDP 127.0.0.1, no ending") << true << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.1" << QByteArray() << true;
     for (const bool udp : {false, true}) {
         const char *kind = udp ? "UDP" : "TCP";
-        QTest::addRow("%s from a refused address", kind) << udp << "127.0.0.1"
-                                                         << "127.0.0.1/32"
-                                                         << "127.0.0.2" << QByteArray("\n") << false;
-        QTest::addRow("%s on [::], IPv4 network", kind) << udp << "::"
-                                                        << "127.0.0.0/8"
-                                                        << "127.0.0.2" << QByteArray("\n") << true;
-        QTest::addRow("%s on [::], mapped address", kind) << udp << "::"
-                                                          << "::ffff:127.0.0.2"
-                                                          << "127.0.0.2" << QByteArray("\n") << true;
-        QTest::addRow("%s on [::], another mapped address", kind) << udp << "::"
-                                                                  << "::ffff:127.0.0.3"
-                                                                  << "127.0.0.2" << QByteArray("\n") << false;
+        QTest::addRow("%s from a refused address", kind) << udp << "127.0.0.1" << "127.0.0.1/32" << "127.0.0.2"
+                                                         << QByteArray("\n") << false;
+        QTest::addRow("%s on [::], IPv4 network", kind) << udp << "::" << "127.0.0.0/8" << "127.0.0.2"
+                                                        << QByteArray("\n") << true;
+        QTest::addRow("%s on [::], mapped address", kind) << udp << "::" << "::ffff:127.0.0.2" << "127.0.0.2"
+                                                          << QByteArray("\n") << true;
+        QTest::addRow("%s on [::], another mapped address", kind) << udp << "::" << "::ffff:127.0.0.3" << "127.0.0.2"
+                                                                  << QByteArray("\n") << false;
     }
 }
+// clang-format on
 
 void BridgeTest::clientsServedOrRefused()
 {
@@ -462,6 +452,7 @@ void BridgeTest::startReport()
 
 // A burst the bridge must refuse, then one good datagram: only that one's
 // frame reaches the player, and it does.
+// clang-format off
 void BridgeTest::datagramsAfterABurst_data()
 {
     QTest::addColumn<int>("count");
@@ -469,13 +460,14 @@ void BridgeTest::datagramsAfterABurst_data()
     QTest::addColumn<QString>("from");
     QTest::addColumn<QByteArray>("report");
 
-    QTest::newRow("500 from a refused address")
-        << 500 << QByteArray("play") << "127.0.0.2" << QByteArray("refused a datagram from 127.0.0.2");
-    QTest::newRow("play, 300 line feeds, stop") << 1 << "play" + QByteArray(300, '\n') + "stop"
-                                                << "127.0.0.1" << QByteArray("308 bytes, longer than one command");
+    QTest::newRow("500 from a refused address") << 500 << QByteArray("play") << "127.0.0.2"
+                                                << QByteArray("refused a datagram from 127.0.0.2");
+    QTest::newRow("play, 300 line feeds, stop") << 1 << "play" + QByteArray(300, '\n') + "stop" << "127.0.0.1"
+                                                << QByteArray("308 bytes, longer than one command");
     QTest::newRow("500 of 2000 bytes") << 500 << QByteArray(2000, 'p') << "127.0.0.1"
                                        << QByteArray("2000 bytes, longer than one command");
 }
+// clang-format on
 
 void BridgeTest::datagramsAfterABurst()
 {

@@ -150,6 +150,7 @@ void ConfigurationTest::checkLanguageEntries(const QStringList &names)
         child<QAction>(*window, name)->setChecked(names.contains(QLatin1String(name)));
 }
 
+// clang-format off
 void ConfigurationTest::writtenFile_data()
 {
     QTest::addColumn<QString>("port");
@@ -158,25 +159,21 @@ void ConfigurationTest::writtenFile_data()
     QTest::addColumn<QStringList>("checkedEntries");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("default language") << "ttyUSB7"
-                                      << "9600" << false << QStringList{"actionDefault"}
+    QTest::newRow("default language") << "ttyUSB7" << "9600" << false << QStringList{"actionDefault"}
                                       << settingsText("QRB11.00", "ttyUSB7", "9600", "0", "(default)");
-    QTest::newRow("English, auto-connect") << "ttyUSB7"
-                                           << "115200" << true << QStringList{"actionEnglish"}
+    QTest::newRow("English, auto-connect") << "ttyUSB7" << "115200" << true << QStringList{"actionEnglish"}
                                            << settingsText("QRB11.00", "ttyUSB7", "115200", "1", "English");
-    QTest::newRow("French") << "COM3"
-                            << "38400" << false << QStringList{"actionFran_ais"}
+    QTest::newRow("French") << "COM3" << "38400" << false << QStringList{"actionFran_ais"}
                             << settingsText("QRB11.00", "COM3", "38400", "0", "French");
-    QTest::newRow("English and French checked") << "COM3"
-                                                << "14400" << true << QStringList{"actionEnglish", "actionFran_ais"}
+    QTest::newRow("English and French checked") << "COM3" << "14400" << true
+                                                << QStringList{"actionEnglish", "actionFran_ais"}
                                                 << settingsText("QRB11.00", "COM3", "14400", "1", "French");
-    QTest::newRow("no entry checked") << "COM3"
-                                      << "19200" << false << QStringList{}
+    QTest::newRow("no entry checked") << "COM3" << "19200" << false << QStringList{}
                                       << settingsText("QRB11.00", "COM3", "19200", "0", "(default)");
-    QTest::newRow("no serial port") << ""
-                                    << "57600" << false << QStringList{"actionDefault"}
+    QTest::newRow("no serial port") << "" << "57600" << false << QStringList{"actionDefault"}
                                     << settingsText("QRB11.00", "", "57600", "0", "(default)");
 }
+// clang-format on
 
 void ConfigurationTest::writtenFile()
 {
@@ -203,6 +200,7 @@ void ConfigurationTest::writtenFile()
     QVERIFY(!written.contains('\r'));
 }
 
+// clang-format off
 void ConfigurationTest::roundTrip_data()
 {
     QTest::addColumn<QString>("baudRate");
@@ -210,15 +208,12 @@ void ConfigurationTest::roundTrip_data()
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("serialTitle");
 
-    QTest::newRow("French, 9600") << "9600" << false << "actionFran_ais"
-                                  << "Port série";
-    QTest::newRow("English, 57600, auto-connect") << "57600" << true << "actionEnglish"
-                                                  << "Serial Port";
-    QTest::newRow("default, 115200") << "115200" << false << "actionDefault"
-                                     << "Serial Port";
-    QTest::newRow("French, 14400, auto-connect") << "14400" << true << "actionFran_ais"
-                                                 << "Port série";
+    QTest::newRow("French, 9600") << "9600" << false << "actionFran_ais" << "Port série";
+    QTest::newRow("English, 57600, auto-connect") << "57600" << true << "actionEnglish" << "Serial Port";
+    QTest::newRow("default, 115200") << "115200" << false << "actionDefault" << "Serial Port";
+    QTest::newRow("French, 14400, auto-connect") << "14400" << true << "actionFran_ais" << "Port série";
 }
+// clang-format on
 
 void ConfigurationTest::roundTrip()
 {

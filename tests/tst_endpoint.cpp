@@ -322,6 +322,7 @@ void EndpointTest::closingAnswersEveryLine()
     QCOMPARE(pty->readRest(), QByteArray());
 }
 
+// clang-format off
 void EndpointTest::consoleSaysWhenItCannotServe_data()
 {
     QTest::addColumn<QString>("attack"); // on the folder of the endpoints
@@ -332,6 +333,7 @@ void EndpointTest::consoleSaysWhenItCannotServe_data()
     QTest::newRow("another user's") << "owned by nobody"
                                     << "%1 is not a private folder of this user: it belongs to user nobody (65534)";
 }
+// clang-format on
 
 void EndpointTest::consoleSaysWhenItCannotServe()
 {

@@ -264,6 +264,7 @@ void FleetTest::hostileMessagesSendNothing_data()
                                              << QByteArray("error the response topic is not one to publish to");
 }
 
+// clang-format off
 void FleetTest::hostileMessagesSendNothing()
 {
     QFETCH(QByteArray, payload);
@@ -277,14 +278,14 @@ void FleetTest::hostileMessagesSendNothing()
     file.close();
     QStringList options = {"-V", "5", "-f", file.fileName()};
     if (!properties.isEmpty())
-        options << "-D"
-                << "publish" << properties;
+        options << "-D" << "publish" << properties;
     QCOMPARE(publish(port, "tunaris/players/shop-14/command", options).exitCode, 0);
     QCOMPARE(replies.payloads(1).size(), 1);
     QVERIFY2(replies.messages.first().payload.startsWith(reply), replies.messages.first().payload);
     QCOMPARE(publish(port, "tunaris/players/shop-14/command", {"-m", "pause"}).exitCode, 0);
     QCOMPARE(wire(shop14.pty, 4), QByteArray("21 ff ff ff"));
 }
+// clang-format on
 
 // A request published twice with the same correlation data (a publisher's
 // retry) plays once and is answered twice, to the response topic.

@@ -89,20 +89,20 @@ void HelpLinksTest::homePage()
     QCOMPARE(desktop->urls.first().toString(QUrl::FullyEncoded), QStringLiteral("http://tunaris.example.com"));
 }
 
+// clang-format off
 void HelpLinksTest::supportMail_data()
 {
     QTest::addColumn<bool>("translated");
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("body");
 
-    QTest::newRow("English") << false
-                             << "Subject: Veldo Support Request (From: Tunaris - Serial Console - " TUNARIS_VERSION ")"
+    QTest::newRow("English") << false << "Subject: Veldo Support Request (From: Tunaris - Serial Console - " TUNARIS_VERSION ")"
                              << "Here: your question...";
     QTest::newRow("translation with & # % = +")
-        << true
-        << "Objet : demande #7 & 100% d'aide Veldo %41=B+C (De : Tunaris - Serial Console - " TUNARIS_VERSION ")"
+        << true << "Objet : demande #7 & 100% d'aide Veldo %41=B+C (De : Tunaris - Serial Console - " TUNARIS_VERSION ")"
         << "Ici : votre question & la suite ?a=b#fin\ndeuxième ligne 50 %20";
 }
+// clang-format on
 
 void HelpLinksTest::supportMail()
 {

@@ -116,6 +116,7 @@ void LanguageTest::cleanup()
     QDir::setCurrent(startDirectory);
 }
 
+// clang-format off
 void LanguageTest::textsFollowTheLanguage_data()
 {
     QTest::addColumn<QString>("object");
@@ -123,59 +124,25 @@ void LanguageTest::textsFollowTheLanguage_data()
     QTest::addColumn<QString>("englishText");
     QTest::addColumn<QString>("frenchText");
 
-    QTest::newRow("window title") << "MainWindow"
-                                  << "windowTitle"
-                                  << "Tunaris - Serial Console"
+    QTest::newRow("window title") << "MainWindow" << "windowTitle" << "Tunaris - Serial Console"
                                   << "Tunaris - Serial Console";
-    QTest::newRow("group title") << "groupBox_Serial"
-                                 << "title"
-                                 << "Serial Port"
-                                 << "Port série";
-    QTest::newRow("status group") << "groupBox_Status"
-                                  << "title"
-                                  << "Status / Command Message"
+    QTest::newRow("group title") << "groupBox_Serial" << "title" << "Serial Port" << "Port série";
+    QTest::newRow("status group") << "groupBox_Status" << "title" << "Status / Command Message"
                                   << "État / Message de commande";
-    QTest::newRow("tooltip") << "pushButton_Open"
-                             << "toolTip"
-                             << "Connect"
-                             << "Connecter";
-    QTest::newRow("transport tooltip") << "pushButton_Previous"
-                                       << "toolTip"
-                                       << "Previous File"
+    QTest::newRow("tooltip") << "pushButton_Open" << "toolTip" << "Connect" << "Connecter";
+    QTest::newRow("transport tooltip") << "pushButton_Previous" << "toolTip" << "Previous File"
                                        << "Fichier précédent";
-    QTest::newRow("check box") << "checkBox_AutoConnect"
-                               << "text"
-                               << "Auto-connection"
-                               << "Connexion automatique";
-    QTest::newRow("label") << "label_Serial_Baudrate"
-                           << "text"
-                           << "BaudRate"
-                           << "Débit";
-    QTest::newRow("mode") << "radioButton_Spot_X_IN_RND"
-                          << "text"
-                          << "X IN RND"
-                          << "X EN ALÉA";
-    QTest::newRow("volume channel") << "label_Volume_Title_All"
-                                    << "text"
-                                    << "ALL"
-                                    << "TOUT";
-    QTest::newRow("menu") << "menuLanguage"
-                          << "title"
-                          << "&Languages"
-                          << "&Langues";
-    QTest::newRow("menu entry") << "actionDefault"
-                                << "text"
-                                << "(Default)"
-                                << "(Par défaut)";
-    QTest::newRow("help entry") << "actionContact_Technical_Support"
-                                << "text"
-                                << "&Contact Technical Support"
+    QTest::newRow("check box") << "checkBox_AutoConnect" << "text" << "Auto-connection" << "Connexion automatique";
+    QTest::newRow("label") << "label_Serial_Baudrate" << "text" << "BaudRate" << "Débit";
+    QTest::newRow("mode") << "radioButton_Spot_X_IN_RND" << "text" << "X IN RND" << "X EN ALÉA";
+    QTest::newRow("volume channel") << "label_Volume_Title_All" << "text" << "ALL" << "TOUT";
+    QTest::newRow("menu") << "menuLanguage" << "title" << "&Languages" << "&Langues";
+    QTest::newRow("menu entry") << "actionDefault" << "text" << "(Default)" << "(Par défaut)";
+    QTest::newRow("help entry") << "actionContact_Technical_Support" << "text" << "&Contact Technical Support"
                                 << "&Contacter le support technique";
-    QTest::newRow("status label") << "label_Status"
-                                  << "text"
-                                  << "..."
-                                  << "...";
+    QTest::newRow("status label") << "label_Status" << "text" << "..." << "...";
 }
+// clang-format on
 
 void LanguageTest::textsFollowTheLanguage()
 {
@@ -306,6 +273,7 @@ void LanguageTest::checkedEntryStaysChecked()
     QCOMPARE(serialTitle(), title);
 }
 
+// clang-format off
 void LanguageTest::lookupFromTheWorkingDirectory_data()
 {
     QTest::addColumn<QString>("entry");
@@ -313,25 +281,17 @@ void LanguageTest::lookupFromTheWorkingDirectory_data()
     QTest::addColumn<QString>("title");
 
     // Nothing in the working directory: the translation beside the program.
-    QTest::newRow("French, nothing here") << "actionFran_ais"
-                                          << "" << french;
-    QTest::newRow("French, own .qm here") << "actionFran_ais"
-                                          << "LanguageData_fr.qm" << marker;
-    QTest::newRow("French, file without suffix here") << "actionFran_ais"
-                                                      << "LanguageData_fr" << marker;
-    QTest::newRow("French, common file here") << "actionFran_ais"
-                                              << "LanguageData.qm" << marker;
-    QTest::newRow("French, another language here") << "actionFran_ais"
-                                                   << "LanguageData_de.qm" << french;
-    QTest::newRow("English, nothing here") << "actionEnglish"
-                                           << "" << english;
-    QTest::newRow("English, own .qm here") << "actionEnglish"
-                                           << "LanguageData_en.qm" << marker;
-    QTest::newRow("English, common file here") << "actionEnglish"
-                                               << "LanguageData.qm" << marker;
-    QTest::newRow("English, French here") << "actionEnglish"
-                                          << "LanguageData_fr.qm" << english;
+    QTest::newRow("French, nothing here") << "actionFran_ais" << "" << french;
+    QTest::newRow("French, own .qm here") << "actionFran_ais" << "LanguageData_fr.qm" << marker;
+    QTest::newRow("French, file without suffix here") << "actionFran_ais" << "LanguageData_fr" << marker;
+    QTest::newRow("French, common file here") << "actionFran_ais" << "LanguageData.qm" << marker;
+    QTest::newRow("French, another language here") << "actionFran_ais" << "LanguageData_de.qm" << french;
+    QTest::newRow("English, nothing here") << "actionEnglish" << "" << english;
+    QTest::newRow("English, own .qm here") << "actionEnglish" << "LanguageData_en.qm" << marker;
+    QTest::newRow("English, common file here") << "actionEnglish" << "LanguageData.qm" << marker;
+    QTest::newRow("English, French here") << "actionEnglish" << "LanguageData_fr.qm" << english;
 }
+// clang-format on
 
 void LanguageTest::lookupFromTheWorkingDirectory()
 {
@@ -349,21 +309,19 @@ void LanguageTest::lookupFromTheWorkingDirectory()
     QCOMPARE(checkedLanguageEntries(*window), entry);
 }
 
+// clang-format off
 void LanguageTest::lookupInAnInstalledTree_data()
 {
-    QTest::addColumn<QString>("besideProgram"); // built translation placed there as LanguageData_fr.qm
+    QTest::addColumn<QString>("besideProgram");     // built translation placed there as LanguageData_fr.qm
     QTest::addColumn<QString>("installedFolder");
     QTest::addColumn<QString>("title");
 
-    QTest::newRow("no translation") << ""
-                                    << "" << english;
-    QTest::newRow("installed folder") << ""
-                                      << "LanguageData_fr.qm" << french;
-    QTest::newRow("beside the program") << "LanguageData_fr.qm"
-                                        << "" << french;
-    QTest::newRow("beside the program first") << "marker.qm"
-                                              << "LanguageData_fr.qm" << marker;
+    QTest::newRow("no translation") << "" << "" << english;
+    QTest::newRow("installed folder") << "" << "LanguageData_fr.qm" << french;
+    QTest::newRow("beside the program") << "LanguageData_fr.qm" << "" << french;
+    QTest::newRow("beside the program first") << "marker.qm" << "LanguageData_fr.qm" << marker;
 }
+// clang-format on
 
 // A copy of the program in an installed tree, started from another folder.
 void LanguageTest::lookupInAnInstalledTree()
@@ -391,23 +349,20 @@ void LanguageTest::lookupInAnInstalledTree()
     QCOMPARE(run.report.value("end.language"), QStringLiteral("actionFran_ais"));
 }
 
+// clang-format off
 void LanguageTest::defaultFollowsTheSystemLanguage_data()
 {
     QTest::addColumn<QString>("systemLocale");
     QTest::addColumn<QString>("fileInWorkingDirectory");
     QTest::addColumn<QString>("title");
 
-    QTest::newRow("French system") << "fr_FR.UTF-8"
-                                   << "" << french;
-    QTest::newRow("Canadian French system") << "fr_CA.UTF-8"
-                                            << "" << french;
-    QTest::newRow("German system") << "de_DE.UTF-8"
-                                   << "" << english;
-    QTest::newRow("German system, common file") << "de_DE.UTF-8"
-                                                << "LanguageData.qm" << marker;
-    QTest::newRow("C locale") << "C.UTF-8"
-                              << "" << english;
+    QTest::newRow("French system") << "fr_FR.UTF-8" << "" << french;
+    QTest::newRow("Canadian French system") << "fr_CA.UTF-8" << "" << french;
+    QTest::newRow("German system") << "de_DE.UTF-8" << "" << english;
+    QTest::newRow("German system, common file") << "de_DE.UTF-8" << "LanguageData.qm" << marker;
+    QTest::newRow("C locale") << "C.UTF-8" << "" << english;
 }
+// clang-format on
 
 // At start, with no saved choice, the window takes the system's language.
 void LanguageTest::defaultFollowsTheSystemLanguage()

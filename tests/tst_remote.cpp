@@ -107,20 +107,18 @@ void RemoteTest::keyFile()
     QVERIFY(!isRemoteKey(QByteArray(), QByteArray()));
 }
 
+// clang-format off
 void RemoteTest::linksHandedOut_data()
 {
     QTest::addColumn<QString>("listen");
     QTest::addColumn<QString>("link");
 
-    QTest::newRow("an address of its own") << "192.168.1.20:8080"
-                                           << "http://192.168.1.20:8080/?key=K";
-    QTest::newRow("IPv6, in brackets") << "[fd00::1]:8080"
-                                       << "http://[fd00::1]:8080/?key=K";
-    QTest::newRow("any address, loopback served only") << "0.0.0.0:8080"
-                                                       << "http://127.0.0.1:8080/?key=K";
-    QTest::newRow("IPv6 any address, loopback served only") << "[::]:8080"
-                                                            << "http://127.0.0.1:8080/?key=K";
+    QTest::newRow("an address of its own") << "192.168.1.20:8080" << "http://192.168.1.20:8080/?key=K";
+    QTest::newRow("IPv6, in brackets") << "[fd00::1]:8080" << "http://[fd00::1]:8080/?key=K";
+    QTest::newRow("any address, loopback served only") << "0.0.0.0:8080" << "http://127.0.0.1:8080/?key=K";
+    QTest::newRow("IPv6 any address, loopback served only") << "[::]:8080" << "http://127.0.0.1:8080/?key=K";
 }
+// clang-format on
 
 void RemoteTest::linksHandedOut()
 {

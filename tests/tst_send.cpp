@@ -366,34 +366,31 @@ void SendTest::badArgumentsSendNothing()
     QCOMPARE(pty->readRest(), QByteArray());
 }
 
+// clang-format off
 void SendTest::unusablePortSaysWhy_data()
 {
     QTest::addColumn<QString>("port");   // "pty": the test's pseudo-terminal
     QTest::addColumn<QString>("holder"); // of the port's lock file: "", "living" or "ended"
     QTest::addColumn<bool>("asNobody");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error"); // "%1": the pseudo-terminal, "%2": this process, "%3": its group
+    QTest::addColumn<QString>("error");  // "%1": the pseudo-terminal, "%2": this process, "%3": its group
 
-    QTest::newRow("missing device") << "/dev/tunaris-no-such-port"
-                                    << "" << false << 1 << "Cannot open /dev/tunaris-no-such-port: no such port";
+    QTest::newRow("missing device") << "/dev/tunaris-no-such-port" << "" << false << 1
+                                    << "Cannot open /dev/tunaris-no-such-port: no such port";
     // The library's own words follow.
-    QTest::newRow("not a serial device") << "/dev/null"
-                                         << "" << false << 1 << "Cannot open /dev/null: ";
-    QTest::newRow("held by another program")
-        << "pty"
-        << "living" << false << 1 << "%1 is in use by another program (tst_send, process %2)";
-    QTest::newRow("lock left by an ended program") << "pty"
-                                                   << "ended" << false << 0 << "";
-    QTest::newRow("user may not use the device")
-        << "pty"
-        << "" << true << 1 << "Cannot open %1: no permission (the user is not in the %3 group)";
+    QTest::newRow("not a serial device") << "/dev/null" << "" << false << 1 << "Cannot open /dev/null: ";
+    QTest::newRow("held by another program") << "pty" << "living" << false << 1
+                                             << "%1 is in use by another program (tst_send, process %2)";
+    QTest::newRow("lock left by an ended program") << "pty" << "ended" << false << 0 << "";
+    QTest::newRow("user may not use the device") << "pty" << "" << true << 1
+                                                 << "Cannot open %1: no permission (the user is not in the %3 group)";
     // Each opening makes a new pseudo-terminal that nobody reads; its other
     // names are tst_portnames'.
-    QTest::newRow("pseudo-terminal multiplexer") << "/dev/ptmx"
-                                                 << "" << false << 1
+    QTest::newRow("pseudo-terminal multiplexer") << "/dev/ptmx" << "" << false << 1
                                                  << "Cannot open /dev/ptmx: it makes new pseudo-terminals, it is not a "
                                                     "serial port";
 }
+// clang-format on
 
 void SendTest::unusablePortSaysWhy()
 {
@@ -446,28 +443,24 @@ void SendTest::unusablePortSaysWhy()
     QCOMPARE(pty->readRest(), QByteArray());
 }
 
+// clang-format off
 void SendTest::deviceServerGetsTheFrames_data()
 {
     QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("behaviour");    // of the DeviceServer
+    QTest::addColumn<QString>("behaviour");   // of the DeviceServer
     QTest::addColumn<QList<int>>("exitCodes"); // of tunaris-send; the first is the bridge's when it cannot start
-    QTest::addColumn<QByteArray>("received");  // what the server read
+    QTest::addColumn<QByteArray>("received"); // what the server read
     const QByteArray frames = QByteArray::fromHex("20ffffff 03012cff");
-    QTest::newRow("IPv4") << "127.0.0.1"
-                          << "good" << QList<int>{0} << frames;
-    QTest::newRow("IPv6") << "::1"
-                          << "good" << QList<int>{0} << frames;
-    QTest::newRow("takes 2 bytes, then resets") << "127.0.0.1"
-                                                << "resets after 2" << QList<int>{3} << frames.left(2);
+    QTest::newRow("IPv4") << "127.0.0.1" << "good" << QList<int>{0} << frames;
+    QTest::newRow("IPv6") << "::1" << "good" << QList<int>{0} << frames;
+    QTest::newRow("takes 2 bytes, then resets") << "127.0.0.1" << "resets after 2" << QList<int>{3} << frames.left(2);
     // Whether its system took the bytes before the close is a race: either
     // answer is true, success never is.
-    QTest::newRow("closes at once") << "127.0.0.1"
-                                    << "closes at once" << QList<int>{1, 3} << QByteArray();
-    QTest::newRow("never reads") << "127.0.0.1"
-                                 << "never reads" << QList<int>{3} << QByteArray();
-    QTest::newRow("server down") << "127.0.0.1"
-                                 << "down" << QList<int>{1} << QByteArray();
+    QTest::newRow("closes at once") << "127.0.0.1" << "closes at once" << QList<int>{1, 3} << QByteArray();
+    QTest::newRow("never reads") << "127.0.0.1" << "never reads" << QList<int>{3} << QByteArray();
+    QTest::newRow("server down") << "127.0.0.1" << "down" << QList<int>{1} << QByteArray();
 }
+// clang-format on
 
 void SendTest::deviceServerGetsTheFrames()
 {
@@ -567,6 +560,7 @@ void SendTest::everyFrameLeavesBeforeExit()
     QCOMPARE(pty->readRest(), QByteArray());
 }
 
+// clang-format off
 void SendTest::ownerFailuresAreToldApart_data()
 {
     // The owner is the real bridge holding the port, stopped, or a stand-in
@@ -583,20 +577,17 @@ void SendTest::ownerFailuresAreToldApart_data()
     const QString stopped = QStringLiteral("the port's owner did not answer within 15 s");
     const QString died = QStringLiteral("the port's owner closed the connection without answering");
     const QStringList killed = {"ok 20 ff ff ff", "kill"};
-    QTest::newRow("stopped past the deadline")
-        << QStringList() << 3
+    QTest::newRow("stopped past the deadline") << QStringList() << 3
         << unknown.arg("%1", "play", stopped) + "tunaris-send: sent: nothing; unknown: play; not sent: stop, next\n"
         << "unknown";
-    QTest::newRow("killed after taking the line")
-        << killed << 3 << unknown.arg("%1", "stop", died) + "tunaris-send: sent: play; unknown: stop; not sent: next\n"
+    QTest::newRow("killed after taking the line") << killed << 3
+        << unknown.arg("%1", "stop", died) + "tunaris-send: sent: play; unknown: stop; not sent: next\n" << "";
+    QTest::newRow("closed with its answers") << QStringList{"ok 20 ff ff ff", "error not sent: the port closed"}
+        << 1 << "tunaris-send: %1: 'stop' was not sent: the port closed\ntunaris-send: sent: play; not sent: stop, next\n"
         << "";
-    QTest::newRow("closed with its answers")
-        << QStringList{"ok 20 ff ff ff", "error not sent: the port closed"} << 1
-        << "tunaris-send: %1: 'stop' was not sent: the port closed\ntunaris-send: sent: play; not sent: stop, next\n"
-        << "";
-    QTest::newRow("bridge: killed after taking the line") << killed << -1 << ""
-                                                          << "sent unknown";
+    QTest::newRow("bridge: killed after taking the line") << killed << -1 << "" << "sent unknown";
 }
+// clang-format on
 
 void SendTest::ownerFailuresAreToldApart()
 {
@@ -669,6 +660,7 @@ void SendTest::ownerFailuresAreToldApart()
         QCOMPARE(pty->readRest(), QByteArray());
 }
 
+// clang-format off
 void SendTest::runtimeFolderAttacksSendNothing_data()
 {
     // Scripts run as root with F the folder where a job without a session
@@ -679,28 +671,22 @@ void SendTest::runtimeFolderAttacksSendNothing_data()
     QTest::addColumn<QString>("attack");
     QTest::addColumn<QString>("error"); // "%1": F, "%2": E
 
-    const QString listen =
-        QStringLiteral("$NOBODY nc -lU \"%1\" >\"$T/got\" & echo $! >\"$T/pid\"; listening \"%1\"; ");
+    const QString listen = QStringLiteral("$NOBODY nc -lU \"%1\" >\"$T/got\" & echo $! >\"$T/pid\"; listening \"%1\"; ");
     const QString theirs = QStringLiteral("%1 is not a private folder of this user: it belongs to user nobody (65534)");
     QTest::newRow("the folder made first by nobody")
-        << "send"
-        << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
+        << "send" << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
     QTest::newRow("a link to nobody's folder")
-        << "send"
-        << "$NOBODY mkdir -m 0700 \"$T/mine\"; " + listen.arg("$T/mine/$E") + "$NOBODY ln -s \"$T/mine\" \"$F\""
+        << "send" << "$NOBODY mkdir -m 0700 \"$T/mine\"; " + listen.arg("$T/mine/$E") + "$NOBODY ln -s \"$T/mine\" \"$F\""
         << "%1 is not a private folder of this user: it is a symbolic link";
-    QTest::newRow("the folder open to all")
-        << "send"
-        << "mkdir -m 0777 \"$F\"; " + listen.arg("$F/$E")
+    QTest::newRow("the folder open to all") << "send" << "mkdir -m 0777 \"$F\"; " + listen.arg("$F/$E")
         << "%1 is not a private folder of this user: group or others may enter it (mode 0777)";
     QTest::newRow("a socket there served by nobody")
-        << "send"
-        << "mkdir -m 0700 \"$F\"; " + listen.arg("$T/trap") + "mv \"$T/trap\" \"$F/$E\""
+        << "send" << "mkdir -m 0700 \"$F\"; " + listen.arg("$T/trap") + "mv \"$T/trap\" \"$F/$E\""
         << "%1/%2 is served by user nobody (65534), not by this user";
     QTest::newRow("the bridge, the folder made first by nobody")
-        << "bridge"
-        << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
+        << "bridge" << "$NOBODY mkdir -m 0700 \"$F\"; " + listen.arg("$F/$E") << theirs;
 }
+// clang-format on
 
 void SendTest::runtimeFolderAttacksSendNothing()
 {

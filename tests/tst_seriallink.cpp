@@ -138,20 +138,18 @@ void SerialLinkTest::commandWhileClosedSendsNothing()
     QCOMPARE(pty->readRest(), QByteArray());
 }
 
+// clang-format off
 void SerialLinkTest::failedOpenSaysWhy_data()
 {
     QTest::addColumn<QString>("port"); // "held": the test's device, opened first by another holder
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing device") << "/dev/tunaris-no-such-port"
-                                    << "Cannot open /dev/tunaris-no-such-port: no such port";
+    QTest::newRow("missing device") << "/dev/tunaris-no-such-port" << "Cannot open /dev/tunaris-no-such-port: no such port";
     // The library's own words follow.
-    QTest::newRow("not a serial device") << "/dev/null"
-                                         << "Cannot open /dev/null: ";
-    QTest::newRow("empty port list") << ""
-                                     << "No serial port";
-    QTest::newRow("held by another program") << "held"
-                                             << "%1 is in use by another program (tst_seriallink, process %2)";
+    QTest::newRow("not a serial device") << "/dev/null" << "Cannot open /dev/null: ";
+    QTest::newRow("empty port list") << "" << "No serial port";
+    QTest::newRow("held by another program") << "held" << "%1 is in use by another program (tst_seriallink, process %2)";
 }
+// clang-format on
 
 void SerialLinkTest::failedOpenSaysWhy()
 {
