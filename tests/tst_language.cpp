@@ -74,8 +74,9 @@ class LanguageTest : public QObject, private WindowTest
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
+    void init() { startWindowTest(); }
+    // A saved French would start the next test in French.
+    void cleanup() { stopWindowTest(); }
     void textsFollowTheLanguage_data();
     void textsFollowTheLanguage();
     void everyFormTextIsTranslated();
@@ -92,26 +93,11 @@ private slots:
 private:
     void choose(const QString &entry) { child<QAction>(*window, qPrintable(entry))->trigger(); }
     QString serialTitle() const { return child<QGroupBox>(*window, "groupBox_Serial")->title(); }
-
-    QString startDirectory;
 };
 
 void LanguageTest::initTestCase()
 {
-    startDirectory = QDir::currentPath();
     QVERIFY2(QFile::exists(besideTests("LanguageData_fr.qm")), "the build puts the shipped translation here");
-}
-
-void LanguageTest::init()
-{
-    startWindowTest();
-}
-
-void LanguageTest::cleanup()
-{
-    // A saved French would start the next test in French.
-    stopWindowTest();
-    QDir::setCurrent(startDirectory);
 }
 
 // clang-format off
