@@ -118,22 +118,8 @@ void EndpointTest::toolSendsThroughTheConsole()
     QTemporaryDir links;
     const QString port = byLink ? links.filePath(QStringLiteral("usb-player-if00")) : pty->slavePath();
     QVERIFY(!byLink || QFile::link(pty->slavePath(), port));
-    // The job sees the test's stand-in as /run/user, in a mount namespace of
-    // its own: the machine's /run/user is never touched.
-    const QStringList asJob = {"unshare",
-                               "--mount",
-                               "--",
-                               "sh",
-                               "-c",
-                               "mount --bind \"$1\" /run/user && shift && exec \"$@\"",
-                               "sh",
-                               runUser.path(),
-                               "env",
-                               "-u",
-                               "XDG_RUNTIME_DIR"};
-
-    const ToolRun run =
-        send(port, QStringLiteral("play folder 300 --seq --reset spot 5 --x-in-seq 3"), cron ? asJob : QStringList());
+    const ToolRun run = send(port, QStringLiteral("play folder 300 --seq --reset spot 5 --x-in-seq 3"),
+                             cron ? asSchedulerJob(runUser.path()) : QStringList());
     QCOMPARE(run.errors, QByteArray());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(pty->read(12).toHex(' '), QByteArray("20 ff ff ff 03 01 2c ff 14 00 05 03"));

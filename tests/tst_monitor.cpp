@@ -12,15 +12,12 @@
 #include <QTest>
 
 #include <csignal>
-#include <memory>
 
 class MonitorTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
     void lineLayout_data();
     void lineLayout();
     void readsCapture_data();
@@ -32,9 +29,6 @@ private slots:
     void deviceServerGoingAwayEndsWithError();
     void rejectsArguments_data();
     void rejectsArguments();
-
-private:
-    std::unique_ptr<PtyPair> pty;
 };
 
 namespace {
@@ -66,17 +60,6 @@ bool readLines(QProcess &monitor, int count)
 }
 
 } // namespace
-
-void MonitorTest::init()
-{
-    pty = std::make_unique<PtyPair>();
-    QVERIFY(pty->isValid());
-}
-
-void MonitorTest::cleanup()
-{
-    pty.reset();
-}
 
 void MonitorTest::lineLayout_data()
 {
@@ -152,14 +135,16 @@ void MonitorTest::noByteIsLost()
 
 void MonitorTest::readsPortUntilInterrupted()
 {
+    PtyPair pty;
+    QVERIFY(pty.isValid());
     QProcess monitor;
-    monitor.start(QStringLiteral(MONITOR_PATH), {"--port", pty->slavePath(), "--baud", "9600"});
+    monitor.start(QStringLiteral(MONITOR_PATH), {"--port", pty.slavePath(), "--baud", "9600"});
     QVERIFY(monitor.waitForStarted(hangGuardMs));
     // The first frame shows that the monitor listens; the half frame after
     // the second only shows once the monitor is told to stop.
-    QVERIFY(pty->write(QByteArray::fromHex("23ffffff")));
+    QVERIFY(pty.write(QByteArray::fromHex("23ffffff")));
     QVERIFY(readLines(monitor, 1));
-    QVERIFY(pty->write(QByteArray::fromHex("42 24ffffff 0800")));
+    QVERIFY(pty.write(QByteArray::fromHex("42 24ffffff 0800")));
     QVERIFY(readLines(monitor, 3));
 
     ::kill(pid_t(monitor.processId()), SIGINT);
@@ -176,16 +161,18 @@ void MonitorTest::readsPortUntilInterrupted()
 
 void MonitorTest::vanishedPortEndsWithError()
 {
+    PtyPair pty;
+    QVERIFY(pty.isValid());
     QProcess monitor;
-    monitor.start(QStringLiteral(MONITOR_PATH), {"--port", pty->slavePath()});
+    monitor.start(QStringLiteral(MONITOR_PATH), {"--port", pty.slavePath()});
     QVERIFY(monitor.waitForStarted(hangGuardMs));
-    QVERIFY(pty->write(QByteArray::fromHex("20ffffff 21")));
+    QVERIFY(pty.write(QByteArray::fromHex("20ffffff 21")));
     QVERIFY(readLines(monitor, 1));
-    pty->closeMaster();
-    pty->closeSlave();
+    pty.closeMaster();
+    pty.closeSlave();
     QVERIFY(monitor.waitForFinished(hangGuardMs));
     QCOMPARE(monitor.exitCode(), 1);
-    QVERIFY2(monitor.readAllStandardError().startsWith("tunaris-monitor: " + pty->slavePath().toUtf8() + ": "),
+    QVERIFY2(monitor.readAllStandardError().startsWith("tunaris-monitor: " + pty.slavePath().toUtf8() + ": "),
              "the error names the port");
     // What arrived before is still reported.
     QCOMPARE(withoutTimes(monitor.readAllStandardOutput()), QStringLiteral("20 ff ff ff  Play\n"

@@ -34,7 +34,7 @@ class SendTest : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
+    void cleanup() { pty.reset(); }
     void parsesCommands_data();
     void parsesCommands();
     void parsesLineOptions_data();
@@ -198,11 +198,6 @@ void SendTest::init()
 {
     pty = std::make_unique<PtyPair>();
     QVERIFY(pty->isValid());
-}
-
-void SendTest::cleanup()
-{
-    pty.reset();
 }
 
 void SendTest::parsesCommands_data()
@@ -711,15 +706,13 @@ void SendTest::runtimeFolderAttacksSendNothing()
     const pid_t attackerPid = pid_t(pidFile.readAll().trimmed().toLongLong());
     QVERIFY(attackerPid > 0);
 
-    // As a job of cron runs it: no session, and in a mount namespace of its
-    // own, so that the machine's /run/user is neither used nor touched.
     const bool bridge = tool == QLatin1String("bridge");
-    const ToolRun run = runTool(
-        QStringLiteral("unshare"),
-        QStringList{"--mount", "--", "sh", "-c", "mount --bind \"$1\" /run/user && shift && exec \"$@\"", "sh",
-                    runUser.path(), "env", "-u", "XDG_RUNTIME_DIR", "TMPDIR=" + temporary.path(),
-                    bridge ? QStringLiteral(BRIDGE_PATH) : QStringLiteral(SEND_PATH), "--port", pty->slavePath()}
-            + (bridge ? QStringList{"--listen", "127.0.0.1:0"} : QStringList{"play"}));
+    const QStringList job =
+        asSchedulerJob(runUser.path())
+        + QStringList{"TMPDIR=" + temporary.path(), bridge ? QStringLiteral(BRIDGE_PATH) : QStringLiteral(SEND_PATH),
+                      "--port", pty->slavePath()}
+        + (bridge ? QStringList{"--listen", "127.0.0.1:0"} : QStringList{"play"});
+    const ToolRun run = runTool(job.first(), job.mid(1));
     ::kill(attackerPid, SIGKILL);
     QFile got(temporary.filePath(QStringLiteral("got")));
     QVERIFY(got.open(QIODevice::ReadOnly));

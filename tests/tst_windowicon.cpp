@@ -18,31 +18,11 @@ class WindowIconTest : public QObject, private WindowTest
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void init() { startWindowTest(WithoutWindow); }
+    void cleanup() { stopWindowTest(); }
     void iconWhereverTheProgramStarts_data();
     void iconWhereverTheProgramStarts();
-
-private:
-    QString startDirectory;
 };
-
-void WindowIconTest::initTestCase()
-{
-    startDirectory = QDir::currentPath();
-}
-
-void WindowIconTest::init()
-{
-    startWindowTest(WithoutWindow);
-}
-
-void WindowIconTest::cleanup()
-{
-    stopWindowTest();
-    QDir::setCurrent(startDirectory);
-}
 
 void WindowIconTest::iconWhereverTheProgramStarts_data()
 {

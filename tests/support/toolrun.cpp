@@ -40,6 +40,12 @@ ToolRun runTool(const QString &program, const QStringList &arguments, const QByt
     return run;
 }
 
+QStringList asSchedulerJob(const QString &runUser)
+{
+    const QString bindRunUser = QStringLiteral("mount --bind \"$1\" /run/user && shift && exec \"$@\"");
+    return {"unshare", "--mount", "--", "sh", "-c", bindRunUser, "sh", runUser, "env", "-u", "XDG_RUNTIME_DIR"};
+}
+
 quint16 startBridge(QProcess &bridge, const QString &program, const QStringList &arguments)
 {
     bridge.setReadChannel(QProcess::StandardError);

@@ -19,6 +19,12 @@ struct ToolRun
 // the test's event loop goes on.
 ToolRun runTool(const QString &program, const QStringList &arguments, const QByteArray &input = QByteArray());
 
+// The start of a command line that runs the rest as a job of cron runs: no
+// session (no XDG_RUNTIME_DIR), and in a mount namespace of its own where
+// `runUser` stands for /run/user, so the machine's /run/user is neither used
+// nor touched.
+QStringList asSchedulerJob(const QString &runUser);
+
 // Starts tunaris-bridge and waits until it says where it listens, reading its
 // reports from standard error; the number of the port it listens on, 0 when
 // it ended first or did not say in time.

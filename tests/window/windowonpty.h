@@ -33,5 +33,12 @@ protected:
         QCOMPARE(status(), QStringLiteral("Open"));
     }
 
+    // Exactly these bytes reach the device, and nothing after them.
+    void expectSent(const QByteArray &bytes)
+    {
+        QCOMPARE(pty->read(int(bytes.size())).toHex(' '), bytes.toHex(' '));
+        QCOMPARE(pty->readRest().toHex(' '), QByteArray());
+    }
+
     std::unique_ptr<PtyPair> pty;
 };

@@ -97,6 +97,7 @@ void listSystemPorts()
 }
 
 WindowTest::WindowTest()
+    : m_startDirectory(QDir::currentPath())
 {
     setApplicationIdentity();
 }
@@ -120,6 +121,7 @@ void WindowTest::stopWindowTest()
     window.reset();
     serialPort->close();
     removeSavedSettings();
+    QDir::setCurrent(m_startDirectory);
 }
 
 QString WindowTest::status() const

@@ -12,7 +12,7 @@
 // base beside QObject and calls startWindowTest() from init() and
 // stopWindowTest() from cleanup(): the connection guard below is installed,
 // no saved settings are read, and none are left for the next test or test
-// program.
+// program; a test that changes the working directory finds it restored.
 class WindowTest
 {
 protected:
@@ -31,6 +31,9 @@ protected:
     QString status() const;
 
     std::unique_ptr<MainWindow> window;
+
+private:
+    QString m_startDirectory;
 };
 
 // Fails the running test on a warning from the connection by name: a slot
