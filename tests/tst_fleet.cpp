@@ -609,6 +609,9 @@ void FleetTest::argumentChecks_data()
         << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no broker to join";
     QTest::newRow("no player") << true << port + QStringList{"--mqtt", "mqtt://b"}
                                << "no player ID given (--player ID)";
+    QTest::newRow("networks with nothing to serve them")
+        << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a", "--allow", "10.0.0.0/8"}
+        << "--allow is for a listening bridge";
     QTest::newRow("player without broker") << true << port + QStringList{"--listen", "127.0.0.1:0", "--player", "a"}
                                            << "--player is for a broker: it needs --mqtt URL";
     QTest::newRow("bad player") << true << port + QStringList{"--mqtt", "mqtt://b", "--player", "a/+"}
