@@ -224,7 +224,6 @@ void CommandDelivery::ownerLeft()
     const QByteArray answer =
         m_busy && m_owner && m_owner->canReadLine() ? m_owner->readLine(MaxCommandLineLength + 1) : QByteArray();
     letGo();
-    noteLink();
     if (!m_busy)
         return;
     finish(answer.isEmpty()
