@@ -16,6 +16,7 @@
 //
 // The broker sends without delay (set_tcp_nodelay), as the README advises;
 // "nagle" leaves Mosquitto's default, which holds small packets back.
+#include "bench/benchtime.h"
 #include "fleet/mqttclient.h"
 
 #include <QCoreApplication>
@@ -42,8 +43,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int groupRounds = 200;
 constexpr int playerCommands = 3000;
 constexpr int window = 32;
@@ -59,14 +58,7 @@ struct Player
 
 double milliseconds(Clock::duration duration)
 {
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double percentile(std::vector<double> values, double share)
-{
-    std::sort(values.begin(), values.end());
-    const auto rank = size_t(std::ceil(share * double(values.size())));
-    return values.at(std::clamp<size_t>(rank, 1, values.size()) - 1);
+    return microseconds(duration) / 1000.0;
 }
 
 bool openPty(Player &player)
@@ -255,10 +247,10 @@ int main(int argc, char **argv)
         runUntil([] { return false; }, 30);
         drain(players, 0);
     }
+    std::sort(groupMs.begin(), groupMs.end());
     std::printf("(a) group command to the last of %d lines, %zu rounds: median %.2f ms, p99 %.2f ms, max %.2f ms; "
                 "rounds with a frame missing or doubled: %d\n",
-                count, groupMs.size(), percentile(groupMs, 0.5), percentile(groupMs, 0.99),
-                *std::max_element(groupMs.begin(), groupMs.end()), lost);
+                count, groupMs.size(), percentile(groupMs, 0.5), percentile(groupMs, 0.99), groupMs.back(), lost);
 
     // (b) At rest.
     runUntil([] { return false; }, 2000);
@@ -277,12 +269,12 @@ int main(int argc, char **argv)
     double idleSum = 0;
     for (const double share : idle)
         idleSum += share;
+    std::sort(resident.begin(), resident.end());
     std::printf("(b) at rest, broker connected: resident memory per bridge median %.1f MiB, max %.1f MiB; "
                 "processor over %d s per bridge mean %.3f %%, max %.3f %% of a core (ticks of 10 ms); "
                 "broker %.1f MiB, %.3f %%\n",
-                percentile(resident, 0.5), *std::max_element(resident.begin(), resident.end()), idleSeconds,
-                idleSum / double(idle.size()), *std::max_element(idle.begin(), idle.end()),
-                double(residentKiB(broker.processId())) / 1024.0,
+                percentile(resident, 0.5), resident.back(), idleSeconds, idleSum / double(idle.size()),
+                *std::max_element(idle.begin(), idle.end()), double(residentKiB(broker.processId())) / 1024.0,
                 100.0 * double(cpuTicks(broker.processId()) - brokerBefore) / ticks);
 
     // (c) One player: volume xlr -1 ... -64 over and over, in order.
