@@ -2,7 +2,11 @@
 // bytes are hostile, so every way of ending, overrunning or garbling a line
 // is a row here, and the services' own tests need only show that they use
 // these rules.
+#include "command/commandgrammar.h"
 #include "command/commandline.h"
+#include "command/knownmixer.h"
+
+#include <QJsonDocument>
 
 #include <QTest>
 
@@ -18,6 +22,8 @@ private slots:
     void readsReplies_data();
     void readsReplies();
     void reasonStaysOnOneLine();
+    void knowsOnlyWhatWasSent_data();
+    void knowsOnlyWhatWasSent();
 };
 
 Q_DECLARE_METATYPE(SendOutcome::Kind)
@@ -147,6 +153,38 @@ void CommandLineTest::readsReplies()
 void CommandLineTest::reasonStaysOnOneLine()
 {
     QCOMPARE(errorReply(QStringLiteral("unknown command 'a\r\nok'")), QByteArray("error unknown command 'a  ok'\n"));
+}
+
+// clang-format off
+void CommandLineTest::knowsOnlyWhatWasSent_data()
+{
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QByteArray>("known");
+
+    const QByteArray nothing = R"({"all":{"level":null,"muted":null},"rca":{"level":null,"muted":null},"xlr":{"level":null,"muted":null}})";
+    QTest::newRow("nothing sent") << QStringList{"play"} << nothing;
+    QTest::newRow("a step from nowhere") << QStringList{"volume xlr up 5"} << nothing;
+    QTest::newRow("level, then steps") << QStringList{"volume xlr -20", "volume xlr up 5", "volume xlr down 3"}
+        << QByteArray(R"({"all":{"level":null,"muted":null},"rca":{"level":null,"muted":null},"xlr":{"level":-18,"muted":null}})");
+    QTest::newRow("steps stop at the ends") << QStringList{"volume all -3", "volume all up 10", "volume rca -60", "volume rca down 32"}
+        << QByteArray(R"({"all":{"level":0,"muted":null},"rca":{"level":-64,"muted":null},"xlr":{"level":null,"muted":null}})");
+    QTest::newRow("muted keeps its level") << QStringList{"volume rca -10", "mute rca on", "mute xlr off"}
+        << QByteArray(R"({"all":{"level":null,"muted":null},"rca":{"level":-10,"muted":true},"xlr":{"level":null,"muted":false}})");
+}
+// clang-format on
+
+void CommandLineTest::knowsOnlyWhatWasSent()
+{
+    QFETCH(QStringList, sent);
+    QFETCH(QByteArray, known);
+
+    KnownMixer mixer;
+    for (const QString &words : sent) {
+        const ParsedCommands parsed = parseCommandWords(words.split(QLatin1Char(' ')));
+        QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+        mixer.apply(parsed.commands.first());
+    }
+    QCOMPARE(QJsonDocument(mixer.toJson()).toJson(QJsonDocument::Compact), known);
 }
 
 QTEST_APPLESS_MAIN(CommandLineTest)
