@@ -129,3 +129,13 @@ SendOutcome outcomeOfReply(const QByteArray &reply, const CommandFrame &frame)
         return SendOutcome::unknown(QString::fromUtf8(line.mid(8)));
     return SendOutcome::unknown(QStringLiteral("unexpected answer from the port's owner"));
 }
+
+bool CommandLife::expired() const
+{
+    return deadline.hasExpired() || (notAfter.isValid() && QDateTime::currentDateTimeUtc() > notAfter);
+}
+
+QString CommandLife::expiredReason() const
+{
+    return QStringLiteral("not sent: expired (%1) before the line could take it").arg(why);
+}

@@ -3,6 +3,8 @@
 #include "command/playercommand.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QString>
 
@@ -80,6 +82,22 @@ QByteArray replyLine(const CommandFrame &frame, const SendOutcome &outcome);
 // What a reply line says of the command whose frame is `frame`: an "ok"
 // with other bytes, or any other line, leaves the outcome unknown.
 SendOutcome outcomeOfReply(const QByteArray &reply, const CommandFrame &frame);
+
+// How long a command may still go out, judged at the moment it would go on
+// the line: whatever held it before (a queue, a socket's buffer, a frozen
+// process) counts against it. Two clocks, each optional: this machine's
+// steady clock from the moment the command was read, and the wall clock
+// (UTC) for a time its sender's clock set. A command past either is never
+// sent: "error not sent: expired (<why>) before the line could take it".
+struct CommandLife
+{
+    QDeadlineTimer deadline{QDeadlineTimer::Forever};
+    QDateTime notAfter; // UTC; invalid: no such bound
+    QString why;        // how long it was good for, in words: "its message expiry, 10 s"
+
+    bool expired() const;
+    QString expiredReason() const;
+};
 
 // Sends a command on towards the player and calls `done` once with its
 // outcome; commands are taken in the order they are given.
