@@ -40,8 +40,7 @@ MainWindow::~MainWindow()
 {
     saveConfiguration();
     // The process end would leave the lock file and the exclusive use behind.
-    if (linkOpenedHere)
-        releasePort();
+    releasePort();
     delete ui;
 }
 

@@ -2,11 +2,14 @@
 
 #include "command/commandframe.h"
 #include "command/playercommand.h"
+#include "link/commandintake.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
 
-class PortEndpoint;
+#include <memory>
+
+class PlayerLink;
 class PortWatcher;
 
 namespace Ui {
@@ -84,11 +87,13 @@ private:
     void showPorts(const QStringList &ports, const QStringList &before);
     void listPortsOnceShown();
     void connectAtStart();
-    bool openLink(const QString &portName);
-    void showOpenFailure(const QString &portName);
-    QString sendForAnotherProgram(const PlayerCommand &command);
+    bool openLink(const QString &portName, QString *error);
+    QString openedText(const QString &opened) const;
     void awaitPort(const QString &portName);
     void handlePortLost();
+    void showPortLost();
+    void handleLinkFailure();
+    void showHandled(const CommandOrigin &origin, const QByteArray &text, const CommandIntake::Reply &reply);
     void reconnectIfBack();
     void releasePort();
 
@@ -99,6 +104,7 @@ private:
     void refreshVolumeLabels();
     void updateMuteWidgets();
     void resetVolumeState();
+    void showPlayerVolume(const PlayerCommand &command);
 
     // Settings and language
     void loadConfiguration();
@@ -108,12 +114,13 @@ private:
     Ui::MainWindow *ui;
 
     // The link beyond the Open and Close buttons: the system's ports as they
-    // come and go, a lost port to reopen when it returns, and the commands of
-    // other programs for the open port.
+    // come and go, a lost port to reopen when it returns, and the one way
+    // every command, the window's and other programs', takes to the player.
     PortWatcher *portWatcher = nullptr;
-    PortEndpoint *endpoint = nullptr;  // other programs' commands, while the port is open
+    PlayerLink *link = nullptr;
+    CommandIntake *intake = nullptr;
+    std::shared_ptr<CommandIntake::Client> operatorClient;
     QString linkPort;                  // the port last opened or awaited, as the operator named it
     bool awaitingPort = false;         // lost, or absent when auto-connection started
     bool linkIsPseudoTerminal = false; // the open port: never awaited once lost
-    bool linkOpenedHere = false;       // the port is open, by this window: it closes it at exit
 };

@@ -1,26 +1,21 @@
 #include "app/mainwindow.h"
 #include "app/portquery.h"
 #include "app/portwatcher.h"
-#include "link/lineflow.h"
+#include "command/commanddecoder.h"
 #include "link/linesettings.h"
-#include "link/portaccess.h"
-#include "link/portendpoint.h"
+#include "link/playerlink.h"
 #include "link/portnames.h"
 #include "ui_mainwindow.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
 
 namespace {
-
-// How long closing waits for queued frames to reach the system before it
-// closes the port: at 9600 baud a single frame takes about 4 ms on the line,
-// and a window must not freeze behind a line that stopped.
-constexpr int flushTimeoutMs = 2000;
 
 // Longer than any device path; keeps a pasted text out of the settings file.
 constexpr int maxTypedPortLength = 1024;
@@ -39,11 +34,11 @@ bool portIsPresent(const QString &portName, const QStringList &listed)
 // The status of an open link, with a word when other programs cannot reach
 // the console: their commands are then refused, and the operator should know
 // why before a scheduled announcement fails.
-QString withEndpointState(const QString &status, const PortEndpoint *endpoint)
+QString withEndpointState(const QString &status, const PlayerLink *link)
 {
-    if (!endpoint || endpoint->problem().isEmpty())
+    if (link->endpointProblem().isEmpty())
         return status;
-    return MainWindow::tr("%1; other programs cannot reach the console: %2").arg(status, endpoint->problem());
+    return MainWindow::tr("%1; other programs cannot reach the console: %2").arg(status, link->endpointProblem());
 }
 
 // A pseudo-terminal named by its number is never the same device again: a
@@ -70,16 +65,20 @@ void MainWindow::fillSerialCombos()
     connect(portWatcher, &PortWatcher::portsChanged, this, &MainWindow::showPorts);
     connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::reconnectIfBack);
     connect(portWatcher, &PortWatcher::openPortLost, this, &MainWindow::handlePortLost);
-    // However the port closes, its endpoint goes with it, answering what it
-    // took. Deleted later: the port may close while it sends for a client.
-    connect(serialPort, &QIODevice::aboutToClose, this, [this] {
-        linkOpenedHere = false;
-        if (endpoint) {
-            endpoint->shutDown();
-            endpoint->deleteLater();
-        }
-        endpoint = nullptr;
-    });
+
+    // Every command leaves through the one intake and the one link, the
+    // window's clicks and other programs' commands alike: frames never
+    // interleave, and each is echoed like a click.
+    PlayerLink::Options options;
+    options.port = serialPort;
+    options.reopenByItself = false;
+    options.refuseBesideForeignEndpoint = false;
+    link = new PlayerLink(QString(), options, this);
+    intake = new CommandIntake(link, this);
+    link->serveEndpoint(intake);
+    operatorClient = CommandIntake::client({QStringLiteral("window"), QString(), QString()});
+    connect(intake, &CommandIntake::handled, this, &MainWindow::showHandled);
+    connect(link, &PlayerLink::failed, this, &MainWindow::handleLinkFailure);
 
     for (const qint32 rate : supportedBaudRates())
         ui->comboBox_Serial_Baudrate->addItem(QString::number(rate));
@@ -96,7 +95,7 @@ void MainWindow::showPorts(const QStringList &ports, const QStringList &before)
     const bool typed = combo->findText(shown) < 0;
     const bool keep = !shown.isEmpty()
                       && (ports.contains(shown) || !before.contains(shown)
-                          || (shown == linkPort && (serialPort->isOpen() || awaitingPort)));
+                          || (shown == linkPort && (link->isOpen() || awaitingPort)));
     const int cursor = combo->lineEdit()->cursorPosition();
 
     combo->clear();
@@ -116,7 +115,7 @@ void MainWindow::showPorts(const QStringList &ports, const QStringList &before)
 
 void MainWindow::updateConnectionWidgets()
 {
-    const bool open = serialPort->isOpen();
+    const bool open = link->isOpen();
     using Widgets = std::initializer_list<QWidget *>;
     for (QWidget *widget : Widgets{ui->pushButton_Open, ui->comboBox_Serial_Port, ui->comboBox_Serial_Baudrate})
         widget->setEnabled(!open);
@@ -126,39 +125,28 @@ void MainWindow::updateConnectionWidgets()
         widget->setEnabled(open);
 }
 
-bool MainWindow::openLink(const QString &portName)
+// The port itself, or the program that holds it (a bridge of this user's),
+// which then sends the window's commands on it.
+bool MainWindow::openLink(const QString &portName, QString *error)
 {
-    configureLine(*serialPort, portName, ui->comboBox_Serial_Baudrate->currentText().toInt());
-    if (isPseudoTerminalMultiplexer(portName) || !serialPort->open(SendOpenMode))
+    link->retarget(portName, ui->comboBox_Serial_Baudrate->currentText().toInt());
+    if (!link->open(error))
         return false;
     linkPort = portName;
-    linkOpenedHere = true;
     linkIsPseudoTerminal = isNumberedPseudoTerminal(portName);
     awaitingPort = false;
     portWatcher->watchPath(QString());
-    portWatcher->watchOpenPort(serialPort);
-    // Without an endpoint the link still works; other programs are then
-    // told that the console holds the port, and the status line says why.
-    endpoint = new PortEndpoint(
-        portName, serialPort, [this](const PlayerCommand &command) { return sendForAnotherProgram(command); }, this);
-    endpoint->listen();
+    if (link->holdsPort())
+        portWatcher->watchOpenPort(serialPort);
     return true;
 }
 
-void MainWindow::showOpenFailure(const QString &portName)
+// "Open", or through whom when another program holds the port.
+QString MainWindow::openedText(const QString &opened) const
 {
-    ui->label_Status->setText(openFailureText(portName, diagnoseOpenFailure(portName, *serialPort)));
-}
-
-// Commands from the port's endpoint take the buttons' way to the wire, so
-// frames never interleave and each is echoed like a click.
-QString MainWindow::sendForAnotherProgram(const PlayerCommand &command)
-{
-    if (!serialPort->isOpen())
-        return QStringLiteral("the serial port is closed");
-    if (!sendCommand(command))
-        return QStringLiteral("not sent: %1").arg(serialPort->errorString());
-    return QString();
+    if (link->throughOwner())
+        return tr("%1 through %2, which holds the port").arg(opened, link->ownerName());
+    return withEndpointState(opened, link);
 }
 
 void MainWindow::awaitPort(const QString &portName)
@@ -174,12 +162,13 @@ void MainWindow::on_pushButton_Open_clicked()
     awaitingPort = false;
     portWatcher->watchPath(QString());
 
-    if (openLink(portName))
-        ui->label_Status->setText(withEndpointState(tr("Open"), endpoint));
+    QString error;
+    if (openLink(portName, &error))
+        ui->label_Status->setText(openedText(tr("Open")));
     else if (portName.isEmpty())
         ui->label_Status->setText(tr("No serial port"));
     else
-        showOpenFailure(portName);
+        ui->label_Status->setText(error);
     updateConnectionWidgets();
 }
 
@@ -201,7 +190,7 @@ void MainWindow::listPortsOnceShown()
 void MainWindow::connectAtStart()
 {
     // The operator may have been quicker than the list.
-    if (serialPort->isOpen() || !ui->checkBox_AutoConnect->isChecked())
+    if (link->isOpen() || !ui->checkBox_AutoConnect->isChecked())
         return;
     const QString portName = ui->comboBox_Serial_Port->currentText();
     if (portName.isEmpty() || portIsPresent(portName, portWatcher->ports())) {
@@ -216,12 +205,7 @@ void MainWindow::connectAtStart()
 // exclusive use, so that another program or user may open it afterwards.
 void MainWindow::releasePort()
 {
-    // The port only queues writes; hand every echoed frame to the system
-    // before closing, or close() would discard it.
-    const QDeadlineTimer deadline(flushTimeoutMs);
-    while (serialPort->isOpen() && serialPort->bytesToWrite() > 0
-           && serialPort->waitForBytesWritten(int(deadline.remainingTime()))) {}
-    serialPort->close();
+    link->close();
 }
 
 void MainWindow::on_pushButton_Close_clicked()
@@ -230,16 +214,20 @@ void MainWindow::on_pushButton_Close_clicked()
     awaitingPort = false;
     portWatcher->watchPath(QString());
     releasePort();
-    if (!serialPort->isOpen())
-        ui->label_Status->setText(tr("Close"));
+    ui->label_Status->setText(tr("Close"));
     updateConnectionWidgets();
 }
 
 void MainWindow::handlePortLost()
 {
-    if (!serialPort->isOpen())
+    if (!link->isOpen())
         return;
-    serialPort->close();
+    link->close();
+    showPortLost();
+}
+
+void MainWindow::showPortLost()
+{
     if (linkIsPseudoTerminal) {
         awaitingPort = false;
         portWatcher->watchPath(QString());
@@ -251,19 +239,34 @@ void MainWindow::handlePortLost()
     updateConnectionWidgets();
 }
 
+// The way failed while in use: the line was lost, or the program that held
+// the port let go of it, which the window then takes over.
+void MainWindow::handleLinkFailure()
+{
+    if (link->failedThroughOwner()) {
+        QString error;
+        if (openLink(linkPort, &error)) {
+            ui->label_Status->setText(openedText(tr("Serial port reconnected: %1").arg(linkPort)));
+            return updateConnectionWidgets();
+        }
+    }
+    showPortLost();
+}
+
 void MainWindow::reconnectIfBack()
 {
-    if (!awaitingPort || serialPort->isOpen() || !ui->checkBox_AutoConnect->isChecked()
+    if (!awaitingPort || link->isOpen() || !ui->checkBox_AutoConnect->isChecked()
         || !portIsPresent(linkPort, portWatcher->ports()))
         return;
     const QString portName = linkPort;
     ui->comboBox_Serial_Port->setCurrentText(portName);
     // Not yet usable (udev may still be setting its permissions): the next
     // change of the devices tries again.
-    if (openLink(portName))
-        ui->label_Status->setText(withEndpointState(tr("Serial port reconnected: %1").arg(portName), endpoint));
+    QString error;
+    if (openLink(portName, &error))
+        ui->label_Status->setText(openedText(tr("Serial port reconnected: %1").arg(portName)));
     else
-        showOpenFailure(portName);
+        ui->label_Status->setText(error);
     updateConnectionWidgets();
 }
 
@@ -271,14 +274,11 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
 {
     // Opening reports "no error" once, and a failed opening is reported by the
     // Open slot itself: only a port that fails while open is of interest here.
-    if (error == QSerialPort::NoError || !serialPort->isOpen())
+    // A vanished device and a full line report the same error; the link
+    // tells them apart (handleLinkFailure()).
+    if (error == QSerialPort::NoError || error == QSerialPort::ResourceError || !serialPort->isOpen())
         return;
-    // A vanished device keeps reporting the error until the port is closed;
-    // a full line reports the same error and only makes the port wait.
-    if (error != QSerialPort::ResourceError)
-        ui->label_Status->setText(tr("Serial port error: %1").arg(serialPort->errorString()));
-    else if (portErrorMeansLost(*serialPort, error))
-        handlePortLost();
+    ui->label_Status->setText(tr("Serial port error: %1").arg(serialPort->errorString()));
 }
 
 void MainWindow::sendCommand(const QString &name, const CommandFrame &frame)
@@ -291,22 +291,49 @@ bool MainWindow::sendCommand(const PlayerCommand &command)
     return sendFrame(translatedCommandName(command), toFrame(command));
 }
 
+// The echo first, as the operator clicked; a command that could not go
+// out says so in its place.
 bool MainWindow::sendFrame(const QString &name, const CommandFrame &frame)
 {
-    bool sent = false;
-    if (serialPort->isOpen()) {
+    auto sent = std::make_shared<bool>(false);
+    if (link->isOpen()) {
         const QString echo = commandEcho(name, frame);
         ui->label_Status->setText(echo);
-        const qint64 written = serialPort->write(reinterpret_cast<const char *>(frame.data()), qint64(frame.size()));
-        // Hand the frame to the system now instead of on the next turn of the
-        // event loop.
-        serialPort->flush();
-        // A device that vanished during the write has closed the link and
-        // said so in the label already.
-        sent = written == qint64(frame.size()) && serialPort->isOpen();
-        if (!sent && serialPort->isOpen())
-            ui->label_Status->setText(tr("%1 (not sent)").arg(echo));
+        const QPointer<QLabel> status = ui->label_Status;
+        intake->take(operatorClient, frame, [status, echo, sent](const CommandIntake::Reply &reply) {
+            *sent = reply.outcome.isSent();
+            if (!status || reply.outcome.isSent())
+                return;
+            status->setText(reply.outcome.kind == SendOutcome::Kind::NotSent
+                                ? tr("%1 (not sent)").arg(echo)
+                                : tr("%1: outcome unknown (%2); check the player before sending it again")
+                                      .arg(echo, reply.outcome.reason));
+        });
     }
     updateConnectionWidgets();
-    return sent;
+    // Whether it went out before this returned; one that waits for room
+    // tells later, in the status line.
+    return *sent;
+}
+
+// Commands of other programs are echoed as clicks are, and what they set
+// shows in the volume panel as the operator's own click would have.
+void MainWindow::showHandled(const CommandOrigin &origin, const QByteArray &, const CommandIntake::Reply &reply)
+{
+    if (origin.door == QLatin1String("window") || !reply.command)
+        return;
+    const QString echo = commandEcho(translatedCommandName(*reply.command), toFrame(*reply.command));
+    switch (reply.outcome.kind) {
+    case SendOutcome::Kind::Sent:
+        ui->label_Status->setText(echo);
+        showPlayerVolume(*reply.command);
+        break;
+    case SendOutcome::Kind::NotSent:
+        ui->label_Status->setText(tr("%1 (not sent)").arg(echo));
+        break;
+    case SendOutcome::Kind::Unknown:
+        ui->label_Status->setText(
+            tr("%1: outcome unknown (%2); check the player before sending it again").arg(echo, reply.outcome.reason));
+        break;
+    }
 }

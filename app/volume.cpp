@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QSignalBlocker>
+
 using Commands::VolumeChannel;
 
 namespace {
@@ -97,6 +99,52 @@ void MainWindow::resetVolumeState()
     savedLevelAll = ui->horizontalSlider_All->value();
     savedLevelXLR = ui->horizontalSlider_XLR->value();
     savedLevelRCA = ui->horizontalSlider_RCA->value();
+}
+
+// A volume command that went out from another program: the panel shows
+// what it set, as the operator's own click would have, and sends nothing
+// for it. A muted channel keeps its box and its slider at the bottom; the
+// level set is the one it comes back to.
+void MainWindow::showPlayerVolume(const PlayerCommand &command)
+{
+    using Kind = PlayerCommand::Kind;
+    if (command.kind != Kind::Volume && command.kind != Kind::VolumeStep && command.kind != Kind::Mute)
+        return;
+    struct Channel
+    {
+        QSlider *slider;
+        QCheckBox *mute;
+        int &savedLevel;
+    };
+    const Channel channel =
+        command.channel == VolumeChannel::Xlr   ? Channel{ui->horizontalSlider_XLR, ui->checkBox_XLR, savedLevelXLR}
+        : command.channel == VolumeChannel::Rca ? Channel{ui->horizontalSlider_RCA, ui->checkBox_RCA, savedLevelRCA}
+                                                : Channel{ui->horizontalSlider_All, ui->checkBox_All, savedLevelAll};
+    userSliderAction = false;
+    const bool muted = channel.mute->isChecked();
+    const int level = muted ? channel.savedLevel : channel.slider->value();
+    const auto bounded = [&](int value) { return qBound(channel.slider->minimum(), value, channel.slider->maximum()); };
+    switch (command.kind) {
+    case Kind::Volume:
+    case Kind::VolumeStep: {
+        const int next = bounded(command.kind == Kind::Volume ? command.level : level + command.step);
+        if (muted)
+            channel.savedLevel = next;
+        else
+            channel.slider->setValue(next);
+        break;
+    }
+    default:
+        if (command.mute == muted)
+            break;
+        {
+            const QSignalBlocker quiet(channel.mute);
+            channel.mute->setChecked(command.mute);
+        }
+        applyMute(channel.mute, channel.slider, channel.savedLevel);
+        updateMuteWidgets();
+        break;
+    }
 }
 
 // ALL channel

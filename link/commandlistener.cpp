@@ -1,6 +1,9 @@
 #include "link/commandlistener.h"
-#include "link/commandsession.h"
+#include "link/bytestream.h"
+#include "link/commandintake.h"
+#include "link/linesession.h"
 #include "link/numericaddress.h"
+#include "link/socketcalls.h"
 
 #include <QNetworkDatagram>
 #include <QTcpServer>
@@ -9,6 +12,15 @@
 
 #include <algorithm>
 #include <cstring>
+
+#if defined(Q_OS_WIN)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
 
 namespace {
 
@@ -65,13 +77,39 @@ QHostAddress withoutHostBits(const QHostAddress &address, int prefixLength)
     return QHostAddress(bytes);
 }
 
+// "192.168.1.7:50122", "[fd00::7]:50122"
+QString endpointText(const QHostAddress &address, quint16 port)
+{
+    return address.protocol() == QAbstractSocket::IPv6Protocol
+               ? QStringLiteral("[%1]:%2").arg(address.toString()).arg(port)
+               : QStringLiteral("%1:%2").arg(address.toString()).arg(port);
+}
+
 } // namespace
 
-CommandListener::CommandListener(Deliver deliver, Report report, QObject *parent)
+// Takes the connections as descriptors: a client that ends its sending must
+// still read its answers, which Qt's sockets do not allow.
+class CommandListener::TcpServer : public QTcpServer
+{
+public:
+    explicit TcpServer(CommandListener *listener)
+        : QTcpServer(listener)
+        , m_listener(listener)
+    {
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_listener->acceptTcpClient(descriptor); }
+
+private:
+    CommandListener *m_listener;
+};
+
+CommandListener::CommandListener(CommandIntake *intake, Report report, QObject *parent)
     : QObject(parent)
-    , m_deliver(std::move(deliver))
+    , m_intake(intake)
     , m_report(std::move(report))
-    , m_lineDeadlineMs(CommandSession<QTcpSocket>::LineDeadlineMs)
+    , m_lineDeadlineMs(LineSession::LineDeadlineMs)
 {
 }
 
@@ -161,8 +199,7 @@ QHostAddress CommandListener::shareOf(const QHostAddress &peer)
 
 bool CommandListener::listenTcp(const QHostAddress &address, quint16 port, QString *error)
 {
-    m_tcp = new QTcpServer(this);
-    connect(m_tcp, &QTcpServer::newConnection, this, &CommandListener::acceptTcpClients);
+    m_tcp = new TcpServer(this);
     if (m_tcp->listen(bindAddress(address), port))
         return true;
     *error = m_tcp->errorString();
@@ -193,39 +230,60 @@ bool CommandListener::isAllowed(const QHostAddress &peer) const
     return admits(m_allowed, peer);
 }
 
-void CommandListener::acceptTcpClients()
+void CommandListener::acceptTcpClient(qintptr descriptor)
 {
-    while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
-        const QHostAddress address = plain(socket->peerAddress());
-        const QString peer = address.toString();
-        if (!isAllowed(address)) {
-            reportThrottled(QStringLiteral("refused a connection from %1: not in an allowed network").arg(peer));
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        const QHostAddress share = shareOf(address);
-        QString full;
-        if (m_tcpClients >= MaxTcpClients)
-            full = QStringLiteral("%1 clients already").arg(MaxTcpClients);
-        else if (m_clientsPerAddress.value(share) >= MaxTcpClientsPerAddress)
-            full = QStringLiteral("%1 clients from its address already").arg(MaxTcpClientsPerAddress);
-        if (!full.isEmpty()) {
-            reportThrottled(QStringLiteral("turned away %1: %2").arg(peer, full));
-            socket->write(errorReply(QStringLiteral("too many clients, try again")));
-            socket->disconnectFromHost();
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            continue;
-        }
-        ++m_tcpClients;
-        ++m_clientsPerAddress[share];
-        auto *session = new CommandSession<QTcpSocket>(socket, m_deliver, IdleTimeoutMs, this, m_lineDeadlineMs);
-        connect(session, &QObject::destroyed, this, [this, share] {
-            --m_tcpClients;
-            if (--m_clientsPerAddress[share] <= 0)
-                m_clientsPerAddress.remove(share);
-        });
+    sockaddr_storage name{};
+    socklen_t size = sizeof name;
+    QHostAddress address;
+    quint16 port = 0;
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&name), &size) == 0) {
+        address = plain(QHostAddress(reinterpret_cast<const sockaddr *>(&name)));
+        port = name.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&name)->sin6_port)
+                                          : ntohs(reinterpret_cast<const sockaddr_in *>(&name)->sin_port);
     }
+    const QString peer = address.toString();
+#if defined(Q_OS_WIN)
+    Q_UNUSED(size); // getpeername's size is an int there
+#endif
+    if (!isAllowed(address)) {
+        m_report(QStringLiteral("refused a connection from %1: not in an allowed network").arg(peer));
+        SocketCalls::close(descriptor, true);
+        return;
+    }
+    const QHostAddress share = shareOf(address);
+    auto *session = new LineSession(socketStream(descriptor, endpointText(address, port)), m_intake,
+                                    {QStringLiteral("tcp"), endpointText(address, port), share.toString()},
+                                    IdleTimeoutMs, this, m_lineDeadlineMs);
+    QString full;
+    if (!makeRoomFor(share, &full)) {
+        m_report(QStringLiteral("turned away %1: %2").arg(peer, full));
+        session->turnAway(QStringLiteral("too many clients, try again"));
+        return;
+    }
+    m_clients << Client{session, share};
+}
+
+// When the slots are full, the oldest client that has sent no command yet
+// (nor waits for an answer) gives way: holding a connection proves nothing,
+// and a show-control system that sends its lines keeps its slot.
+bool CommandListener::makeRoomFor(const QHostAddress &share, QString *full)
+{
+    m_clients.removeIf([](const Client &client) { return !client.session; });
+    const auto fromShare = [&](const Client &client) { return client.share == share; };
+    const bool shareFull = std::count_if(m_clients.begin(), m_clients.end(), fromShare) >= MaxTcpClientsPerAddress;
+    if (!shareFull && m_clients.size() < MaxTcpClients)
+        return true;
+    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        if ((!shareFull || fromShare(*it)) && !it->session->hasProvenItself() && !it->session->isOwed()) {
+            m_report(QStringLiteral("let go of %1 to make room: it had sent no command").arg(it->share.toString()));
+            it->session->turnAway(QStringLiteral("too many clients, try again"));
+            m_clients.erase(it);
+            return true;
+        }
+    }
+    *full = shareFull ? QStringLiteral("%1 clients from its address already").arg(MaxTcpClientsPerAddress)
+                      : QStringLiteral("%1 clients already").arg(MaxTcpClients);
+    return false;
 }
 
 // Every datagram waiting is taken before returning: the socket tells of new
@@ -245,31 +303,17 @@ bool CommandListener::takeDatagram()
     const QNetworkDatagram datagram = m_udp->receiveDatagram();
     if (!datagram.isValid())
         return false; // the socket failed; its next signal tries again
-    const QString sender = plain(datagram.senderAddress()).toString();
-    if (!isAllowed(datagram.senderAddress())) {
-        reportThrottled(QStringLiteral("refused a datagram from %1: not in an allowed network").arg(sender));
+    const QHostAddress address = plain(datagram.senderAddress());
+    const QString sender = address.toString();
+    if (!isAllowed(address)) {
+        m_report(QStringLiteral("refused a datagram from %1: not in an allowed network").arg(sender));
         return true;
     }
-    const CommandLineResult parsed = parseCommandMessage(datagram.data(), QStringLiteral("datagram"));
-    QString error = parsed.error;
-    if (error.isEmpty() && m_queuedDatagrams >= MaxQueuedDatagrams)
-        error = QStringLiteral("dropped, %1 commands already waiting for the line").arg(MaxQueuedDatagrams);
-    if (!error.isEmpty()) {
-        reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, error));
-        return true;
-    }
-    ++m_queuedDatagrams;
-    m_deliver(*parsed.command, [this, sender](const SendOutcome &outcome) {
-        --m_queuedDatagrams;
-        if (!outcome.isSent())
-            reportThrottled(QStringLiteral("datagram from %1: %2").arg(sender, outcome.reason));
+    const auto client =
+        CommandIntake::client({QStringLiteral("udp"), sender, shareOf(address).toString()}, QStringLiteral("datagram"));
+    m_intake->take(client, datagram.data(), [this, sender](const CommandIntake::Reply &reply) {
+        if (!reply.outcome.isSent())
+            m_report(QStringLiteral("datagram from %1: %2").arg(sender, reply.outcome.reason));
     });
     return true;
-}
-
-// At most one report a second: a flood of refused clients must not become a
-// flood of reports. What is held back is counted and told later.
-void CommandListener::reportThrottled(const QString &text)
-{
-    m_report(text);
 }

@@ -1,37 +1,42 @@
 #pragma once
 
-#include "command/commandline.h"
 #include "link/throttledreport.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
 #include <optional>
 
+class CommandIntake;
+class LineSession;
 class QTcpServer;
 class QUdpSocket;
 
 // Command lines from the network, for show-control systems that can only
 // send short text: over TCP one command per line (LF, CR LF, CR or NUL ends
-// it), each answered as the delivery contract says (commandline.h); over UDP
-// one command per datagram, with or without a line end, not answered. Safe by
-// default: only the networks allowed are served (the loopback addresses alone
-// when none is given), any other client is closed at once and reported; lines
-// are bounded in size and time and checked before anything is sent; clients
-// are limited in number, per address and idle time; datagrams are read until
-// none is left, each whole, and a flood is dropped, not queued.
+// it), each answered as the delivery contract says (linesession.h); over UDP
+// one command per datagram, with or without a line end, not answered. Both
+// are doors of the one intake (commandintake.h). Safe by default: only the
+// networks allowed are served (the loopback addresses alone when none is
+// given), any other client is closed at once and reported; lines are
+// bounded in size and time; clients are limited in number, per address and
+// idle time, and when the slots are full a client that has not yet sent a
+// command gives way to a new one, so that a few slow hosts never keep a
+// show-control system out; datagrams are read until none is left, each
+// whole, and a flood is dropped, not queued.
 class CommandListener : public QObject
 {
     Q_OBJECT
 
 public:
     using Network = QPair<QHostAddress, int>;
-    using Deliver = DeliverCommand;
 
     // Where reports go: refused clients, dropped datagrams.
     using Report = std::function<void(const QString &)>;
@@ -41,10 +46,8 @@ public:
     // so that slow or idle connections from one place cannot lock out the rest.
     static constexpr int MaxTcpClientsPerAddress = 4;
     static constexpr int IdleTimeoutMs = 5 * 60 * 1000;
-    // Datagrams waiting for the line at most; more are dropped.
-    static constexpr int MaxQueuedDatagrams = 16;
 
-    CommandListener(Deliver deliver, Report report, QObject *parent = nullptr);
+    CommandListener(CommandIntake *intake, Report report, QObject *parent = nullptr);
 
     // Only canonical numeric forms, so that what is served is what was meant:
     // IPv4 dotted decimal with four parts and no leading zeros, IPv6 as the
@@ -81,19 +84,24 @@ public:
     quint16 port() const;
 
 private:
+    class TcpServer;
+    struct Client
+    {
+        QPointer<LineSession> session;
+        QHostAddress share;
+    };
+
     bool isAllowed(const QHostAddress &peer) const;
-    void acceptTcpClients();
+    void acceptTcpClient(qintptr descriptor);
+    bool makeRoomFor(const QHostAddress &share, QString *full);
     void readDatagrams();
     bool takeDatagram(); // false when the socket could not be read
-    void reportThrottled(const QString &text);
 
-    Deliver m_deliver;
+    CommandIntake *m_intake;
     ThrottledReport m_report;
     QList<Network> m_allowed;
-    int m_lineDeadlineMs; // how long a begun line may take (commandsession.h)
-    QTcpServer *m_tcp = nullptr;
+    int m_lineDeadlineMs; // how long a begun line may take (linesession.h)
+    TcpServer *m_tcp = nullptr;
     QUdpSocket *m_udp = nullptr;
-    int m_tcpClients = 0;
-    QHash<QHostAddress, int> m_clientsPerAddress;
-    int m_queuedDatagrams = 0;
+    QList<Client> m_clients; // oldest first
 };

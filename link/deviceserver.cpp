@@ -1,5 +1,6 @@
 #include "link/deviceserver.h"
 #include "link/portnames.h"
+#include "link/socketcalls.h"
 
 #include <QEventLoop>
 #include <QHostInfo>
@@ -29,88 +30,17 @@ namespace {
 // takes bounds how long it may need to pass the bytes on before it closes.
 constexpr qint32 assumedLineRate = 9600;
 
-#if defined(Q_OS_WIN)
-constexpr int sendFlags = 0;
-constexpr int endOfSending = SD_SEND;
-int lastSocketError()
-{
-    return WSAGetLastError();
-}
-bool wouldBlock(int error)
-{
-    return error == WSAEWOULDBLOCK;
-}
-bool connectPending(int error)
-{
-    return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
-}
-void closeDescriptor(qintptr socket)
-{
-    ::closesocket(SOCKET(socket));
-}
-bool makeNonBlocking(qintptr socket)
-{
-    u_long on = 1;
-    return ::ioctlsocket(SOCKET(socket), FIONBIO, &on) == 0;
-}
-QString socketErrorText(int error)
-{
-    return QStringLiteral("system error %1").arg(error);
-}
-#else
-constexpr int sendFlags = MSG_NOSIGNAL; // a reset is an answer here, not a reason to die
-constexpr int endOfSending = SHUT_WR;
-int lastSocketError()
-{
-    return errno;
-}
-bool wouldBlock(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK;
-}
-bool connectPending(int error)
-{
-    return error == EINPROGRESS;
-}
-void closeDescriptor(qintptr socket)
-{
-    ::close(int(socket));
-}
-bool makeNonBlocking(qintptr socket)
-{
-    const int flags = ::fcntl(int(socket), F_GETFL);
-    return flags >= 0 && ::fcntl(int(socket), F_SETFL, flags | O_NONBLOCK) == 0
-           && ::fcntl(int(socket), F_SETFD, FD_CLOEXEC) == 0;
-}
-QString socketErrorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+#if defined(Q_OS_LINUX)
+// Connection states as tcp_info gives them; the C library's <netinet/tcp.h>
+// names them (TCP_CLOSE_WAIT, ...) but clashes with <linux/tcp.h>.
+constexpr int linuxCloseWait = 8; // their end came, ours not yet sent
+constexpr int linuxLastAck = 9;   // their end came first, ours followed
+constexpr int linuxClosing = 11;  // both ends crossed on the way
 #endif
-
-int pendingError(qintptr socket)
-{
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) != 0)
-        return lastSocketError();
-    return error;
-}
-
-// After the connection was made: the server's reset, in whichever form the
-// call that meets it reports it.
-bool isReset(int error)
-{
-#if defined(Q_OS_WIN)
-    return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENOTCONN;
-#else
-    return error == ECONNRESET || error == EPIPE || error == ENOTCONN;
-#endif
-}
 
 QString failureText(int error)
 {
-    return isReset(error) ? QStringLiteral("the device server reset the connection") : socketErrorText(error);
+    return SocketCalls::failureText(error, QStringLiteral("the device server"));
 }
 
 } // namespace
@@ -134,6 +64,8 @@ DeviceServerSend::DeviceServerSend(const QString &portName, const QByteArray &by
     });
     m_closePoll.setInterval(10);
     connect(&m_closePoll, &QTimer::timeout, this, &DeviceServerSend::checkClosed);
+    m_endPause.setSingleShot(true);
+    connect(&m_endPause, &QTimer::timeout, this, &DeviceServerSend::endSending);
     QTimer::singleShot(0, this, &DeviceServerSend::begin);
 }
 
@@ -158,13 +90,7 @@ SendOutcome DeviceServerSend::sendNow(const QString &portName, const QByteArray 
 // normally given by number, which needs no lookup.
 void DeviceServerSend::begin()
 {
-#if defined(Q_OS_WIN)
-    static const bool socketsReady = [] {
-        WSADATA data;
-        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    Q_UNUSED(socketsReady);
-#endif
+    SocketCalls::startSockets();
     const std::optional<DeviceServerAddress> address = parseDeviceServerName(m_portName);
     if (!address)
         return finish(SendOutcome::notSent(
@@ -208,14 +134,14 @@ void DeviceServerSend::connectNext()
     }
 
     m_socket = qintptr(::socket(target.ss_family, SOCK_STREAM, IPPROTO_TCP));
-    if (m_socket < 0 || !makeNonBlocking(m_socket)) {
-        m_connectError = socketErrorText(lastSocketError());
+    if (m_socket < 0 || !SocketCalls::makeNonBlocking(m_socket)) {
+        m_connectError = SocketCalls::errorText(SocketCalls::lastError());
         closeSocket(false);
         return connectNext();
     }
     if (::connect(m_socket, reinterpret_cast<const sockaddr *>(&target), targetSize) != 0
-        && !connectPending(lastSocketError())) {
-        m_connectError = socketErrorText(lastSocketError());
+        && !SocketCalls::connectPending(SocketCalls::lastError())) {
+        m_connectError = SocketCalls::errorText(SocketCalls::lastError());
         closeSocket(false);
         return connectNext();
     }
@@ -227,12 +153,19 @@ void DeviceServerSend::connectNext()
 void DeviceServerSend::writable()
 {
     if (!m_connected) {
-        if (const int error = pendingError(m_socket)) {
-            m_connectError = socketErrorText(error);
+        if (const int error = SocketCalls::pendingError(m_socket)) {
+            m_connectError = SocketCalls::errorText(error);
             closeSocket(false);
             return connectNext();
         }
         m_connected = true;
+        // A server that ended its side before a byte of ours arrived did not
+        // take them: nothing is written to it.
+        if (!m_bytes.isEmpty() && serverEndedEarly()) {
+            closeSocket(true);
+            return finish(SendOutcome::notSent(
+                QStringLiteral("not sent: the device server closed the connection before taking any byte")));
+        }
         if (m_bytes.isEmpty()) {
             closeSocket(false);
             return finish(SendOutcome::sent());
@@ -246,36 +179,48 @@ void DeviceServerSend::writable()
         connect(m_readNotifier, &QSocketNotifier::activated, this, &DeviceServerSend::readable);
     }
     while (m_handed < m_bytes.size()) {
-        const auto sent = ::send(m_socket, m_bytes.constData() + m_handed, int(m_bytes.size() - m_handed), sendFlags);
+        const qint64 sent = SocketCalls::send(m_socket, m_bytes.constData() + m_handed, m_bytes.size() - m_handed);
         if (sent < 0) {
-            const int error = lastSocketError();
-            if (wouldBlock(error))
+            const int error = SocketCalls::lastError();
+            if (SocketCalls::wouldBlock(error))
                 return; // flow control: the server's stack takes more later
             return fail(failureText(error), true);
         }
         m_handed += sent;
     }
     m_writeNotifier->setEnabled(false);
-    if (::shutdown(m_socket, endOfSending) != 0)
-        fail(failureText(lastSocketError()), true);
+    // A moment before ours, for a server that ends its side on its own
+    // (without reading up to our end) to show it.
+    m_endPause.start(EndPauseMs);
+}
+
+void DeviceServerSend::endSending()
+{
+    // Its end, already here, came before ours could reach it.
+    if (SocketCalls::peerEnded(m_socket))
+        m_closedInOrder = false;
+    if (!SocketCalls::endSending(m_socket))
+        fail(failureText(SocketCalls::lastError()), true);
 }
 
 void DeviceServerSend::readable()
 {
     char dropped[512];
     for (;;) {
-        const auto got = ::recv(m_socket, dropped, int(sizeof dropped), 0);
+        const qint64 got = SocketCalls::receive(m_socket, dropped, sizeof dropped);
         if (got > 0)
             continue;
         if (got == 0) {
             // The end of the server's side; a reset that came with it, or a
             // close before our bytes arrived, still shows below.
             m_serverClosed = true;
+            if (!m_closedInOrder)
+                m_closedInOrder = closedAfterUs();
             m_readNotifier->setEnabled(false);
             return checkClosed();
         }
-        const int error = lastSocketError();
-        if (wouldBlock(error))
+        const int error = SocketCalls::lastError();
+        if (SocketCalls::wouldBlock(error))
             return;
         return fail(failureText(error), true);
     }
@@ -283,8 +228,12 @@ void DeviceServerSend::readable()
 
 void DeviceServerSend::checkClosed()
 {
-    if (const int error = pendingError(m_socket))
+    if (const int error = SocketCalls::pendingError(m_socket))
         return fail(failureText(error), true);
+    // Its end came before ours reached it: it did not read up to our end,
+    // so whatever it took may never have reached the player.
+    if (m_closedInOrder == false)
+        return fail(QStringLiteral("the device server closed its side before it had read all of ours"), true);
     const qint64 acked = acknowledged();
     if (m_handed < m_bytes.size() || (acked >= 0 && acked - m_ackedAtStart < m_bytes.size())) {
         // A server that closed its side early may still take the bytes, or
@@ -315,6 +264,7 @@ void DeviceServerSend::finish(const SendOutcome &outcome)
 {
     m_deadline.stop();
     m_closePoll.stop();
+    m_endPause.stop();
     if (!m_done)
         return;
     DeliveryDone done = std::move(m_done);
@@ -338,14 +288,30 @@ void DeviceServerSend::closeSocket(bool reset)
     m_readNotifier = nullptr;
     if (m_socket < 0)
         return;
-    if (reset) {
-        linger abort{};
-        abort.l_onoff = 1;
-        abort.l_linger = 0;
-        ::setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abort), sizeof abort);
-    }
-    closeDescriptor(m_socket);
+    SocketCalls::close(m_socket, reset);
     m_socket = -1;
+}
+
+// Peeks without taking: the end of the server's side is already there.
+bool DeviceServerSend::serverEndedEarly() const
+{
+    return SocketCalls::peerEnded(m_socket);
+}
+
+// Whether the server's end came only after ours had reached it, which a
+// server that reads up to our end and then closes does: its end then
+// acknowledges ours. One that crossed ours, or came before it, leaves the
+// connection closing from both sides at once, or waiting for our end.
+// Nothing when the system does not say.
+std::optional<bool> DeviceServerSend::closedAfterUs() const
+{
+#if defined(Q_OS_LINUX)
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (m_socket >= 0 && ::getsockopt(int(m_socket), IPPROTO_TCP, TCP_INFO, &info, &size) == 0)
+        return info.tcpi_state != linuxCloseWait && info.tcpi_state != linuxLastAck && info.tcpi_state != linuxClosing;
+#endif
+    return std::nullopt;
 }
 
 qint64 DeviceServerSend::acknowledged() const
@@ -358,4 +324,44 @@ qint64 DeviceServerSend::acknowledged() const
         return qint64(info.tcpi_bytes_acked);
 #endif
     return -1;
+}
+
+DeviceServerLink::DeviceServerLink(const QString &portName, QObject *parent)
+    : m_portName(portName)
+{
+    setParent(parent);
+}
+
+int DeviceServerLink::room()
+{
+    return m_sending ? 0 : int(MaxBatch - m_batch.size());
+}
+
+void DeviceServerLink::send(const CommandFrame &frame, const QString &, DeliveryDone done)
+{
+    m_bytes += frameBytes(frame);
+    m_batch << std::move(done);
+    if (!std::exchange(m_starting, true))
+        QMetaObject::invokeMethod(this, &DeviceServerLink::start, Qt::QueuedConnection);
+}
+
+// A connection kept open could only ever say that our system took the
+// bytes; its orderly close is the server's word that it took them all.
+void DeviceServerLink::start()
+{
+    m_starting = false;
+    const QList<DeliveryDone> batch = std::exchange(m_batch, {});
+    m_sending = new DeviceServerSend(
+        m_portName, std::exchange(m_bytes, {}),
+        [this, batch](const SendOutcome &outcome) {
+            m_sending->deleteLater();
+            m_sending = nullptr;
+            for (const DeliveryDone &done : batch)
+                done(outcome);
+            if (outcome.isSent())
+                emit roomChanged();
+            else
+                emit failed(outcome.reason);
+        },
+        this);
 }

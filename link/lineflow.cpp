@@ -37,6 +37,15 @@ bool portErrorMeansLost([[maybe_unused]] QSerialPort &port, QSerialPort::SerialP
     return true;
 }
 
+bool portHungUp([[maybe_unused]] const QSerialPort &port)
+{
+#if defined(Q_OS_UNIX)
+    return (pollNow(port, POLLOUT) & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return false;
+#endif
+}
+
 bool portHasRoom(const QSerialPort &port)
 {
     if (port.bytesToWrite() > 0)

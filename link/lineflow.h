@@ -16,3 +16,7 @@ bool portErrorMeansLost(QSerialPort &port, QSerialPort::SerialPortError error);
 // True when a frame written now goes to the system at once: the port holds
 // nothing unwritten and the system's buffer has room.
 bool portHasRoom(const QSerialPort &port);
+
+// True when the device hung up or failed under the open port: a line that
+// will never have room again.
+bool portHungUp(const QSerialPort &port);

@@ -170,9 +170,16 @@ std::unique_ptr<QIODevice> openLine(const QString &name, qint32 baudRate, QIODev
         return server;
     }
     auto port = std::make_unique<QSerialPort>();
-    configureLine(*port, name, baudRate);
-    if (!isPseudoTerminalMultiplexer(name) && port->open(mode))
-        return port;
-    *error = openFailureText(name, diagnoseOpenFailure(name, *port));
-    return nullptr;
+    if (!openPort(*port, name, baudRate, mode, error))
+        return nullptr;
+    return port;
+}
+
+bool openPort(QSerialPort &port, const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error)
+{
+    configureLine(port, name, baudRate);
+    if (!isPseudoTerminalMultiplexer(name) && port.open(mode))
+        return true;
+    *error = openFailureText(name, diagnoseOpenFailure(name, port));
+    return false;
 }

@@ -28,6 +28,10 @@ OpenFailure diagnoseOpenFailure(const QString &portName, const QSerialPort &port
 // "ttyUSB0 is in use by another program (cutecom, process 1234)".
 QString openFailureText(const QString &portName, const OpenFailure &failure);
 
+// Opens the serial port with the line settings (never the pseudo-terminal
+// multiplexer); on failure `error` says why, as below.
+bool openPort(QSerialPort &port, const QString &name, qint32 baudRate, QIODevice::OpenMode mode, QString *error);
+
 // Opens the port with the line settings, or connects to the device server
 // (tcp://HOST:NUMBER); on failure `error` says why, for example "ttyUSB0 is
 // in use by another program (cutecom, process 1234)" or "cannot reach

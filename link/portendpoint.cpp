@@ -1,19 +1,15 @@
 #include "link/portendpoint.h"
-#include "command/commandgrammar.h"
-#include "command/commandline.h"
-#include "link/commandsession.h"
-#include "link/lineflow.h"
+#include "link/bytestream.h"
+#include "link/linesession.h"
 #include "link/portnames.h"
+#include "link/socketcalls.h"
 
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QSerialPort>
-#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -29,20 +25,6 @@
 #endif
 
 namespace {
-
-// A frame waits this long for the line to have room; then it is dropped,
-// never written. At 9600 baud a full 4 KiB system buffer drains in 4.3 s.
-constexpr int roomTimeoutMs = 6000;
-// While frames wait, the line is looked at this often: about one frame's
-// time at 9600 baud. Nothing is looked at while nothing waits.
-constexpr int roomCheckMs = 4;
-// A frame handed over with room goes to the system at once; this only
-// bounds a partial write on a line that stopped.
-constexpr int handOverTimeoutMs = 2000;
-// How long a sender waits for the owner to take the connection and answer.
-static_assert(roomTimeoutMs + handOverTimeoutMs < PortEndpoint::AnswerWithinMs,
-              "a slow line is answered before clients give up");
-constexpr int connectTimeoutMs = 2000;
 
 #if defined(Q_OS_UNIX)
 // "user nobody (65534)"
@@ -151,6 +133,7 @@ qint64 peerUser(qintptr descriptor)
 #endif
     return -1;
 }
+
 #endif
 
 // "ttyUSB0" for /dev/ttyUSB0, "pts%2F3" for /dev/pts/3: readable, and no two
@@ -166,47 +149,24 @@ QString endpointBaseName(const QString &portName)
     return name;
 }
 
-// A frame handed to the port that the port still holds: its answer waits
-// until the port has handed it to the system. Since frames are handed over
-// only when the port has room, this is short; a frame still held when the
-// bound passes or the port closes may have left in part: unknown.
-class HandOver : public QObject
-{
-public:
-    HandOver(QSerialPort *port, DeliveryDone done, PortEndpoint *endpoint)
-        : QObject(endpoint)
-        , m_port(port)
-        , m_done(std::move(done))
-    {
-        connect(port, &QSerialPort::bytesWritten, this, [this] {
-            if (m_port->bytesToWrite() == 0)
-                finish(SendOutcome::sent());
-        });
-        connect(endpoint, &PortEndpoint::closing, this, [this] {
-            finish(m_port->bytesToWrite() == 0
-                       ? SendOutcome::sent()
-                       : SendOutcome::unknown(QStringLiteral("the port closed while the frame was leaving")));
-        });
-        QTimer::singleShot(handOverTimeoutMs, this, [this] {
-            finish(SendOutcome::unknown(
-                QStringLiteral("the frame was still leaving for the line after %1 s").arg(handOverTimeoutMs / 1000)));
-        });
-    }
-
-private:
-    void finish(const SendOutcome &outcome)
-    {
-        if (!m_done)
-            return;
-        std::exchange(m_done, nullptr)(outcome);
-        deleteLater();
-    }
-
-    QSerialPort *m_port;
-    DeliveryDone m_done;
-};
-
 } // namespace
+
+QString endpointPeerName(qintptr descriptor)
+{
+#if defined(Q_OS_LINUX)
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (descriptor < 0 || ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0)
+        return QString();
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(peer.pid));
+    const QByteArray name = comm.open(QIODevice::ReadOnly) ? comm.read(64).trimmed() : QByteArray();
+    return name.isEmpty() ? QStringLiteral("process %1").arg(peer.pid)
+                          : QStringLiteral("%1, process %2").arg(QString::fromLocal8Bit(name)).arg(peer.pid);
+#else
+    Q_UNUSED(descriptor);
+    return QString();
+#endif
+}
 
 QString portEndpointName(const QString &portName)
 {
@@ -217,23 +177,42 @@ QString portEndpointName(const QString &portName)
 #endif
 }
 
-PortEndpoint::PortEndpoint(const QString &portName, QSerialPort *port, Sender sender, QObject *parent)
+// Takes the connections as descriptors: a client that ends its sending
+// must still read its answers, which Qt's local sockets do not allow.
+class PortEndpoint::Server : public QLocalServer
+{
+public:
+    explicit Server(PortEndpoint *endpoint)
+        : QLocalServer(endpoint)
+        , m_endpoint(endpoint)
+    {
+    }
+
+protected:
+#if defined(Q_OS_UNIX)
+    void incomingConnection(quintptr descriptor) override
+    {
+        m_endpoint->accept(qintptr(descriptor));
+    }
+#endif
+
+private:
+    PortEndpoint *m_endpoint;
+};
+
+PortEndpoint::PortEndpoint(const QString &portName, CommandIntake *intake, QObject *parent)
     : QObject(parent)
     , m_name(portEndpointName(portName))
-    , m_port(port)
-    , m_sender(std::move(sender))
-    , m_server(new QLocalServer(this))
-    , m_roomCheck(new QTimer(this))
+    , m_intake(intake)
+    , m_server(new Server(this))
 {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &PortEndpoint::accept);
-    m_roomCheck->setInterval(roomCheckMs);
-    connect(m_roomCheck, &QTimer::timeout, this, &PortEndpoint::handOnWhileRoom);
-    // The port's buffer emptied: the line may have room at once.
-    connect(port, &QSerialPort::bytesWritten, this, [this] {
-        if (!m_waiting.isEmpty())
-            handOnWhileRoom();
+#if !defined(Q_OS_UNIX)
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = m_server->nextPendingConnection())
+            serve(localSocketStream(socket, QStringLiteral("a program of this user")), QString());
     });
+#endif
 }
 
 PortEndpoint::~PortEndpoint()
@@ -251,53 +230,10 @@ void PortEndpoint::shutDown()
     for (int taken = 0; m_server->isListening() && !timedOut && taken < MaxClients * 4; ++taken)
         m_server->waitForNewConnection(0, &timedOut);
     m_server->close();
-    m_roomCheck->stop();
-    const QList<Session *> sessions = m_sessions;
-    for (Session *session : sessions)
-        session->refuseRest(QStringLiteral("not sent: the port closed"));
-    // The frames handed over or waiting for room answer now, and their
-    // sessions then answer the rest.
-    emit closing();
-    while (!m_waiting.isEmpty())
-        m_waiting.dequeue().done(SendOutcome::notSent(QStringLiteral("not sent: the port closed")));
-}
-
-// A frame is handed to the port only when the port can pass it straight to
-// the system. A frame that waits is still the caller's, so one that runs out
-// of time is honestly not sent; the client sees the wait as a late reply.
-void PortEndpoint::deliver(const PlayerCommand &command, DeliveryDone done)
-{
-    m_waiting.enqueue({command, std::move(done), QDeadlineTimer(roomTimeoutMs)});
-    handOnWhileRoom();
-}
-
-void PortEndpoint::handOnWhileRoom()
-{
-    while (!m_waiting.isEmpty()) {
-        if (m_waiting.head().deadline.hasExpired()) {
-            m_waiting.dequeue().done(SendOutcome::notSent(
-                QStringLiteral("not sent: the line had no room for %1 s").arg(roomTimeoutMs / 1000)));
-            continue;
-        }
-        if (!m_port->isOpen() || !portHasRoom(*m_port))
-            break;
-        Waiting frame = m_waiting.dequeue();
-        handOver(frame.command, std::move(frame.done));
+    for (const QPointer<LineSession> &session : std::as_const(m_sessions)) {
+        if (session)
+            session->refuseRest(QStringLiteral("not sent: the port closed"));
     }
-    if (m_waiting.isEmpty())
-        m_roomCheck->stop();
-    else if (!m_roomCheck->isActive())
-        m_roomCheck->start();
-}
-
-void PortEndpoint::handOver(const PlayerCommand &command, DeliveryDone done)
-{
-    const QString refused = m_sender(command);
-    if (!refused.isEmpty())
-        return done(SendOutcome::notSent(refused));
-    if (m_port->bytesToWrite() == 0)
-        return done(SendOutcome::sent());
-    new HandOver(m_port, std::move(done), this);
 }
 
 bool PortEndpoint::listen(QString *error)
@@ -324,28 +260,30 @@ bool PortEndpoint::listen(QString *error)
     return m_problem.isEmpty();
 }
 
-void PortEndpoint::accept()
+void PortEndpoint::accept(qintptr descriptor)
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
 #if defined(Q_OS_UNIX)
-        if (peerUser(socket->socketDescriptor()) != qint64(::geteuid())) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-#endif
-        if (m_sessions.size() >= MaxClients) {
-            socket->write(errorReply(QStringLiteral("too many clients, try again")));
-            socket->disconnectFromServer();
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            continue;
-        }
-        auto *session = new Session(
-            socket, [this](const PlayerCommand &command, DeliveryDone done) { deliver(command, std::move(done)); },
-            IdleTimeoutMs, this);
-        m_sessions << session;
-        connect(session, &QObject::destroyed, this, [this, session] { m_sessions.removeOne(session); });
+    // Not a byte is read from a program that is not this user's.
+    if (peerUser(descriptor) != qint64(::geteuid())) {
+        SocketCalls::close(descriptor, true);
+        return;
     }
+    serve(socketStream(descriptor, QString()), endpointPeerName(descriptor));
+#else
+    Q_UNUSED(descriptor);
+#endif
+}
+
+void PortEndpoint::serve(std::unique_ptr<ByteStream> stream, const QString &peer)
+{
+    m_sessions.removeAll(nullptr);
+    auto *session = new LineSession(std::move(stream), m_intake, {QStringLiteral("endpoint"), peer, QString()},
+                                    IdleTimeoutMs, this);
+    if (m_shutDown)
+        session->refuseRest(QStringLiteral("not sent: the port closed"));
+    else if (m_sessions.size() >= MaxClients)
+        session->turnAway(QStringLiteral("too many clients, try again"));
+    m_sessions << session;
 }
 
 EndpointOwner connectToOwner(const QString &portName, QLocalSocket &socket, int timeoutMs, QString *why)
@@ -377,42 +315,4 @@ EndpointOwner connectToOwner(const QString &portName, QLocalSocket &socket, int 
     }
 #endif
     return EndpointOwner::Found;
-}
-
-namespace {
-
-// Hands one command to the owner and waits for its answer.
-SendOutcome askOwner(QLocalSocket &owner, const PlayerCommand &command)
-{
-    owner.write(commandWords(command).toLatin1() + '\n');
-    owner.flush();
-    QDeadlineTimer deadline(PortEndpoint::AnswerWithinMs);
-    while (!owner.canReadLine()) {
-        if (owner.state() != QLocalSocket::ConnectedState)
-            return SendOutcome::unknown(QStringLiteral("the port's owner closed the connection without answering"));
-        if (!owner.waitForReadyRead(int(deadline.remainingTime())) && deadline.hasExpired())
-            return SendOutcome::unknown(
-                QStringLiteral("the port's owner did not answer within %1 s").arg(PortEndpoint::AnswerWithinMs / 1000));
-    }
-    return outcomeOfReply(owner.readLine(MaxCommandLineLength + 1), toFrame(command));
-}
-
-} // namespace
-
-EndpointDelivery sendThroughEndpoint(const QString &portName, const QList<PlayerCommand> &commands)
-{
-    EndpointDelivery delivery;
-    if (isDeviceServerName(portName))
-        return delivery; // a device server's stream has no local owner
-    QLocalSocket owner;
-    delivery.owner = connectToOwner(portName, owner, connectTimeoutMs, &delivery.refusal);
-    if (delivery.owner != EndpointOwner::Found)
-        return delivery;
-    // One at a time: a command after one that did not go out is never sent.
-    for (const PlayerCommand &command : commands) {
-        delivery.outcomes << askOwner(owner, command);
-        if (!delivery.outcomes.last().isSent())
-            break;
-    }
-    return delivery;
 }

@@ -1,26 +1,23 @@
 #pragma once
 
-#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
-#include <QQueue>
+#include <QPointer>
 #include <QString>
 
-#include "command/commandline.h"
+#include <memory>
 
-#include <functional>
-
-class QLocalServer;
+class ByteStream;
+class CommandIntake;
+class LineSession;
 class QLocalSocket;
-class QSerialPort;
-template<typename Socket> class CommandSession;
-class QTimer;
 
 // The local endpoint of a port's owner. A port has one owner at a time (the
 // system locks it); while the owner holds it open, other programs of the
 // same user hand the owner command lines here and the owner sends them on
 // its port, in order, whole frames between its own. The lines are those of
-// command/commandline.h. On Windows the endpoint is a named pipe.
+// command/commandline.h; ownerlink.h is the other side. On Windows the
+// endpoint is a named pipe.
 //
 // On Unix it is a socket in a folder of the user's alone, found by one rule
 // whatever the caller's environment, so that a job started by cron reaches
@@ -46,31 +43,27 @@ enum class EndpointOwner {
     Found,   // connected to a program of this user's
 };
 
+// "tunaris-bridge, process 1234": the program at the other end of an
+// endpoint's connection, when the system tells; empty otherwise.
+QString endpointPeerName(qintptr descriptor);
+
 // Connects `socket` to the owner of the port's endpoint; `why` says, naming
 // the folder, why the endpoint was refused.
 EndpointOwner connectToOwner(const QString &portName, QLocalSocket &socket, int timeoutMs, QString *why);
 
+// The door of the port's owner: serves the endpoint while the owner holds
+// the port, and hands each line of its clients to the owner's intake
+// (commandintake.h), which sends it on the port the way the owner's own
+// commands go and answers it.
 class PortEndpoint : public QObject
 {
     Q_OBJECT
 
 public:
-    // Sends one command on the owner's port: empty when the frame went to
-    // the port, else why not.
-    using Sender = std::function<QString(const PlayerCommand &)>;
-
     static constexpr int MaxClients = 32;
     static constexpr int IdleTimeoutMs = 30000;
-    // Every line taken is answered within this, however slow the line is (a
-    // frame waits for it for a bounded time, well below this): a client that
-    // waits longer has an owner that is stopped or hung, and cannot tell
-    // whether its command went out.
-    static constexpr int AnswerWithinMs = 15000;
 
-    // `port` is the open port the sender writes to. A frame waits, bounded,
-    // until the line has room, and is answered once it has left the port's
-    // buffer for the system: a full line makes clients wait, never fail.
-    PortEndpoint(const QString &portName, QSerialPort *port, Sender sender, QObject *parent = nullptr);
+    PortEndpoint(const QString &portName, CommandIntake *intake, QObject *parent = nullptr);
     // Removes the endpoint.
     ~PortEndpoint() override;
 
@@ -87,42 +80,16 @@ public:
     // client whose line gets no answer knows that the owner died.
     void shutDown();
 
-signals:
-    void closing();
-
 private:
-    using Session = CommandSession<QLocalSocket>;
+    class Server;
 
-    void accept();
-    struct Waiting
-    {
-        PlayerCommand command;
-        DeliveryDone done;
-        QDeadlineTimer deadline;
-    };
-
-    void deliver(const PlayerCommand &command, DeliveryDone done);
-    void handOnWhileRoom();
-    void handOver(const PlayerCommand &command, DeliveryDone done);
+    void accept(qintptr descriptor);
+    void serve(std::unique_ptr<ByteStream> stream, const QString &peer);
 
     QString m_name;
     QString m_problem;
-    QSerialPort *m_port;
-    Sender m_sender;
-    QLocalServer *m_server;
-    QList<Session *> m_sessions;
+    CommandIntake *m_intake;
+    Server *m_server;
+    QList<QPointer<LineSession>> m_sessions;
     bool m_shutDown = false;
-    QQueue<Waiting> m_waiting; // frames of clients, in order, until the line has room
-    QTimer *m_roomCheck;
 };
-
-// The other side, for programs that have commands for a port: hands them to
-// the port's owner when one serves the port's endpoint, one at a time, each
-// after the previous one was sent.
-struct EndpointDelivery
-{
-    EndpointOwner owner = EndpointOwner::None;
-    QString refusal;             // Refused: why, naming the folder; nothing was sent
-    QList<SendOutcome> outcomes; // Found: in order, up to the first not sent or unknown
-};
-EndpointDelivery sendThroughEndpoint(const QString &portName, const QList<PlayerCommand> &commands);

@@ -141,9 +141,9 @@ const char *outcomeWord(const SendOutcome &outcome)
     return "unknown";
 }
 
-const char *stateWord(CommandDelivery::Link::State state)
+const char *stateWord(PlayerLink::State::Kind state)
 {
-    using State = CommandDelivery::Link::State;
+    using State = PlayerLink::State::Kind;
     switch (state) {
     case State::Waiting:
         return "waiting";
@@ -332,9 +332,9 @@ quint16 WebRemote::port() const
     return m_tcp ? m_tcp->serverPort() : 0;
 }
 
-void WebRemote::showLink(const QString &portName, const CommandDelivery::Link &link)
+void WebRemote::showLink(const QString &portName, const PlayerLink::State &link)
 {
-    m_linkMessage = pageEvent("link", {{"state", stateWord(link.state)}, {"port", portName}, {"reason", link.reason}});
+    m_linkMessage = pageEvent("link", {{"state", stateWord(link.kind)}, {"port", portName}, {"reason", link.reason}});
     tellPages(m_linkMessage);
 }
 

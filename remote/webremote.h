@@ -1,8 +1,8 @@
 #pragma once
 
 #include "command/commandline.h"
-#include "link/commanddelivery.h"
 #include "link/commandlistener.h"
+#include "link/playerlink.h"
 #include "link/throttledreport.h"
 
 #include <QByteArray>
@@ -75,7 +75,7 @@ public:
     quint16 port() const;
 
     // What every page shows of the link to the player, now and on opening.
-    void showLink(const QString &portName, const CommandDelivery::Link &link);
+    void showLink(const QString &portName, const PlayerLink::State &link);
     // A command the bridge delivered, from whichever client, and what
     // became of it: every page echoes it, as the console's status line does.
     void echo(const PlayerCommand &command, const SendOutcome &outcome);

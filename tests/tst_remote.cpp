@@ -1,7 +1,8 @@
 // The web remote's parts that need no browser: the language a browser asks
 // for, the key's file, the links handed out, and the page's texts, which
 // must all come from the console's translation.
-#include "link/commanddelivery.h"
+#include "link/commandintake.h"
+#include "link/playerlink.h"
 #include "remote/remotekey.h"
 #include "remote/remotetexts.h"
 #include "tests/support/ptypair.h"
@@ -168,21 +169,22 @@ void RemoteTest::pagesHearWhenTheDeviceGoes()
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     PtyPair pty;
     QVERIFY(pty.isValid());
-    CommandDelivery delivery(pty.slavePath(), 115200);
-    QSignalSpy changed(&delivery, &CommandDelivery::linkChanged);
+    PlayerLink link(pty.slavePath(), PlayerLink::Options{});
+    CommandIntake intake(&link);
+    QSignalSpy changed(&link, &PlayerLink::stateChanged);
     QString error;
-    QVERIFY2(delivery.start(&error), qPrintable(error));
+    QVERIFY2(link.open(&error), qPrintable(error));
     QVERIFY(changed.wait());
-    QCOMPARE(int(delivery.link().state), int(CommandDelivery::Link::State::Open));
+    QCOMPARE(int(link.state().kind), int(PlayerLink::State::Kind::Open));
 
     pty.closeMaster();
     std::optional<SendOutcome> outcome;
-    delivery.deliver(PlayerCommand::transportCommand(Commands::Play),
-                     [&outcome](const SendOutcome &given) { outcome = given; });
+    intake.take(CommandIntake::client({"test", "", ""}), PlayerCommand::transportCommand(Commands::Play),
+                [&outcome](const CommandIntake::Reply &reply) { outcome = reply.outcome; });
     QTRY_VERIFY(outcome.has_value());
     QVERIFY(!outcome->isSent());
-    QTRY_COMPARE(int(delivery.link().state), int(CommandDelivery::Link::State::Lost));
-    QVERIFY(!delivery.link().reason.isEmpty());
+    QTRY_COMPARE(int(link.state().kind), int(PlayerLink::State::Kind::Lost));
+    QVERIFY(!link.state().reason.isEmpty());
     QTRY_VERIFY(changed.size() >= 2); // told the pages, not only changed
 }
 

@@ -1,5 +1,5 @@
 #include "tools/bridge/bridgecommandline.h"
-#include "link/commandsession.h"
+#include "link/linesession.h"
 #include "link/portnames.h"
 #include "tools/common/toolplumbing.h"
 
@@ -45,7 +45,7 @@ struct Options
                 "With --mqtt it joins an MQTT broker as the player --player names and takes the commands\n"
                 "of tunaris/players/ID/command and of each --group's tunaris/groups/NAME/command, with or\n"
                 "without --listen; the README's fleet section has every topic.")
-                .arg(CommandSession<QTcpSocket>::LineDeadlineMs / 1000));
+                .arg(LineSession::LineDeadlineMs / 1000));
         parser.addHelpOption();
         parser.addOptions({
             {portName,

@@ -2,8 +2,11 @@
 // from the venue's remote on phones and from a fleet's MQTT broker, in
 // tunaris-send's words, and delivers them to the player through the port's
 // owner: the console when it holds the port, else the bridge itself.
-#include "link/commanddelivery.h"
+#include "command/commandgrammar.h"
+#include "link/commandintake.h"
 #include "link/commandlistener.h"
+#include "link/playerlink.h"
+#include "link/throttledreport.h"
 #include "tools/bridge/bridgecommandline.h"
 #include "tools/common/toolplumbing.h"
 #if defined(TUNARIS_MQTT)
@@ -55,22 +58,34 @@ void showRemoteLink(const BridgeRequest &request, quint16 port, const QByteArray
 
 #if defined(TUNARIS_MQTT)
 // The port's link as a fleet's state names it.
-QString linkText(CommandDelivery::Link::State link)
+QString linkText(PlayerLink::State::Kind link)
 {
-    using State = CommandDelivery::Link::State;
+    using Kind = PlayerLink::State::Kind;
     switch (link) {
-    case State::Open:
+    case Kind::Open:
         return QStringLiteral("open");
-    case State::Owner:
+    case Kind::Owner:
         return QStringLiteral("held by the console");
-    case State::Lost:
+    case Kind::Lost:
         return QStringLiteral("lost");
-    case State::Waiting:
+    case Kind::Waiting:
         break;
     }
     return QStringLiteral("waiting");
 }
 #endif
+
+// The journal's line for a command taken: where it came from, what it was,
+// what became of it. "tcp 192.168.1.7:50122: play: ok 20 ff ff ff"
+QString journalLine(const CommandOrigin &origin, const QByteArray &text, const CommandIntake::Reply &reply)
+{
+    QString words = QString::fromLatin1(text.left(MaxCommandLineLength));
+    for (QChar &character : words) {
+        if (!character.isPrint())
+            character = QLatin1Char('?');
+    }
+    return QStringLiteral("%1: %2: %3").arg(origin.text(), words, QString::fromUtf8(reply.line().trimmed()));
+}
 
 } // namespace
 
@@ -86,19 +101,32 @@ int main(int argc, char **argv)
         return fail(request.error, BadArguments);
 
     QString error;
-    CommandDelivery delivery(request.port, request.baudRate);
-    if (!delivery.start(&error))
+    PlayerLink link(request.port, PlayerLink::Options{request.baudRate});
+    CommandIntake intake(&link);
+    link.serveEndpoint(&intake);
+    if (!link.open(&error))
         return fail(error, Failed);
-    // Every command, whoever sent it, is echoed on the remote's pages.
-    std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
-    const DeliverCommand deliver = [&delivery, &echo](const PlayerCommand &command, DeliveryDone done) {
-        delivery.deliver(command, [&echo, command, done = std::move(done)](const SendOutcome &outcome) {
-            if (echo)
-                echo(command, outcome);
-            done(outcome);
+    // Every command taken, from whichever door, leaves a line in the log,
+    // held to a rate that a flood cannot turn into a flood of lines.
+    ThrottledReport journal(report);
+    QObject::connect(&intake, &CommandIntake::handled, &intake,
+                     [&journal](const CommandOrigin &origin, const QByteArray &text,
+                                const CommandIntake::Reply &reply) { journal(journalLine(origin, text, reply)); });
+    // The doors that still hand over commands already read.
+    const auto deliverFrom = [&intake](const QString &door) {
+        return DeliverCommand([&intake, door](const PlayerCommand &command, DeliveryDone done) {
+            intake.take(CommandIntake::client({door, QString(), QString()}), command,
+                        [done = std::move(done)](const CommandIntake::Reply &reply) { done(reply.outcome); });
         });
     };
-    CommandListener listener(deliver, report);
+    // Every command, whoever sent it, is echoed on the remote's pages.
+    std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
+    QObject::connect(&intake, &CommandIntake::handled, &intake,
+                     [&echo](const CommandOrigin &, const QByteArray &, const CommandIntake::Reply &reply) {
+                         if (echo && reply.command)
+                             echo(*reply.command, reply.outcome);
+                     });
+    CommandListener listener(&intake, report);
     listener.allow(request.allowed);
     if (request.listens) {
         const QString address = addressText(request.listenAddress);
@@ -116,7 +144,7 @@ int main(int argc, char **argv)
         key = loadOrMakeRemoteKey(keyPath, &error);
         if (key.isEmpty())
             return fail(error, Failed);
-        remote = std::make_unique<WebRemote>(key, deliver, report);
+        remote = std::make_unique<WebRemote>(key, deliverFrom(QStringLiteral("web")), report);
         remote->allow(request.allowed);
         if (!remote->listen(request.webAddress, request.webPort, &error)) {
             return fail(QStringLiteral("cannot serve the web remote on %1:%2: %3")
@@ -131,13 +159,13 @@ int main(int argc, char **argv)
             if (pages)
                 pages->echo(command, outcome);
         };
-        const auto showLink = [pages, &delivery] { pages->showLink(delivery.portName(), delivery.link()); };
-        QObject::connect(&delivery, &CommandDelivery::linkChanged, pages, showLink);
+        const auto showLink = [pages, &link] { pages->showLink(link.portName(), link.state()); };
+        QObject::connect(&link, &PlayerLink::stateChanged, pages, showLink);
         showLink();
     }
 #endif
 
-    report(QStringLiteral("delivering to the player %1").arg(delivery.route()));
+    report(QStringLiteral("delivering to the player %1").arg(link.route()));
     for (const QString &line : startReport(request, listener.port(), webPort))
         report(line);
 #if defined(TUNARIS_WEB_REMOTE)
@@ -148,15 +176,16 @@ int main(int argc, char **argv)
     std::unique_ptr<FleetBridge> fleet;
     if (request.broker) {
         fleet = std::make_unique<FleetBridge>(
-            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port}, deliver,
-            [&delivery] { return linkText(delivery.link().state); }, report);
-        QObject::connect(&delivery, &CommandDelivery::linkChanged, fleet.get(), &FleetBridge::publishState);
+            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port},
+            deliverFrom(QStringLiteral("broker")), [&link] { return linkText(link.state().kind); }, report);
+        QObject::connect(&link, &PlayerLink::stateChanged, fleet.get(), &FleetBridge::publishState);
         if (!fleet->start(&error))
             return fail(error, Failed);
     }
 #endif
     catchStopSignals(&application);
     const int status = application.exec();
+    report(QStringLiteral("stopping: letting go of %1").arg(request.port));
 #if defined(TUNARIS_MQTT)
     // The broker hears that the player went offline, rather than the will.
     if (fleet)

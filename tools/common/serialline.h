@@ -35,12 +35,6 @@ QString portArgumentError(const QString &value);
 QCommandLineOption baudRateOption();
 std::optional<qint32> baudRateGiven(const QCommandLineParser &parser, QString *error);
 
-// Writes the bytes and returns only when all of them have left the program
-// and the system has put them on the line, or when that failed (and `error`
-// says why, without the line's name). Closing earlier could cut off the last
-// frames. A device server's stream has its own way (link/deviceserver.h).
-bool writeAll(QSerialPort &port, const QByteArray &bytes, QString *error);
-
 // Waits up to `ms` for bytes to read; false when the line failed or was
 // closed by its far end, and `error` then says why.
 bool waitForBytes(QIODevice &line, int ms, bool *ready, QString *error);

@@ -1,9 +1,8 @@
 // tunaris-send: sends player commands to a serial port and exits, for
 // schedulers and show-control systems. The frames are the console's own.
 #include "command/commandgrammar.h"
-#include "link/deviceserver.h"
-#include "link/portendpoint.h"
-#include "link/portnames.h"
+#include "link/commandintake.h"
+#include "link/playerlink.h"
 #include "tools/common/serialline.h"
 #include "tools/common/toolplumbing.h"
 #include "tools/send/sendcommandline.h"
@@ -12,7 +11,9 @@
 #endif
 
 #include <QCoreApplication>
-#include <QSerialPort>
+#include <QEventLoop>
+
+#include <algorithm>
 
 namespace {
 
@@ -27,69 +28,71 @@ QString wordsOf(const QList<PlayerCommand> &commands)
     return words.isEmpty() ? QStringLiteral("nothing") : words.join(QLatin1String(", "));
 }
 
-// The owner's answers: which commands went out, and why the first that did
-// not stopped the rest.
-int reportOwnersAnswers(const SendRequest &request, const QList<SendOutcome> &outcomes)
+// Which commands went out, and why the first that did not stopped the rest.
+int reportOutcomes(const SendRequest &request, const QList<SendOutcome> &outcomes)
 {
-    if (outcomes.size() == request.commands.size() && outcomes.last().isSent())
+    const auto stopped =
+        std::find_if(outcomes.begin(), outcomes.end(), [](const SendOutcome &outcome) { return !outcome.isSent(); });
+    if (stopped == outcomes.end())
         return Sent;
-    const qsizetype stopped = outcomes.size() - 1;
-    const SendOutcome &outcome = outcomes.last();
-    const QString command = commandWords(request.commands.at(stopped));
-    const bool unknown = outcome.kind == SendOutcome::Kind::Unknown;
-    QString reason = outcome.reason;
+    const QString command = commandWords(request.commands.at(stopped - outcomes.begin()));
+    QString reason = stopped->reason;
     if (reason.startsWith(QLatin1String("not sent: ")))
         reason = reason.mid(10);
+    const bool unknown = stopped->kind == SendOutcome::Kind::Unknown;
     report(unknown ? QStringLiteral("%1: the outcome of '%2' is unknown: %3; it may have gone out, so do not "
                                     "send it again without checking the player")
                          .arg(request.port, command, reason)
                    : QStringLiteral("%1: '%2' was not sent: %3").arg(request.port, command, reason));
-    QString summary = QStringLiteral("sent: %1").arg(wordsOf(request.commands.mid(0, stopped)));
-    if (unknown)
-        summary += QStringLiteral("; unknown: %1").arg(command);
-    const QList<PlayerCommand> rest = request.commands.mid(unknown ? stopped + 1 : stopped);
-    if (!rest.isEmpty())
-        summary += QStringLiteral("; not sent: %1").arg(wordsOf(rest));
-    report(summary);
-    return unknown ? OutcomeUnknown : NotSent;
+    if (request.commands.size() > 1) {
+        QList<PlayerCommand> byKind[3];
+        for (qsizetype i = 0; i < outcomes.size(); ++i)
+            byKind[int(outcomes.at(i).kind)] << request.commands.at(i);
+        QString summary = QStringLiteral("sent: %1").arg(wordsOf(byKind[int(SendOutcome::Kind::Sent)]));
+        if (!byKind[int(SendOutcome::Kind::Unknown)].isEmpty())
+            summary += QStringLiteral("; unknown: %1").arg(wordsOf(byKind[int(SendOutcome::Kind::Unknown)]));
+        if (!byKind[int(SendOutcome::Kind::NotSent)].isEmpty())
+            summary += QStringLiteral("; not sent: %1").arg(wordsOf(byKind[int(SendOutcome::Kind::NotSent)]));
+        report(summary);
+    }
+    const bool anyUnknown = std::any_of(outcomes.begin(), outcomes.end(), [](const SendOutcome &outcome) {
+        return outcome.kind == SendOutcome::Kind::Unknown;
+    });
+    return anyUnknown ? OutcomeUnknown : NotSent;
 }
 
+// The commands go the way every program of ours takes to the player
+// (playerlink.h): through the program that holds the port, to the device
+// server, or on the port itself; in order, and none after the first that
+// did not go out.
 int sendCommands(const SendRequest &request)
 {
-    // A program that holds the port (the console) sends them for us.
-    const EndpointDelivery delivery = sendThroughEndpoint(request.port, request.commands);
-    switch (delivery.owner) {
-    case EndpointOwner::Found:
-        return reportOwnersAnswers(request, delivery.outcomes);
-    case EndpointOwner::Refused:
-        return fail(delivery.refusal, NotSent);
-    case EndpointOwner::None:
-        break;
-    }
-
-    QByteArray bytes;
-    for (const PlayerCommand &command : request.commands)
-        bytes += frameBytes(toFrame(command));
-
-    if (isDeviceServerName(request.port)) {
-        const SendOutcome outcome = DeviceServerSend::sendNow(request.port, bytes);
-        if (outcome.isSent())
-            return Sent;
-        if (outcome.kind == SendOutcome::Kind::Unknown) {
-            return fail(QStringLiteral("%1: outcome unknown: %2; do not send them again without checking")
-                            .arg(request.port, outcome.reason),
-                        OutcomeUnknown);
-        }
-        return fail(outcome.reason, NotSent);
-    }
-
+    PlayerLink::Options options;
+    options.baudRate = request.baudRate;
+    // Every command goes to the port's owner in one write, so that the owner
+    // has them all when one of them does not go out.
+    options.ownerWindow = int(request.commands.size());
+    options.reopenByItself = false;
+    PlayerLink link(request.port, options);
     QString error;
-    const std::unique_ptr<QIODevice> line = openLine(request.port, request.baudRate, SendOpenMode, &error);
-    if (!line)
+    if (!link.open(&error))
         return fail(error, NotSent);
-    if (!writeAll(static_cast<QSerialPort &>(*line), bytes, &error))
-        return fail(QStringLiteral("%1: %2").arg(request.port, error), NotSent);
-    return Sent;
+    CommandIntake intake(&link);
+    const auto client = CommandIntake::client({QStringLiteral("command line"), QString(), QString()});
+    QList<SendOutcome> outcomes(request.commands.size());
+    qsizetype answers = 0;
+    QEventLoop answered;
+    for (qsizetype i = 0; i < request.commands.size(); ++i) {
+        intake.take(client, request.commands.at(i), [&, i](const CommandIntake::Reply &reply) {
+            outcomes[i] = reply.outcome;
+            if (++answers == request.commands.size())
+                answered.quit();
+        });
+    }
+    if (answers < request.commands.size())
+        answered.exec();
+    link.drain();
+    return reportOutcomes(request, outcomes);
 }
 
 #if defined(TUNARIS_MQTT)
