@@ -50,7 +50,7 @@ quint16 startBridge(QProcess &bridge, const QString &program, const QStringList 
 {
     bridge.setReadChannel(QProcess::StandardError);
     bridge.start(program, arguments);
-    static const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+) \\("));
+    static const QRegularExpression listening(QStringLiteral("(?:listening|web remote) on .*:(\\d+) \\("));
     QRegularExpressionMatch found;
     const bool said = QTest::qWaitFor(
         [&] {
