@@ -419,11 +419,11 @@ void SendTest::unusablePortSaysWhy()
     const QStringList command = {"--port", port, "play"};
     const QString program = QStringLiteral(SEND_PATH);
     // Without this run's runtime folder, which is not nobody's.
-    const ToolRun run =
-        asNobody ? runTool(QStringLiteral("setpriv"), QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                                                  "env", "-u", "XDG_RUNTIME_DIR", program}
-                                                          + command)
-                 : runTool(program, command);
+    const ToolRun run = asNobody ? runTool(QStringLiteral("setpriv"),
+                                           QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "env",
+                                                       "-u", "XDG_RUNTIME_DIR", reachableByAnyUser(program)}
+                                               + command)
+                                 : runTool(program, command);
     lock.remove();
     QVERIFY(run.finished);
     QVERIFY2(run.exitCode == exitCode, run.errors.constData());
