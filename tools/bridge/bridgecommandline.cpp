@@ -55,7 +55,7 @@ struct Options
             baudRateOption(),
             {listenName,
              QStringLiteral("Listen on this address and port number, 0.0.0.0:4001, or [::]:4001 for IPv6 and IPv4 "
-                            "clients; nothing listens without it or --web."),
+                            "clients; off: none. Nothing listens without it or --web."),
              QStringLiteral("ADDRESS:NUMBER")},
             {udpName, QStringLiteral("Take datagrams instead of TCP lines.")},
             {webName,
@@ -160,7 +160,8 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
         return error;
     request.baudRate = *baudRate;
     const bool joins = parser.isSet(mqttName);
-    request.listens = parser.isSet(listenName);
+    // "off", as the service's settings say when they name no address.
+    request.listens = parser.isSet(listenName) && parser.value(listenName) != QLatin1String("off");
     request.web = parser.isSet(webName) && parser.value(webName) != QLatin1String("off");
     if (!request.listens && !request.web && !joins) {
         return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no "
