@@ -39,15 +39,14 @@ leave_by_menu() {
 
 # The console installed under a prefix, as a user starts it from the desktop
 # menu: checks the installed files, the desktop entry and its icon, then runs
-# the installed program as an unprivileged user, from that user's home, on a
-# real X server. Its settings say French: leaving through the French File menu
+# the installed program as an unprivileged user and as root, each from their
+# home, on a real X server. Its settings say French: leaving through the French File menu
 # (Alt+F, then Q for "Quitter") proves the translation was found; the settings
 # must come back to the user's configuration folder, the window must carry its
 # icon, and nothing may be written beside the program.
 check_installed_tree() {
     prefix=$1
     installed_as=${2:-$prefix} # where the tree lies once installed, as its service file names it
-    user=nobody
     id=com.example.tunaris.SerialConsole
     for file in bin/tunaris-console bin/tunaris-send bin/tunaris-monitor bin/tunaris-bridge \
                 share/tunaris-console/translations/LanguageData_fr.qm lib/systemd/system/tunaris-bridge@.service \
@@ -69,31 +68,33 @@ check_installed_tree() {
         || fail "the menu icon is not 256x256"
     grep -q '^Categories=AudioVideo;Audio;$' "$prefix/share/applications/$id.desktop" || fail "categories"
 
-    # The user owns a home; the installed tree is the system's, read-only to them.
     chmod 755 "$work"
-    home="$work/home"
-    mkdir -p "$home"
-    config="$home/.config/Tunaris Audio Systems/Tunaris - Serial Console"
-    mkdir -p "$config"
-    settings="$config/Tunaris - Serial Console.cfg"
-    write_settings "$settings" '' 19200 0 French
-    chown -R "$user" "$home"
     chmod -R a+rX,go-w "$prefix"
-
     start_display "$work" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+    # A user, to whom the installed tree is the system's, read-only; and root,
+    # who could write into it but must not either.
+    for user in nobody root; do
+        home="$work/home-$user"
+        config="$home/.config/Tunaris Audio Systems/Tunaris - Serial Console"
+        mkdir -p "$config"
+        settings="$config/Tunaris - Serial Console.cfg"
+        write_settings "$settings" '' 19200 0 French
+        chown -R "$user" "$home"
 
-    # A desktop session has a message bus, which the toolkit's accessibility
-    # support looks for.
-    cd "$home"
-    start_console 20 "$work/console.log" setpriv --reuid="$user" --regid=nogroup --clear-groups \
-        env -i DISPLAY="$DISPLAY" HOME="$home" QT_QPA_PLATFORM=xcb PATH=/usr/bin:/bin \
-        dbus-run-session -- "$prefix/bin/tunaris-console" \
-        || fail "no window within 20 s: $(cat "$work/console.log")"
-    sleep 1
-    xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (32 x 32)' || fail "the window has no icon"
-    leave_by_menu q "Alt+F then Q did not leave: the French texts were not found"
+        # A desktop session has a message bus, which the toolkit's
+        # accessibility support looks for.
+        cd "$home"
+        start_console 20 "$work/console.log" setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
+            env -i DISPLAY="$DISPLAY" HOME="$home" QT_QPA_PLATFORM=xcb PATH=/usr/bin:/bin \
+            dbus-run-session -- "$prefix/bin/tunaris-console" \
+            || fail "no window within 20 s for $user: $(cat "$work/console.log")"
+        sleep 1
+        xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (32 x 32)' || fail "the window has no icon"
+        leave_by_menu q "Alt+F then Q did not leave: the French texts were not found"
 
-    [ "$(wc -l <"$settings")" -eq 19 ] || fail "the settings in the user's folder were not rewritten"
-    sed -n '11p;19p' "$settings" | tr '\n' ' ' | grep -q '^19200 French $' || fail "settings changed: $(cat "$settings")"
-    [ -z "$(find "$prefix" -name '*.cfg')" ] || fail "settings written into the installed tree"
+        [ "$(wc -l <"$settings")" -eq 19 ] || fail "the settings in $user's folder were not rewritten"
+        sed -n '11p;19p' "$settings" | tr '\n' ' ' | grep -q '^19200 French $' \
+            || fail "settings changed: $(cat "$settings")"
+        [ -z "$(find "$prefix" -name '*.cfg')" ] || fail "$user's settings written into the installed tree"
+    done
 }
