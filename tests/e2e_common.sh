@@ -50,9 +50,34 @@ check_installed_tree() {
     id=com.example.tunaris.SerialConsole
     for file in bin/tunaris-console bin/tunaris-send bin/tunaris-monitor bin/tunaris-bridge \
                 share/tunaris-console/translations/LanguageData_fr.qm lib/systemd/system/tunaris-bridge@.service \
-                "share/applications/$id.desktop" "share/icons/hicolor/256x256/apps/$id.png"; do
+                "share/applications/$id.desktop" "share/icons/hicolor/256x256/apps/$id.png" \
+                share/man/man1/tunaris-console.1.gz share/man/man1/tunaris-send.1.gz \
+                share/man/man1/tunaris-monitor.1.gz share/man/man1/tunaris-bridge.1.gz \
+                share/bash-completion/completions/tunaris-send share/bash-completion/completions/tunaris-monitor \
+                share/bash-completion/completions/tunaris-bridge share/doc/tunaris-console/README.md; do
         [ -f "$prefix/$file" ] || fail "not installed: $file"
     done
+    # Each manual page is its program's --help, and man reads it without a
+    # complaint; the console answers without a display.
+    for program in tunaris-console tunaris-send tunaris-monitor tunaris-bridge; do
+        page="$prefix/share/man/man1/$program.1.gz"
+        LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >"$work/man.txt" | grep . && fail "man warns about $page"
+        grep -q "^NAME" "$work/man.txt" && grep -q -- "--version" "$work/man.txt" || fail "$page: $(cat "$work/man.txt")"
+        env -u DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$program" --version | grep -qx "$program (Tunaris - Serial Console) [0-9.]*" \
+            || fail "$program --version"
+    done
+    # bash completes the tools' options, from their own help, and the
+    # commands' words.
+    completions=$(PATH="$prefix/bin:$PATH" bash -c '
+        . /usr/share/bash-completion/bash_completion
+        complete_line() {
+            . "$1/share/bash-completion/completions/$2"; shift
+            COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+            _tunaris "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"; echo "${COMPREPLY[*]}"
+        }
+        complete_line "$0" tunaris-bridge --ve; complete_line "$0" tunaris-monitor --p
+        complete_line "$0" tunaris-send --port /dev/ttyUSB0 mute rca ""' "$prefix")
+    [ "$completions" = "$(printf -- '--version\n--port --pty\non off')" ] || fail "bash completion: $completions"
     desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "invalid desktop entry"
     grep -q "^ExecStart=$installed_as/bin/tunaris-bridge --port %f " "$prefix/lib/systemd/system/tunaris-bridge@.service" \
         || fail "the bridge's service does not start $installed_as/bin/tunaris-bridge"
