@@ -3,9 +3,9 @@
 # build, with its dependencies computed from the binaries, a maintainer, a
 # short and a long description, each dependency named once, a copyright file
 # crediting the icons, a changelog of its version and the README, and nothing
-# lintian warns about. apt must
-# resolve its dependencies on a system where nothing is installed yet, and
-# the console unpacked from it must run as an installed one does.
+# lintian warns about. apt must resolve its dependencies on a system where
+# nothing is installed yet, and the console unpacked from it must run as an
+# installed one does.
 #
 #   e2e_package.sh <build dir>
 set -eu
