@@ -1,3 +1,4 @@
+#include "app/levelcolumn.h"
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -25,13 +26,6 @@ bool takeUserSliderAction()
     const bool operatorMoved = userSliderAction;
     userSliderAction = false;
     return operatorMoved;
-}
-
-QString levelText(int level)
-{
-    if (level <= Commands::MinLevel)
-        return MainWindow::tr("Mute");
-    return QString::number(level) + QLatin1String(" dB");
 }
 
 // Min and Max: the end is sent even when the slider stood there already, so

@@ -10,6 +10,10 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#if !defined(Q_OS_WIN)
+#include <unistd.h>
+#endif
+
 namespace {
 
 const QLatin1String fileIdentifier("QRB1");
@@ -131,7 +135,7 @@ bool writeConfigurationFile(const QString &path, const Configuration &configurat
     // The save replaces what the path leads to: a pipe or a device there,
     // reached through a link or not, would be swapped for a regular file.
     const QFileInfo target(path);
-    if (target.exists() && !target.isFile())
+    if (path.isEmpty() || (target.exists() && !target.isFile()))
         return false;
     QDir().mkpath(target.absolutePath());
     // The new text goes to a temporary file that replaces the old one only
@@ -162,15 +166,74 @@ static bool canCreateFilesIn(const QString &directory)
 #endif
 }
 
+// The folders where a system keeps installed programs: an administrator may
+// write there, but nothing of a user's belongs there.
+static QStringList systemProgramFolders()
+{
+#if defined(Q_OS_WIN)
+    QStringList folders;
+    for (const char *name : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot"}) {
+        const QString folder = qEnvironmentVariable(name);
+        if (!folder.isEmpty())
+            folders << QDir::cleanPath(QDir::fromNativeSeparators(folder));
+    }
+    return folders;
+#else
+    return {QStringLiteral("/usr"),    QStringLiteral("/bin"),   QStringLiteral("/sbin"),
+            QStringLiteral("/lib"),    QStringLiteral("/lib32"), QStringLiteral("/lib64"),
+            QStringLiteral("/libx32"), QStringLiteral("/opt"),   QStringLiteral("/snap")};
+#endif
+}
+
+static bool isWithin(const QString &path, const QString &folder)
+{
+    if (folder.isEmpty()) // a folder this system lacks holds nothing
+        return false;
+#if defined(Q_OS_WIN)
+    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
+#endif
+    return path.compare(folder, cs) == 0 || path.startsWith(folder + QLatin1Char('/'), cs);
+}
+
+bool isPortableFolder(const QString &directory)
+{
+    const QString path = QFileInfo(directory).canonicalFilePath();
+    if (path.isEmpty())
+        return false;
+    for (const QString &folder : systemProgramFolders()) {
+        if (isWithin(path, folder) || isWithin(path, QFileInfo(folder).canonicalFilePath()))
+            return false;
+    }
+#if !defined(Q_OS_WIN)
+    // Installed under any prefix, ~/.local included: the installed
+    // translations lie where the install put them. (A Windows zip has the
+    // same layout, and is portable.)
+    if (QDir(path).exists(QStringLiteral(TUNARIS_TRANSLATIONS_FROM_BINDIR)))
+        return false;
+    // Root may write into any user's folder, but a copy there is that user's.
+    if (QFileInfo(path).ownerId() != uint(::geteuid()))
+        return false;
+#endif
+    return canCreateFilesIn(path);
+}
+
 ConfigurationPaths configurationPaths()
 {
     const QString fileName = QCoreApplication::applicationName() + fileSuffix;
     const QString executableDirectory = QCoreApplication::applicationDirPath();
     const QString besideExecutable = QDir(executableDirectory).absoluteFilePath(fileName);
-    const QString userDirectory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    if (userDirectory.isEmpty() || canCreateFilesIn(executableDirectory))
+    if (isPortableFolder(executableDirectory))
         return {besideExecutable, besideExecutable};
 
+    // An installed program keeps its settings in the user's folder; a file
+    // beside it (left by an older version, or put there by an administrator)
+    // is read until the user has one of their own. Without a user folder
+    // nothing is saved.
+    const QString userDirectory = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    if (userDirectory.isEmpty())
+        return {besideExecutable, QString()};
     const QString userFile = QDir(userDirectory).absoluteFilePath(fileName);
     return {QFileInfo::exists(userFile) ? userFile : besideExecutable, userFile};
 }

@@ -47,10 +47,17 @@ struct ConfigurationPaths
     QString savePath;
 };
 
-// The file lies beside the executable, named after the application. Beside
-// an executable in a folder the user cannot write (an installed program),
-// it is saved in the user's configuration folder instead, and read from there
-// once it exists.
+// Whether a program's folder is a portable copy of this user's (a build tree,
+// an unpacked archive): a folder the user owns and may write. A system's
+// program folder (/usr, /opt, Program Files, Windows) never is, whoever runs
+// the program, root included; nor, on Unix, is an installed tree under any
+// prefix.
+bool isPortableFolder(const QString &directory);
+
+// The file lies beside the executable, named after the application, when
+// the executable's folder is portable. An installed program saves it in the
+// user's configuration folder instead (nowhere when there is none), and reads
+// it from there once it exists, else from beside the executable.
 ConfigurationPaths configurationPaths();
 
 // The item a stored value selects in a list: the last item that equals it

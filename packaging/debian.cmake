@@ -16,6 +16,10 @@ add_custom_command(OUTPUT changelog.gz
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog)
 add_custom_target(package_changelog ALL DEPENDS changelog.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${package_doc_dir})
+# The README, and the longer documents it links to beside it.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${package_doc_dir})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/fleet.md ${PROJECT_SOURCE_DIR}/docs/layout.md
+              ${PROJECT_SOURCE_DIR}/docs/windows.md DESTINATION ${package_doc_dir}/docs)
 # The bridge service's settings, to copy to /etc/default for each port.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tunaris-bridge.default DESTINATION ${package_doc_dir}/examples)
 
@@ -40,9 +44,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TUNARIS_HAS_MQTT)
-    # Its symbols date from 1.6, but the system's authorities for mqtts://
-    # come with 2.0.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmosquitto1 (>= 2.0)")
+    # Its symbols date from 1.6, so the computed Depends asks for that; but
+    # the system's authorities for mqtts:// come with 2.0. Said as Breaks, the
+    # library is named once in Depends.
+    set(CPACK_DEBIAN_PACKAGE_BREAKS "libmosquitto1 (<< 2.0)")
 endif()
 # mqtts:// brokers are checked against the system's authorities; the
 # broker's own clients help to watch a fleet's topics.

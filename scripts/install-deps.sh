@@ -15,7 +15,7 @@ apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
     cmake g++ make pkg-config python3 clang-format \
     qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools \
-    libgl-dev libx11-dev xvfb xauth x11-utils xdotool imagemagick desktop-file-utils dbus-daemon \
-    dpkg-dev file lintian netcat-openbsd \
+    systemd libgl-dev libx11-dev xvfb xauth x11-utils xdotool imagemagick desktop-file-utils dbus-daemon \
+    dpkg-dev file lintian help2man bash-completion netcat-openbsd \
     qt6-httpserver-dev qt6-websockets-dev libqrencode-dev chromium chromium-driver python3-selenium \
     libmosquitto-dev mosquitto mosquitto-clients openssl >/dev/null

@@ -1,4 +1,5 @@
 #include "app/accessiblenames.h"
+#include "app/levelcolumn.h"
 #include "app/mainwindow.h"
 #include "settings/languageactions.h"
 #include "ui_mainwindow.h"
@@ -39,6 +40,7 @@ void MainWindow::applyLanguage()
     ui->retranslateUi(this);
     // The form's texts include placeholder level labels: show the real levels.
     refreshVolumeLabels();
+    holdLevelColumn({ui->label_Volume_Value_All, ui->label_Volume_Value_XLR, ui->label_Volume_Value_RCA});
     nameControls(*ui);
 }
 

@@ -422,6 +422,12 @@ void BridgeTest::argumentChecks_data()
         << device + QStringList{"--web", "off"}
         << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no broker to join (--mqtt "
            "URL): give at least one";
+    QTest::newRow("listen and web off, as a service's defaults")
+        << device + QStringList{"--listen", "off", "--web", "off"}
+        << "no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no broker to join (--mqtt "
+           "URL): give at least one";
+    QTest::newRow("listen off, web named")
+        << device + QStringList{"--listen", "off", "--web", "0.0.0.0:8080"} << web("");
     QTest::newRow("web again") << device + QStringList{"--web", "off", "--web", "0.0.0.0:8080"}
                                << "--web given more than once";
     QTest::newRow("web on a name")

@@ -24,6 +24,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -121,6 +122,8 @@ private slots:
     void failedSaveKeepsTheOldFile();
     void savedWhereTheUserCanWrite_data();
     void savedWhereTheUserCanWrite();
+    void portableFolders_data();
+    void portableFolders();
 
 private:
     QComboBox *ports() const { return child<QComboBox>(*window, "comboBox_Serial_Port"); }
@@ -583,6 +586,50 @@ void ConfigurationTest::savedWhereTheUserCanWrite()
     const ConsoleRun second = console.run();
     QVERIFY2(second.succeeded(), qPrintable(second.errorOutput));
     QCOMPARE(second.report.value("start.baud"), QStringLiteral("57600"));
+}
+
+// Settings go beside the program only in a copy of the user's own: never
+// into the system's program folders, whoever runs it (these tests run as
+// root in CI, which may write there), nor into an installed tree.
+void ConfigurationTest::portableFolders_data()
+{
+    QTest::addColumn<QString>("folder"); // "%1": a fresh folder of this user's
+    QTest::addColumn<QString>("owner");  // of that fresh folder, when not this user
+    QTest::addColumn<bool>("portable");
+
+    QTest::newRow("a build tree of the user's") << "%1/build"
+                                                << "" << true;
+    QTest::newRow("/usr/bin") << "/usr/bin"
+                              << "" << false;
+    QTest::newRow("/usr/local/bin") << "/usr/local/bin"
+                                    << "" << false;
+    QTest::newRow("/bin, merged into /usr or not") << "/bin"
+                                                   << "" << false;
+    QTest::newRow("a link into /usr") << "%1/link"
+                                      << "" << false;
+    QTest::newRow("an installed tree under the user's prefix") << "%1/prefix/bin"
+                                                               << "" << false;
+    QTest::newRow("another user's copy") << "%1/build"
+                                         << "nobody" << false;
+    QTest::newRow("a folder that does not exist") << "%1/gone"
+                                                  << "" << false;
+}
+
+void ConfigurationTest::portableFolders()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, owner);
+    QFETCH(bool, portable);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral("build")));
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral("prefix/bin")));
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral("prefix/share/tunaris-console/translations")));
+    QVERIFY(QFile::link(QStringLiteral("/usr/lib"), home.filePath(QStringLiteral("link"))));
+    folder = folder.arg(home.path());
+    if (!owner.isEmpty() && ::chown(QFile::encodeName(folder).constData(), 65534, 65534) != 0)
+        QSKIP("Only root gives a folder to another user.");
+    QCOMPARE(isPortableFolder(folder), portable);
 }
 
 CONSOLE_TEST_MAIN(ConfigurationTest)

@@ -58,8 +58,10 @@ constexpr int answerMs = 5000;
 
 ToolRun send(const QString &port, const QString &commands, const QStringList &before = {})
 {
+    // Run as another user, the program needs a copy that user can reach.
     return runTool(before.isEmpty() ? QStringLiteral(SEND_PATH) : before.first(),
-                   before.mid(1) + (before.isEmpty() ? QStringList() : QStringList{QStringLiteral(SEND_PATH)})
+                   before.mid(1)
+                       + (before.isEmpty() ? QStringList() : QStringList{reachableByAnyUser(QStringLiteral(SEND_PATH))})
                        + QStringList{"--port", port} + commands.split(QLatin1Char(' ')));
 }
 

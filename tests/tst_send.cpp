@@ -1,5 +1,6 @@
 // tunaris-send: its command line, and the real program writing to a real
 // serial device (a pseudo-terminal) whose far end the test reads.
+#include "base/version.h"
 #include "link/deviceserver.h"
 #include "link/ownerlink.h"
 #include "link/portendpoint.h"
@@ -61,7 +62,8 @@ private slots:
     void runtimeFolderAttacksSendNothing_data();
     void runtimeFolderAttacksSendNothing();
     void listsPorts();
-    void showsHelp();
+    void answersHelpAndVersion_data();
+    void answersHelpAndVersion();
 
 private:
     QTemporaryDir runtime; // the session's runtime folder, of this run's own
@@ -368,11 +370,11 @@ void SendTest::unusablePortSaysWhy()
     const QStringList command = {"--port", port, "play"};
     const QString program = QStringLiteral(SEND_PATH);
     // Without this run's runtime folder, which is not nobody's.
-    const ToolRun run =
-        asNobody ? runTool(QStringLiteral("setpriv"), QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                                                  "env", "-u", "XDG_RUNTIME_DIR", program}
-                                                          + command)
-                 : runTool(program, command);
+    const ToolRun run = asNobody ? runTool(QStringLiteral("setpriv"),
+                                           QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "env",
+                                                       "-u", "XDG_RUNTIME_DIR", reachableByAnyUser(program)}
+                                               + command)
+                                 : runTool(program, command);
     lock.remove();
     QVERIFY(run.finished);
     QVERIFY2(run.exitCode == exitCode, run.errors.constData());
@@ -671,12 +673,50 @@ void SendTest::listsPorts()
     QCOMPARE(listed, available);
 }
 
-void SendTest::showsHelp()
+// Every program answers --help and --version in one form, wherever the
+// option stands, at once and sending nothing: the console too, without a
+// display (its application object would abort there).
+void SendTest::answersHelpAndVersion_data()
 {
-    const ToolRun run = runTool(QStringLiteral(SEND_PATH), {"--port", pty->slavePath(), "play", "--help"});
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments"); // "PTY": the test's device
+
+    const std::pair<const char *, const char *> programs[] = {{"tunaris-send", SEND_PATH},
+                                                              {"tunaris-monitor", MONITOR_PATH},
+                                                              {"tunaris-bridge", BRIDGE_PATH},
+                                                              {"tunaris-console", CONSOLE_PATH}};
+    for (const auto &[name, path] : programs) {
+        for (const char *option : {"--help", "-h", "--version"})
+            QTest::addRow("%s %s", name, option) << path << QStringList{option};
+    }
+    QTest::newRow("tunaris-send, help among commands") << SEND_PATH << QStringList{"--port", "PTY", "play", "--help"};
+    QTest::newRow("tunaris-bridge, version after its port")
+        << BRIDGE_PATH << QStringList{"--port", "PTY", "--listen", "127.0.0.1:0", "--version"};
+}
+
+void SendTest::answersHelpAndVersion()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    arguments.replaceInStrings(QStringLiteral("PTY"), pty->slavePath());
+    const QString name = QFileInfo(program).fileName();
+    const ToolRun run =
+        runTool(QStringLiteral("env"),
+                QStringList{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", program} + arguments);
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(QString::fromUtf8(run.output), sendUsage());
+    QCOMPARE(run.errors, QByteArray());
+    const QString output = QString::fromUtf8(run.output);
+    if (arguments.contains(QLatin1String("--version"))) {
+        QCOMPARE(output, QStringLiteral("%1 (Tunaris - Serial Console) %2\n").arg(name, TUNARIS_VERSION));
+    } else {
+        QVERIFY2(output.startsWith(QStringLiteral("Usage: %1 ").arg(name)), qPrintable(output));
+        for (const char *part : {"\n\nOptions:\n", "\n  -h, --help            show this help and exit\n",
+                                 "\n  --version             show the version and exit\n", "\nExit status:\n  0  "})
+            QVERIFY2(output.contains(QLatin1String(part)), part);
+        for (const QString &line : output.split(QLatin1Char('\n')))
+            QVERIFY2(!line.endsWith(QLatin1Char(' ')), qPrintable(line));
+    }
     QCOMPARE(pty->readRest(), QByteArray());
 }
 

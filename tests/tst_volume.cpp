@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <utility>
+
 class VolumeTest : public QObject, private WindowOnPty
 {
     Q_OBJECT
@@ -33,6 +35,8 @@ private slots:
     void muteAndUnmute_data();
     void muteAndUnmute();
     void actionWithoutChangeLeavesNoTrace();
+    void rowsHoldStill_data();
+    void rowsHoldStill();
 
 private:
     template<typename T> T *control(const char *prefix, const QString &channel, const char *suffix = "") const
@@ -45,6 +49,7 @@ private:
     QSlider *slider(const QString &channel) const { return control<QSlider>("horizontalSlider_", channel); }
     QString levelLabel(const QString &channel) const { return control<QLabel>("label_Volume_Value_", channel)->text(); }
     QStringList levelLabels() const;
+    QList<QRect> rowGeometry() const;
     void startAt(const QString &channel, int level);
 };
 
@@ -113,6 +118,22 @@ QStringList VolumeTest::levelLabels() const
     return texts;
 }
 
+// Where every control of the volume rows lies, the level labels included.
+QList<QRect> VolumeTest::rowGeometry() const
+{
+    QList<QRect> places;
+    for (const QString &channel : channels) {
+        for (const char *prefix : {"pushButton_", "horizontalSlider_", "checkBox_", "spinBox_"}) {
+            for (const char *suffix : {"", "_Min", "_Max", "_Plus", "_Less"}) {
+                if (const QWidget *found = window->findChild<QWidget *>(prefix + channel + suffix))
+                    places << found->geometry();
+            }
+        }
+        places << control<QLabel>("label_Volume_Value_", channel)->geometry();
+    }
+    return places;
+}
+
 // Puts a channel at a level the way the program does, which sends nothing.
 void VolumeTest::startAt(const QString &channel, int level)
 {
@@ -153,6 +174,40 @@ void VolumeTest::levelLabelsShowRealLevels()
     QCOMPARE(levelLabels(), labels);
     // Showing the levels is not a command.
     expectSent(QByteArray());
+}
+
+// Whatever a level label says, in either language, nothing in the rows moves
+// under the operator's mouse.
+void VolumeTest::rowsHoldStill_data()
+{
+    QTest::addColumn<QString>("language");  // the Languages menu entry
+    QTest::addColumn<QList<int>>("levels"); // taken by every channel in turn
+
+    const QList<int> levels = {0, -1, -9, -10, -20, -63, -64, -8, 0};
+    QTest::newRow("English") << "actionEnglish" << levels;
+    QTest::newRow("French") << "actionFran_ais" << levels;
+}
+
+void VolumeTest::rowsHoldStill()
+{
+    QFETCH(QString, language);
+    QFETCH(QList<int>, levels);
+    window->findChild<QAction *>(language)->trigger();
+    // The new texts resize the window, which the platform answers in turn:
+    // the rows are where they settle.
+    QList<QRect> before;
+    QTRY_VERIFY([&] {
+        const QList<QRect> now = rowGeometry();
+        return std::exchange(before, now) == now;
+    }());
+    for (const QString &channel : channels) {
+        for (const int level : levels) {
+            slider(channel)->setValue(level);
+            QCoreApplication::sendPostedEvents();
+            QVERIFY2(rowGeometry() == before,
+                     qPrintable(QStringLiteral("%1 at '%2'").arg(channel, levelLabel(channel))));
+        }
+    }
 }
 
 void VolumeTest::keyMovesSendOneFramePerChange_data()

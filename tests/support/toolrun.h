@@ -19,6 +19,11 @@ struct ToolRun
 // the test's event loop goes on.
 ToolRun runTool(const QString &program, const QStringList &arguments, const QByteArray &input = QByteArray());
 
+// The program, copied where any user can run it: the build tree may lie in a
+// folder other users cannot enter (a clone in root's home, mode 0700). Each
+// program is copied once per test run; the copies go when the test ends.
+QString reachableByAnyUser(const QString &program);
+
 // The start of a command line that runs the rest as a job of cron runs: no
 // session (no XDG_RUNTIME_DIR), and in a mount namespace of its own where
 // `runUser` stands for /run/user, so the machine's /run/user is neither used

@@ -1,4 +1,5 @@
 #include "tools/bridge/bridgecommandline.h"
+#include "base/programhelp.h"
 #include "link/linesession.h"
 #include "link/portnames.h"
 #include "tools/common/toolplumbing.h"
@@ -28,59 +29,78 @@ const QStringList singleOptions = {portName,   QStringLiteral("baud"), listenNam
 struct Options
 {
     QCommandLineParser parser;
+    QList<QCommandLineOption> options{
+        {portName,
+         QStringLiteral("the player's serial port (/dev/ttyUSB0, COM3) or a serial device server, tcp://HOST:NUMBER"),
+         QStringLiteral("PORT")},
+        baudRateOption(),
+        {listenName,
+         QStringLiteral("listen on this address and port number, 0.0.0.0:4001, or [::]:4001 for IPv6 and IPv4 "
+                        "clients; off: none. Nothing listens without it or --web"),
+         QStringLiteral("ADDRESS:NUMBER")},
+        {udpName, QStringLiteral("take datagrams instead of TCP lines")},
+        {webName,
+         QStringLiteral("serve the venue's remote, a page for phones, on this address and port number, "
+                        "0.0.0.0:8080; off: none. Its link, with the key that lets a phone in, is shown at "
+                        "start on a terminal"),
+         QStringLiteral("ADDRESS:NUMBER")},
+        {allowName, QStringLiteral("serve clients from this network, 192.168.1.0/24 or fd00::/8; may be given again"),
+         QStringLiteral("NETWORK")},
+        {mqttName,
+         QStringLiteral("join this MQTT broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS, checked against "
+                        "the system's authorities or --mqtt-ca)"),
+         QStringLiteral("URL")},
+        {playerName, QStringLiteral("the player's ID on the broker, shop-12: letters, digits, '-', '_', '.'"),
+         QStringLiteral("ID")},
+        {groupName, QStringLiteral("also take the commands of this group; may be given again"), QStringLiteral("NAME")},
+        {credentialsName,
+         QStringLiteral("read the broker's user name and password from this file: lines username=NAME and "
+                        "password=SECRET"),
+         QStringLiteral("FILE")},
+        {caName, QStringLiteral("trust only this certificate authority (PEM) for an mqtts:// broker"),
+         QStringLiteral("FILE")},
+    };
 
     Options()
     {
-        parser.setApplicationDescription(
+        parser.addOptions(options);
+        parser.addOptions(
+            {{{QStringLiteral("h"), QStringLiteral("help")}, QString()}, {QStringLiteral("version"), QString()}});
+    }
+
+    ProgramHelp help() const
+    {
+        ProgramHelp help;
+        help.program = QStringLiteral("tunaris-bridge");
+        help.usages = QStringList{QStringLiteral("--port PORT --listen ADDRESS:NUMBER [--udp] [--allow NETWORK]..."),
+                                  QStringLiteral("--port PORT --web ADDRESS:NUMBER [--allow NETWORK]..."),
+                                  QStringLiteral("--port PORT --mqtt URL --player ID [--group NAME]...")};
+        help.summary =
             QStringLiteral(
-                "Takes player commands from the network, in tunaris-send's words, and delivers them through the\n"
-                "port's owner: the console when it holds the port, else the bridge, which then holds the port.\n"
-                "TCP: one command per line (LF, CR LF, CR or NUL ends it), answered \"ok <bytes>\" once every\n"
-                "byte of its frame was handed to the system for the port, \"error <reason>\" when it was not\n"
-                "and will not be sent, or \"unknown <reason>\" when that cannot be told (do not send it again\n"
-                "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per\n"
-                "datagram, not answered. --web serves the venue's remote, the player's controls as a page for\n"
-                "phones. Only the loopback addresses are served unless --allow admits networks. Addresses\n"
-                "are numeric only, IPv4 as four decimal numbers without leading zeros.\n"
-                "With --mqtt it joins an MQTT broker as the player --player names and takes the commands\n"
-                "of tunaris/players/ID/command and of each --group's tunaris/groups/NAME/command, with or\n"
+                "Takes player commands from the network, in tunaris-send's words, and delivers them through the "
+                "port's owner: the console when it holds the port, else the bridge, which then holds the port. "
+                "TCP: one command per line (LF, CR LF, CR or NUL ends it), answered \"ok <bytes>\" once every "
+                "byte of its frame was handed to the system for the port, \"error <reason>\" when it was not "
+                "and will not be sent, or \"unknown <reason>\" when that cannot be told (do not send it again "
+                "unasked). A line must end within %1 s of its first byte. UDP (--udp): one command per "
+                "datagram, not answered. --web serves the venue's remote, the player's controls as a page for "
+                "phones. Only the loopback addresses are served unless --allow admits networks. Addresses "
+                "are numeric only, IPv4 as four decimal numbers without leading zeros. With --mqtt it joins "
+                "an MQTT broker as the player --player names and takes the commands of "
+                "tunaris/players/ID/command and of each --group's tunaris/groups/NAME/command, with or "
                 "without --listen; the README's fleet section has every topic.")
-                .arg(LineSession::LineDeadlineMs / 1000));
-        parser.addHelpOption();
-        parser.addOptions({
-            {portName,
-             QStringLiteral(
-                 "The player's serial port (/dev/ttyUSB0, COM3) or a serial device server, tcp://HOST:NUMBER."),
-             QStringLiteral("PORT")},
-            baudRateOption(),
-            {listenName,
-             QStringLiteral("Listen on this address and port number, 0.0.0.0:4001, or [::]:4001 for IPv6 and IPv4 "
-                            "clients; nothing listens without it or --web."),
-             QStringLiteral("ADDRESS:NUMBER")},
-            {udpName, QStringLiteral("Take datagrams instead of TCP lines.")},
-            {webName,
-             QStringLiteral("Serve the venue's remote, a page for phones, on this address and port number, "
-                            "0.0.0.0:8080; off: none. Its link, with the key that lets a phone in, is shown at "
-                            "start on a terminal."),
-             QStringLiteral("ADDRESS:NUMBER")},
-            {allowName,
-             QStringLiteral("Serve clients from this network, 192.168.1.0/24 or fd00::/8; may be given again."),
-             QStringLiteral("NETWORK")},
-            {mqttName,
-             QStringLiteral("Join this MQTT broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS, checked "
-                            "against the system's authorities or --mqtt-ca)."),
-             QStringLiteral("URL")},
-            {playerName, QStringLiteral("The player's ID on the broker, shop-12: letters, digits, '-', '_', '.'."),
-             QStringLiteral("ID")},
-            {groupName, QStringLiteral("Also take the commands of this group; may be given again."),
-             QStringLiteral("NAME")},
-            {credentialsName,
-             QStringLiteral("Read the broker's user name and password from this file: lines username=NAME and "
-                            "password=SECRET."),
-             QStringLiteral("FILE")},
-            {caName, QStringLiteral("Trust only this certificate authority (PEM) for an mqtts:// broker."),
-             QStringLiteral("FILE")},
-        });
+                .arg(LineSession::LineDeadlineMs / 1000);
+        help.options = helpOptions(options);
+        help.sections = {
+            {QStringLiteral("Examples"),
+             QStringLiteral("  tunaris-bridge --port /dev/ttyUSB0 --listen 0.0.0.0:4001 --allow 192.168.1.0/24\n"
+                            "  tunaris-bridge --port /dev/ttyUSB0 --web 0.0.0.0:8080 --allow 192.168.1.0/24\n")},
+            {QStringLiteral("Exit status"),
+             QStringLiteral("  0  stopped when asked to (Ctrl+C, SIGTERM)\n"
+                            "  1  the port, an address, the web key or the broker could not be used\n"
+                            "  2  the arguments are wrong; nothing was started\n")},
+        };
+        return help;
     }
 };
 
@@ -160,7 +180,8 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
         return error;
     request.baudRate = *baudRate;
     const bool joins = parser.isSet(mqttName);
-    request.listens = parser.isSet(listenName);
+    // "off", as the service's settings say when they name no address.
+    request.listens = parser.isSet(listenName) && parser.value(listenName) != QLatin1String("off");
     request.web = parser.isSet(webName) && parser.value(webName) != QLatin1String("off");
     if (!request.listens && !request.web && !joins) {
         return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no "
@@ -232,13 +253,22 @@ BridgeRequest parseBridgeArguments(const QStringList &arguments)
         request.action = BridgeRequest::Action::ShowHelp;
         return request;
     }
+    if (options.parser.isSet(QStringLiteral("version"))) {
+        request.action = BridgeRequest::Action::ShowVersion;
+        return request;
+    }
     request.error = check(options.parser, request);
     return request;
 }
 
 QString bridgeUsage()
 {
-    return Options().parser.helpText();
+    return helpText(Options().help());
+}
+
+QString bridgeVersion()
+{
+    return versionText(QStringLiteral("tunaris-bridge"));
 }
 
 QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webPort)

@@ -14,7 +14,7 @@
 // or an option given twice starts nothing.
 struct BridgeRequest
 {
-    enum class Action { Serve, ShowHelp };
+    enum class Action { Serve, ShowHelp, ShowVersion };
 
     Action action = Action::Serve;
     QString port;
@@ -37,8 +37,9 @@ struct BridgeRequest
 // `arguments` without the program name.
 BridgeRequest parseBridgeArguments(const QStringList &arguments);
 
-// The --help text.
+// The --help and --version texts.
 QString bridgeUsage();
+QString bridgeVersion();
 
 // What the bridge says at start, listening on `port` (and serving the web
 // remote on `webPort`): where and whom it serves, "serving 192.168.1.0/24,

@@ -93,8 +93,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     const BridgeRequest request = parseBridgeArguments(application.arguments().mid(1));
-    if (request.action == BridgeRequest::Action::ShowHelp) {
-        print(bridgeUsage());
+    if (request.action != BridgeRequest::Action::Serve) {
+        print(request.action == BridgeRequest::Action::ShowHelp ? bridgeUsage() : bridgeVersion());
         return Ended;
     }
     if (!request.error.isEmpty())

@@ -39,10 +39,9 @@ QString portArgumentError(const QString &value)
 
 QCommandLineOption baudRateOption()
 {
-    return QCommandLineOption(
-        QStringLiteral("baud"),
-        QStringLiteral("Baud rate: %1 (default %2).").arg(supportedBaudRatesText()).arg(DefaultBaudRate),
-        QStringLiteral("RATE"));
+    return QCommandLineOption(QStringLiteral("baud"),
+                              QStringLiteral("%1 (default %2)").arg(supportedBaudRatesText()).arg(DefaultBaudRate),
+                              QStringLiteral("RATE"));
 }
 
 std::optional<qint32> baudRateGiven(const QCommandLineParser &parser, QString *error)

@@ -30,6 +30,16 @@ void print(const QString &text)
     std::fflush(stdout);
 }
 
+QList<HelpOption> helpOptions(const QList<QCommandLineOption> &options)
+{
+    QList<HelpOption> listed;
+    for (const QCommandLineOption &option : options) {
+        const QString value = option.valueName().isEmpty() ? QString() : QLatin1Char(' ') + option.valueName();
+        listed << HelpOption{QStringLiteral("--") + option.names().constLast() + value, option.description()};
+    }
+    return listed;
+}
+
 QString repeatedOption(const QCommandLineParser &parser, const QStringList &singleOptions)
 {
     const QStringList given = parser.optionNames();

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "base/programhelp.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 class QCoreApplication;
+class QCommandLineOption;
 class QCommandLineParser;
 
 // What every tool prints and how it ends, written once.
@@ -16,6 +20,9 @@ int fail(const QString &text, int exitCode);
 // The text as it is on standard output, at once (someone may be watching
 // through a pipe).
 void print(const QString &text);
+
+// A parser's options as the help lists them: "--port PORT" and its text.
+QList<HelpOption> helpOptions(const QList<QCommandLineOption> &options);
 
 // "--port given more than once" for the first of `singleOptions` given more
 // than once, else empty: a second value would otherwise quietly win.

@@ -1,6 +1,7 @@
 // tunaris-monitor: shows the command frames that arrive on a serial port, or
 // in a capture on standard input, one line each, so that a player's wiring
 // or firmware can be checked without the player.
+#include "base/programhelp.h"
 #include "tools/common/serialline.h"
 #include "tools/common/toolplumbing.h"
 #include "tools/monitor/monitorline.h"
@@ -126,36 +127,49 @@ int monitorPseudoTerminal()
 #endif
 }
 
+ProgramHelp monitorHelp(const QList<QCommandLineOption> &options)
+{
+    ProgramHelp help;
+    help.program = QStringLiteral("tunaris-monitor");
+    help.usages = QStringList{QStringLiteral("--port PORT [--baud RATE]"), QStringLiteral("--pty"),
+                              QStringLiteral("[-] < CAPTURE")};
+    help.summary = QStringLiteral("Prints every command frame that arrives on a serial port, or in a capture on "
+                                  "standard input, as one line: the time, the four bytes and the command. Ctrl+C "
+                                  "ends it.");
+    help.options = helpOptions(options);
+    help.sections = {
+        {QStringLiteral("Examples"), QStringLiteral("  tunaris-monitor --port /dev/ttyUSB0 --baud 9600\n"
+                                                    "  tunaris-monitor --pty\n"
+                                                    "  tunaris-monitor < capture.bin\n")},
+        {QStringLiteral("Exit status"), QStringLiteral("  0  the input ended, or Ctrl+C or SIGTERM stopped it\n"
+                                                       "  1  the port or the input could not be read\n"
+                                                       "  2  the arguments are wrong\n")}};
+    return help;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Prints every command frame that arrives on a serial port, or in a capture on standard input,\n"
-                       "as one line: the time, the four bytes and the command. Ctrl+C ends it."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Read from this serial port, for example /dev/ttyUSB0 or COM3, "
-                                                       "or from a serial device server, tcp://HOST:NUMBER."),
+                                        QStringLiteral("read from this serial port, for example /dev/ttyUSB0 or COM3, "
+                                                       "or from a serial device server, tcp://HOST:NUMBER"),
                                         QStringLiteral("PORT"));
     const QCommandLineOption baudOption = baudRateOption();
     const QCommandLineOption ptyOption(QStringLiteral("pty"),
-                                       QStringLiteral("Be a virtual player: make a pseudo-terminal, print the path to "
-                                                      "connect the console to, and show what arrives."));
-    parser.addOption(portOption);
-    parser.addOption(baudOption);
-    parser.addOption(ptyOption);
-    parser.addPositionalArgument(QStringLiteral("-"), QStringLiteral("Read standard input, as without --port."),
-                                 QStringLiteral("[-]"));
-
-    if (!parser.parse(application.arguments()))
-        return fail(parser.errorText(), BadArguments);
-    if (parser.isSet(helpOption)) {
-        print(parser.helpText());
+                                       QStringLiteral("be a virtual player: make a pseudo-terminal, print the path to "
+                                                      "connect the console to, and show what arrives"));
+    parser.addOptions({portOption, baudOption, ptyOption});
+    if (const QString answer =
+            helpOrVersionAnswer(application.arguments().mid(1), monitorHelp({portOption, baudOption, ptyOption}));
+        !answer.isEmpty()) {
+        print(answer);
         return Ended;
     }
+    if (!parser.parse(application.arguments()))
+        return fail(parser.errorText(), BadArguments);
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1 || (positional.size() == 1 && positional.first() != QLatin1String("-")))
         return fail(QStringLiteral("unexpected argument '%1'").arg(positional.last()), BadArguments);

@@ -208,6 +208,9 @@ int main(int argc, char **argv)
     case SendRequest::Action::ShowHelp:
         print(sendUsage());
         return Sent;
+    case SendRequest::Action::ShowVersion:
+        print(sendVersion());
+        return Sent;
     case SendRequest::Action::ListPorts:
         for (const QString &line : portListing())
             print(line + QLatin1Char('\n'));

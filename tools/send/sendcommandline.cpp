@@ -1,4 +1,5 @@
 #include "tools/send/sendcommandline.h"
+#include "base/programhelp.h"
 #include "command/commandgrammar.h"
 #include "link/portnames.h"
 
@@ -10,6 +11,7 @@ namespace {
 
 const QString helpOption = QStringLiteral("--help");
 const QString shortHelpOption = QStringLiteral("-h");
+const QString versionOption = QStringLiteral("--version");
 const QString portOption = QStringLiteral("--port");
 const QString baudOption = QStringLiteral("--baud");
 const QString listPortsOption = QStringLiteral("--list-ports");
@@ -163,6 +165,10 @@ SendRequest parseSendArguments(const QStringList &arguments)
         request.action = SendRequest::Action::ShowHelp;
         return request;
     }
+    if (tokens.contains(versionOption)) {
+        request.action = SendRequest::Action::ShowVersion;
+        return request;
+    }
     LineOptionReader reader(request);
     const QStringList words = reader.commandWords(tokens);
     if (!request.error.isEmpty() || request.action == SendRequest::Action::ListPorts)
@@ -185,60 +191,67 @@ QString sendUsage()
 {
     const QString media = QStringLiteral("1 to %1").arg(MaxMediaNumber);
     const QString station = QStringLiteral("1 to %1").arg(MaxStation);
-    return QStringLiteral("Usage: tunaris-send --port PORT [--baud RATE] COMMAND...\n"
-                          "       tunaris-send --mqtt URL (--player ID | --group NAME) COMMAND...\n"
-                          "       tunaris-send --mqtt URL --list-players\n"
-                          "Sends commands to a Tunaris player over a serial port, in the order given,\n"
-                          "with the same frames as the console, and exits once they are on the line.\n"
-                          "\n"
-                          "Options:\n"
-                          "  --port PORT    the serial port, for example /dev/ttyUSB0 or COM3, or a\n"
-                          "                 serial device server's raw TCP port, tcp://HOST:NUMBER\n"
-                          "  --baud RATE    %1 (default %2)\n"
-                          "  --list-ports   list the serial ports and exit\n"
-                          "  --mqtt URL     send through an MQTT broker instead, mqtt://HOST[:PORT] or\n"
-                          "                 mqtts://HOST[:PORT], to the player --player ID or to every\n"
-                          "                 player of --group NAME, and wait for their replies\n"
-                          "  --mqtt-credentials FILE   the broker's user name and password, in lines\n"
-                          "                 username=NAME and password=SECRET\n"
-                          "  --mqtt-ca FILE trust only this certificate authority for mqtts://\n"
-                          "  --list-players list the players the broker knows, online or not, and exit\n"
-                          "  -h, --help     show this help and exit\n"
-                          "\n"
-                          "Commands:\n"
-                          "  %3\n"
-                          "  folder N [--seq] [--reset]     load folder N (%4), random order unless --seq\n"
-                          "  playlist N [--seq] [--reset]   load playlist N (%4)\n"
-                          "  spot N [--seq | --x-in-rnd X | --x-in-seq X]\n"
-                          "                                 load spot N (%4); X from 1 to %5\n"
-                          "  webradio N                     load web radio station N (%6)\n"
-                          "  ftp N                          launch FTP client N (%6)\n"
-                          "  source NAME                    select the source: %7\n"
-                          "  volume CHANNEL LEVEL           set CHANNEL (%8) to LEVEL dB (%9 to %10)\n"
-                          "  volume CHANNEL up|down STEP    raise or lower CHANNEL by STEP dB (1 to %11)\n"
-                          "  mute CHANNEL on|off            mute or unmute CHANNEL\n"
-                          "\n"
-                          "Examples:\n"
-                          "  tunaris-send --port /dev/ttyUSB0 folder 300 --seq --reset\n"
-                          "  tunaris-send --port COM3 --baud 9600 volume xlr -20 play\n"
-                          "\n"
-                          "When another program holds the port (the console), the commands go through it,\n"
-                          "one at a time; the first that does not go out stops the rest.\n"
-                          "\n"
-                          "Exit status:\n"
-                          "  0  every command was sent (through a broker: every player addressed said ok)\n"
-                          "  1  a command was not sent (nor any after it); the message says which went out\n"
-                          "  2  the arguments are wrong; nothing was sent\n"
-                          "  3  the outcome of a command is unknown: the program holding the port took it\n"
-                          "     and stopped or died without answering, or a device server took part of it\n"
-                          "     and did not close in order; it may have gone out, so do not repeat it\n"
-                          "     blindly\n")
-        .arg(supportedBaudRatesText())
-        .arg(DefaultBaudRate)
-        .arg(transportWords().join(QLatin1String(" | ")), media)
-        .arg(MaxSpotCount)
-        .arg(station, alternatives(sourceShortNames()), alternatives(channelWords()))
-        .arg(MinLevel)
-        .arg(MaxLevel)
-        .arg(MaxStep);
+    ProgramHelp help;
+    help.program = QStringLiteral("tunaris-send");
+    help.usages = QStringList{QStringLiteral("--port PORT [--baud RATE] COMMAND..."),
+                              QStringLiteral("--mqtt URL (--player ID | --group NAME) COMMAND..."),
+                              QStringLiteral("--mqtt URL --list-players"), QStringLiteral("--list-ports")};
+    help.summary = QStringLiteral("Sends commands to a Tunaris player over a serial port, in the order given, with "
+                                  "the same frames as the console, and exits once they are on the line. When "
+                                  "another program holds the port (the console, tunaris-bridge), the commands go "
+                                  "through it, one at a time; the first that does not go out stops the rest.");
+    help.options = {
+        {QStringLiteral("--port PORT"), QStringLiteral("the serial port, for example /dev/ttyUSB0 or COM3, or a "
+                                                       "serial device server's raw TCP port, tcp://HOST:NUMBER")},
+        {QStringLiteral("--baud RATE"),
+         QStringLiteral("%1 (default %2)").arg(supportedBaudRatesText()).arg(DefaultBaudRate)},
+        {QStringLiteral("--list-ports"), QStringLiteral("list the serial ports and exit")},
+        {QStringLiteral("--mqtt URL"),
+         QStringLiteral("send through an MQTT broker instead, mqtt://HOST[:PORT] or mqtts://HOST[:PORT], to the "
+                        "player --player ID or to every player of --group NAME, and wait for their replies")},
+        {QStringLiteral("--mqtt-credentials FILE"),
+         QStringLiteral("the broker's user name and password, in lines username=NAME and password=SECRET")},
+        {QStringLiteral("--mqtt-ca FILE"), QStringLiteral("trust only this certificate authority for mqtts://")},
+        {QStringLiteral("--list-players"),
+         QStringLiteral("list the players the broker knows, online or not, and exit")},
+    };
+    const QString commands =
+        QStringLiteral("  %1\n"
+                       "  folder N [--seq] [--reset]     load folder N (%2), random order unless --seq\n"
+                       "  playlist N [--seq] [--reset]   load playlist N (%2)\n"
+                       "  spot N [--seq | --x-in-rnd X | --x-in-seq X]\n"
+                       "                                 load spot N (%2); X from 1 to %3\n"
+                       "  webradio N                     load web radio station N (%4)\n"
+                       "  ftp N                          launch FTP client N (%4)\n"
+                       "  source NAME                    select the source: %5\n"
+                       "  volume CHANNEL LEVEL           set CHANNEL (%6) to LEVEL dB (%7 to %8)\n"
+                       "  volume CHANNEL up|down STEP    raise or lower CHANNEL by STEP dB (1 to %9)\n"
+                       "  mute CHANNEL on|off            mute or unmute CHANNEL\n")
+            .arg(transportWords().join(QLatin1String(" | ")), media)
+            .arg(MaxSpotCount)
+            .arg(station, alternatives(sourceShortNames()), alternatives(channelWords()))
+            .arg(MinLevel)
+            .arg(MaxLevel)
+            .arg(MaxStep);
+    help.sections = {
+        {QStringLiteral("Commands"), commands},
+        {QStringLiteral("Examples"), QStringLiteral("  tunaris-send --port /dev/ttyUSB0 folder 300 --seq --reset\n"
+                                                    "  tunaris-send --port COM3 --baud 9600 volume xlr -20 play\n"
+                                                    "  tunaris-send --mqtt mqtt://broker.example.com --group shops "
+                                                    "play\n")},
+        {QStringLiteral("Exit status"),
+         QStringLiteral("  0  every command was sent (through a broker: every player addressed said ok)\n"
+                        "  1  a command was not sent (nor any after it); the message says which went out\n"
+                        "  2  the arguments are wrong; nothing was sent\n"
+                        "  3  the outcome of a command is unknown: the program holding the port took it\n"
+                        "     and stopped or died without answering, or a device server took part of it\n"
+                        "     and did not close in order; it may have gone out, so do not repeat it\n"
+                        "     blindly\n")},
+    };
+    return helpText(help);
+}
+
+QString sendVersion()
+{
+    return versionText(QStringLiteral("tunaris-send"));
 }

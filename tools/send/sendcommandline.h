@@ -12,7 +12,7 @@
 // full before anything is opened, so a typo anywhere sends nothing.
 struct SendRequest
 {
-    enum class Action { Send, ShowHelp, ListPorts, ListPlayers };
+    enum class Action { Send, ShowHelp, ShowVersion, ListPorts, ListPlayers };
 
     Action action = Action::Send;
     QString port;
@@ -30,3 +30,6 @@ SendRequest parseSendArguments(const QStringList &arguments);
 
 // The --help text: every option and every command with its range.
 QString sendUsage();
+
+// The --version text.
+QString sendVersion();
