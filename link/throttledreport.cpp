@@ -1,27 +1,47 @@
 #include "link/throttledreport.h"
 
-ThrottledReport::ThrottledReport(Report report)
+#include <algorithm>
+
+ThrottledReport::ThrottledReport(Report report, int burst, int intervalMs)
     : m_report(std::move(report))
+    , m_burst(burst)
+    , m_intervalMs(intervalMs)
+    , m_room(burst)
 {
+    m_filled.start();
     m_later.setSingleShot(true);
     QObject::connect(&m_later, &QTimer::timeout, &m_later, [this] {
+        refill();
+        m_room -= 1;
         tellUnreported();
-        m_last.start();
     });
+}
+
+void ThrottledReport::refill()
+{
+    m_room = std::min<double>(m_burst, m_room + double(m_filled.restart()) / m_intervalMs);
 }
 
 void ThrottledReport::operator()(const QString &text)
 {
-    if (m_last.isValid() && !m_last.hasExpired(IntervalMs)) {
+    refill();
+    if (m_room < 1) {
         ++m_unreported;
         if (!m_later.isActive())
-            m_later.start(int(IntervalMs - m_last.elapsed()));
+            m_later.start(int((1 - m_room) * m_intervalMs) + 1);
         return;
     }
     m_later.stop();
-    if (m_unreported > 0)
+    if (m_unreported > 0) {
+        m_room -= 1;
         tellUnreported();
-    m_last.start();
+        if (m_room < 1) {
+            ++m_unreported;
+            m_later.start(int((1 - m_room) * m_intervalMs) + 1);
+            return;
+        }
+    }
+    m_room -= 1;
     m_report(text);
 }
 

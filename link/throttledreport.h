@@ -7,8 +7,8 @@
 #include <functional>
 
 // Reports of what clients do, for a log that a flood must not fill: at most
-// one a second; those that come between are counted and told as "N more
-// like the last report" once the second is over.
+// `burst` at once, then one each `intervalMs`; those that come beyond are
+// counted and told as "N more like the last report" once there is room.
 class ThrottledReport
 {
 public:
@@ -16,15 +16,19 @@ public:
 
     static constexpr int IntervalMs = 1000;
 
-    explicit ThrottledReport(Report report);
+    explicit ThrottledReport(Report report, int burst = 1, int intervalMs = IntervalMs);
 
     void operator()(const QString &text);
 
 private:
+    void refill();
     void tellUnreported();
 
     Report m_report;
-    QElapsedTimer m_last;
+    int m_burst;
+    int m_intervalMs;
+    double m_room;
+    QElapsedTimer m_filled;
     QTimer m_later;
     int m_unreported = 0;
 };

@@ -183,10 +183,6 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
     // "off", as the service's settings say when they name no address.
     request.listens = parser.isSet(listenName) && parser.value(listenName) != QLatin1String("off");
     request.web = parser.isSet(webName) && parser.value(webName) != QLatin1String("off");
-    if (!request.listens && !request.web && !joins) {
-        return QStringLiteral("no address to listen on (--listen ADDRESS:NUMBER or --web ADDRESS:NUMBER) and no "
-                              "broker to join (--mqtt URL): give at least one");
-    }
     for (const QString &name : {playerName, groupName, credentialsName, caName}) {
         if (!joins && parser.isSet(name))
             return QStringLiteral("--%1 is for a broker: it needs --mqtt URL").arg(name);
@@ -274,8 +270,14 @@ QString bridgeVersion()
 QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webPort)
 {
     QStringList lines;
-    if (!request.listens && !request.web)
-        return lines; // a broker's client only: nothing is served here
+    if (!request.listens && !request.web) {
+        // A broker's client, or the port's holder for this user's programs
+        // alone (tunaris-send, the console): nothing listens on the network.
+        if (!request.broker)
+            lines << QStringLiteral("nothing listens on the network; this user's programs reach the player through "
+                                    "the port's endpoint");
+        return lines;
+    }
     if (request.listens) {
         lines << QStringLiteral("listening on %1:%2 (%3%4)")
                      .arg(addressText(request.listenAddress))

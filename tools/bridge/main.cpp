@@ -31,6 +31,9 @@ namespace {
 
 enum ExitCode { Ended = 0, Failed = 1, BadArguments = 2 };
 
+constexpr int journalBurst = 20;
+constexpr int journalIntervalMs = 100;
+
 #if defined(TUNARIS_WEB_REMOTE)
 // The link with its key goes only where the operator reads it, never into a
 // log or a service's journal.
@@ -107,8 +110,9 @@ int main(int argc, char **argv)
     if (!link.open(&error))
         return fail(error, Failed);
     // Every command taken, from whichever door, leaves a line in the log,
-    // held to a rate that a flood cannot turn into a flood of lines.
-    ThrottledReport journal(report);
+    // held to a rate that a flood cannot turn into a flood of lines: a show's
+    // burst of cues is told line by line, a flood as a count.
+    ThrottledReport journal(report, journalBurst, journalIntervalMs);
     QObject::connect(&intake, &CommandIntake::handled, &intake,
                      [&journal](const CommandOrigin &origin, const QByteArray &text,
                                 const CommandIntake::Reply &reply) { journal(journalLine(origin, text, reply)); });
