@@ -50,6 +50,7 @@ check_installed_tree() {
     id=com.example.tunaris.SerialConsole
     for file in bin/tunaris-console bin/tunaris-send bin/tunaris-monitor bin/tunaris-bridge \
                 share/tunaris-console/translations/LanguageData_fr.qm lib/systemd/system/tunaris-bridge@.service \
+                lib/systemd/user/tunaris-bridge@.service \
                 "share/applications/$id.desktop" "share/icons/hicolor/256x256/apps/$id.png" \
                 share/man/man1/tunaris-console.1.gz share/man/man1/tunaris-send.1.gz \
                 share/man/man1/tunaris-monitor.1.gz share/man/man1/tunaris-bridge.1.gz \
@@ -86,6 +87,11 @@ check_installed_tree() {
     systemd-analyze verify --man=no "$prefix/lib/systemd/system/tunaris-bridge@dev-ttyUSB1.service" 2>&1 \
         | grep -v "Command $installed_as/bin/tunaris-bridge is not executable" >"$work/unit.log" || :
     [ ! -s "$work/unit.log" ] || fail "systemd-analyze verify: $(cat "$work/unit.log")"
+    mkdir -p -m 0700 "$work/user-runtime"
+    XDG_RUNTIME_DIR="$work/user-runtime" systemd-analyze verify --user --man=no \
+        "$prefix/lib/systemd/user/tunaris-bridge@dev-ttyUSB1.service" 2>&1 \
+        | grep -v "Command $installed_as/bin/tunaris-bridge is not executable" >"$work/unit.log" || :
+    [ ! -s "$work/unit.log" ] || fail "systemd-analyze verify --user: $(cat "$work/unit.log")"
     # Nothing listens by default: two instances never meet on one address.
     grep -qx 'Environment=LISTEN=off' "$prefix/lib/systemd/system/tunaris-bridge@.service" \
         || fail "the bridge's service listens by default"
