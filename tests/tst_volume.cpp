@@ -1,12 +1,15 @@
 // The volume panel driven as an operator drives it, with mouse and keys on
 // the real sliders, buttons and boxes, on a real serial device: a
 // pseudo-terminal whose master end the test reads byte for byte.
+#include "command/commandgrammar.h"
+#include "link/portendpoint.h"
 #include "tests/window/windowonpty.h"
 #include "tests/window/windowtesting.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
@@ -37,6 +40,8 @@ private slots:
     void actionWithoutChangeLeavesNoTrace();
     void rowsHoldStill_data();
     void rowsHoldStill();
+    void othersMoveThePanel_data();
+    void othersMoveThePanel();
 
 private:
     template<typename T> T *control(const char *prefix, const QString &channel, const char *suffix = "") const
@@ -458,6 +463,48 @@ void VolumeTest::actionWithoutChangeLeavesNoTrace()
     QTest::keyClick(control<QCheckBox>("checkBox_", xlr), Qt::Key_Space);
     expectSent(QByteArray::fromHex("33000002"));
     QCOMPARE(slider(xlr)->value(), -1);
+}
+
+// clang-format off
+void VolumeTest::othersMoveThePanel_data()
+{
+    QTest::addColumn<QStringList>("sent");     // by another program, through the console
+    QTest::addColumn<QStringList>("expected"); // per channel ALL, XLR, RCA: "<label> <muted>"
+
+    QTest::newRow("a level") << QStringList{"volume xlr -20"} << QStringList{"0 dB no", "-20 dB no", "-10 dB no"};
+    QTest::newRow("a step") << QStringList{"volume rca up 5"} << QStringList{"0 dB no", "0 dB no", "-5 dB no"};
+    QTest::newRow("muted") << QStringList{"volume xlr -20", "mute xlr on"} << QStringList{"0 dB no", "Mute yes", "-10 dB no"};
+    // A level set while muted is the one the channel comes back to.
+    QTest::newRow("set while muted") << QStringList{"mute rca on", "volume rca -30", "mute rca off"}
+                                     << QStringList{"0 dB no", "0 dB no", "-30 dB no"};
+}
+// clang-format on
+
+// What another program's commands set shows in the panel as the operator's
+// own click would have, and the console sends nothing of its own for it.
+void VolumeTest::othersMoveThePanel()
+{
+    QFETCH(QStringList, sent);
+    QFETCH(QStringList, expected);
+    open();
+    QLocalSocket other;
+    other.connectToServer(portEndpointName(pty->slavePath()));
+    QVERIFY(other.waitForConnected(5000));
+    QByteArray frames;
+    for (const QString &words : sent) {
+        other.write(words.toLatin1() + '\n');
+        QVERIFY(QTest::qWaitFor([&] { return other.canReadLine(); }, 5000));
+        QVERIFY(other.readLine().startsWith("ok "));
+        frames += frameBytes(toFrame(parseCommandWords(words.split(QLatin1Char(' '))).commands.first()));
+    }
+    QStringList shown;
+    for (const QString &channel : channels) {
+        const bool muted = control<QCheckBox>("checkBox_", channel)->isChecked();
+        shown << levelLabel(channel) + (muted ? " yes" : " no");
+        QCOMPARE(slider(channel)->isEnabled(), !muted);
+    }
+    QCOMPARE(shown, expected);
+    expectSent(frames);
 }
 
 QTEST_MAIN(VolumeTest)
