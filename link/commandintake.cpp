@@ -57,8 +57,11 @@ bool CommandIntake::hasRoom(const Client &client) const
 {
     if (!counted(client))
         return true;
-    return m_counted < MaxWaiting
-           && (client.origin.source.isEmpty() || m_perSource.value(client.origin.source) < MaxWaitingPerSource);
+    const bool room = m_counted < MaxWaiting && (client.origin.source.isEmpty()
+                                                 || m_perSource.value(client.origin.source) < MaxWaitingPerSource);
+    if (!room)
+        m_someoneWaits = true;
+    return room;
 }
 
 void CommandIntake::take(const std::shared_ptr<Client> &client, const QByteArray &text, Answer answer,
@@ -86,7 +89,6 @@ void CommandIntake::admit(Item item)
 {
     Client &client = *item.client;
     if (!hasRoom(client)) {
-        m_full = true;
         const bool ownShare = m_counted < MaxWaiting;
         const QString reason = ownShare
                                    ? QStringLiteral("not sent: %1 commands from %2 already wait for the line")
@@ -146,8 +148,8 @@ void CommandIntake::pump()
     } while (m_pumpAgain);
     m_pumping = false;
     armExpiry();
-    if (m_full && m_counted < MaxWaiting / 2) {
-        m_full = false;
+    if (m_someoneWaits && std::exchange(m_roomFreed, false)) {
+        m_someoneWaits = false;
         emit roomAgain();
     }
 }
@@ -174,6 +176,7 @@ void CommandIntake::finish(Item &item, const SendOutcome &outcome)
     Client &client = *item.client;
     --client.waiting;
     if (counted(client)) {
+        m_roomFreed = true;
         --m_counted;
         if (!client.origin.source.isEmpty() && --m_perSource[client.origin.source] <= 0)
             m_perSource.remove(client.origin.source);

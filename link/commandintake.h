@@ -81,7 +81,8 @@ public:
     explicit CommandIntake(PlayerLink *link, QObject *parent = nullptr);
     ~CommandIntake() override;
 
-    // Whether a command of this client would be admitted now.
+    // Whether a command of this client would be admitted now; when not,
+    // roomAgain() tells when there may be.
     bool hasRoom(const Client &client) const;
     // One command as text, a line or a whole message (one line end allowed):
     // answered once, maybe before this returns.
@@ -130,7 +131,8 @@ private:
     QQueue<Item> m_queue;
     int m_counted = 0; // of the doors, not the window's
     QHash<QString, int> m_perSource;
-    bool m_full = false; // a door was told there was no room
+    mutable bool m_someoneWaits = false; // a door was told there was no room
+    bool m_roomFreed = false;
     bool m_pumping = false;
     bool m_pumpAgain = false;
     QTimer m_expiry; // the head's bound, while the link has no room

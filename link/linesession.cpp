@@ -29,7 +29,7 @@ LineSession::LineSession(std::unique_ptr<ByteStream> stream, CommandIntake *inta
     m_idle.setSingleShot(true);
     connect(&m_idle, &QTimer::timeout, this, [this] {
         // A client whose lines wait for a slow line is not idle.
-        if (m_owed > 0)
+        if (m_owed > 0 || !m_lines.isEmpty())
             return m_idle.start(m_idleTimeoutMs);
         say(errorReply(QStringLiteral("no command for %1 s").arg(m_idleTimeoutMs / 1000)));
         end();
