@@ -16,6 +16,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -25,7 +26,7 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-BRIDGE = sys.argv.pop(1) if len(sys.argv) > 1 else "tools/tunaris-bridge"
+BRIDGE = "tools/tunaris-bridge"  # or the first argument
 WAIT_S = 20  # a loaded machine starts a browser slowly
 
 
@@ -50,6 +51,57 @@ class Device:
         while select.select([self.master], [], [], 0.5)[0]:
             data += os.read(self.master, 4096)
         return data
+
+
+class Flood:
+    """Keyless connections holding the remote's slots as an attacker would: each from one of `hosts` (loopback
+    addresses), asking for the icon and keeping its connection, and opened again as soon as the bridge closes it."""
+
+    REQUEST = b"GET /icon.png HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+
+    def __init__(self, port, hosts, per_host):
+        self.port = port
+        self.hosts = {}  # socket: the host it came from
+        self.reopened = 0
+        self.lock = threading.Lock()
+        self.stopped = threading.Event()
+        for host in hosts:
+            for _ in range(per_host):
+                self.open(host)
+        self.thread = threading.Thread(target=self.hold)
+        self.thread.start()
+
+    def open(self, host):
+        client = socket.socket()
+        client.bind((host, 0))
+        client.settimeout(WAIT_S)
+        try:
+            client.connect(("127.0.0.1", self.port))
+            client.sendall(self.REQUEST)
+        except OSError:
+            pass  # refused at once: its end shows as closed below
+        client.setblocking(False)
+        self.hosts[client] = host
+
+    def hold(self):
+        while not self.stopped.is_set():
+            for client in select.select(list(self.hosts), [], [], 0.1)[0]:
+                try:
+                    data = client.recv(65536)  # the icon, or the end
+                except OSError:
+                    data = b""
+                if not data:
+                    host = self.hosts.pop(client)
+                    client.close()
+                    with self.lock:
+                        self.reopened += 1
+                    self.open(host)
+
+    def close(self):
+        self.stopped.set()
+        self.thread.join()
+        for client in self.hosts:
+            client.close()
 
 
 def browser(language):
@@ -223,4 +275,6 @@ class WebRemoteTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) > 1:
+        BRIDGE = sys.argv.pop(1)
     unittest.main(verbosity=2)
