@@ -52,10 +52,12 @@ const char *const windowTexts[] = {
     "%1 (not sent)",
 };
 
-// The page's own: the link as the bridge sees it and what became of a command.
+// The page's own: the key, the link as the bridge sees it and what became of
+// a command.
 const char *const pageOwnTexts[] = {
     QT_TRANSLATE_NOOP("WebRemote", "Ask the operator for this remote's link: only the key in it lets a phone send "
                                    "commands."),
+    QT_TRANSLATE_NOOP("WebRemote", "This phone's key is no longer this remote's: ask the operator for its link."),
     QT_TRANSLATE_NOOP("WebRemote", "Port open: %1"),
     QT_TRANSLATE_NOOP("WebRemote", "Through the console, which holds %1"),
     QT_TRANSLATE_NOOP("WebRemote", "Waiting: the next command opens %1"),

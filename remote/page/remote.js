@@ -278,10 +278,12 @@
     }
     const first = page === null;
     page = session.page;
-    if (!session.admitted) {
+    if (session.key !== "held") {
       byId("controls").hidden = true;
       const locked = byId("locked");
-      locked.textContent = t("Ask the operator for this remote's link: only the key in it lets a phone send commands.");
+      locked.textContent = session.key === "wrong"
+        ? t("This phone's key is no longer this remote's: ask the operator for its link.")
+        : t("Ask the operator for this remote's link: only the key in it lets a phone send commands.");
       locked.hidden = false;
       document.title = t("Tunaris - Serial Console");
       byId("title").textContent = t("Tunaris - Serial Console");

@@ -1,6 +1,7 @@
-"""The venue's remote as a phone uses it: tunaris-bridge --web on a
-pseudo-terminal whose far end is read byte for byte, driven by headless
-Chromium through Selenium and by a plain HTTP client. Loopback only.
+"""The venue's remote as a phone uses it: tunaris-bridge --web (and --listen,
+another door) on a pseudo-terminal whose far end is read byte for byte,
+driven by headless Chromium through Selenium, by a plain HTTP client and by
+an attacker's raw sockets from several loopback addresses. Loopback only.
 
     /usr/bin/python3 web_remote.py BRIDGE
 
@@ -8,6 +9,7 @@ With REMOTE_SCREENSHOT=FILE.png it keeps the English page, as a phone shows
 it after Play, in that file.
 """
 import http.client
+import json
 import os
 import re
 import select
@@ -128,28 +130,36 @@ class WebRemoteTest(unittest.TestCase):
         cls.errors = open(os.path.join(cls.folder.name, "stderr"), "w+")
         environment = dict(os.environ, XDG_CONFIG_HOME=cls.config, XDG_RUNTIME_DIR=runtime)
         environment.pop("STATE_DIRECTORY", None)
-        cls.bridge = subprocess.Popen([BRIDGE, "--port", cls.device.path, "--web", "127.0.0.1:0"],
+        cls.bridge = subprocess.Popen([BRIDGE, "--port", cls.device.path, "--web", "127.0.0.1:0",
+                                       "--listen", "127.0.0.1:0"],
                                       env=environment, stdout=subprocess.DEVNULL, stderr=cls.errors)
         deadline = time.monotonic() + WAIT_S
         found = None
         while not found and time.monotonic() < deadline and cls.bridge.poll() is None:
             time.sleep(0.1)
-            cls.errors.seek(0)
-            found = re.search(r"web remote on 127\.0\.0\.1:(\d+)", cls.errors.read())
+            found = re.search(r"listening on 127\.0\.0\.1:(\d+).*web remote on 127\.0\.0\.1:(\d+)", cls.reports(),
+                              re.DOTALL)
         if not found:
             cls.tearDownClass()
             raise RuntimeError("the bridge did not start its web remote")
-        cls.port = int(found.group(1))
+        cls.line_port, cls.port = int(found.group(1)), int(found.group(2))
         cls.origin = f"http://127.0.0.1:{cls.port}"
         with open(os.path.join(cls.config, "tunaris-bridge", "web-key")) as key:
             cls.key = key.read().strip()
 
     @classmethod
     def tearDownClass(cls):
+        if cls.bridge.poll() is not None:
+            sys.stderr.write(f"the bridge ended early ({cls.bridge.returncode}):\n{cls.reports()}")
         cls.bridge.terminate()
         cls.bridge.wait(WAIT_S)
         cls.errors.close()
         cls.folder.cleanup()
+
+    @classmethod
+    def reports(cls):
+        cls.errors.seek(0)
+        return cls.errors.read()
 
     def tearDown(self):
         self.assertEqual(self.device.rest(), b"", "nothing more on the line")
@@ -157,8 +167,8 @@ class WebRemoteTest(unittest.TestCase):
     def client(self, source="127.0.0.3"):
         return http.client.HTTPConnection("127.0.0.1", self.port, timeout=WAIT_S, source_address=(source, 0))
 
-    def post(self, body, headers, client=None):
-        connection = client or self.client()
+    def post(self, body, headers, client=None, source="127.0.0.3"):
+        connection = client or self.client(source)
         connection.request("POST", "/command", body=body, headers=headers)
         response = connection.getresponse()
         answer = (response.status, response.read().decode())
@@ -166,13 +176,33 @@ class WebRemoteTest(unittest.TestCase):
             connection.close()
         return answer
 
-    def upgrade(self, headers):
-        with socket.create_connection(("127.0.0.1", self.port), timeout=WAIT_S) as client:
-            lines = [f"GET /events HTTP/1.1", f"Host: 127.0.0.1:{self.port}", "Upgrade: websocket",
-                     "Connection: Upgrade", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==",
-                     "Sec-WebSocket-Version: 13"] + [f"{name}: {value}" for name, value in headers.items()]
-            client.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
-            return client.recv(64).split(b"\r\n")[0].decode()
+    def keyed(self):
+        return {"Cookie": f"tunaris_key={self.key}", "Origin": self.origin}
+
+    def send(self, door, words):
+        """One command through a door, its frame read at the far end: the answer's bytes."""
+        if door.startswith("web-from-"):
+            status, answer = self.post(words, self.keyed(), source=door.removeprefix("web-from-"))
+            self.assertEqual(status, 200, answer)
+        elif door == "tcp":
+            with socket.create_connection(("127.0.0.1", self.line_port), timeout=WAIT_S) as line:
+                line.sendall(words.encode() + b"\n")
+                answer = line.makefile().readline().strip()
+        else:
+            status, answer = self.post(words, self.keyed())
+            self.assertEqual(status, 200, answer)
+        frame = bytes.fromhex(answer.removeprefix("ok "))
+        self.assertEqual(self.device.read(4), frame, words)
+        return frame
+
+    def upgrade(self, headers, source="127.0.0.3"):
+        """The events' WebSocket asked for: the status line, and the connection, open when upgraded."""
+        client = socket.create_connection(("127.0.0.1", self.port), timeout=WAIT_S, source_address=(source, 0))
+        lines = [f"GET /events HTTP/1.1", f"Host: 127.0.0.1:{self.port}", "Upgrade: websocket",
+                 "Connection: Upgrade", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==",
+                 "Sec-WebSocket-Version: 13"] + [f"{name}: {value}" for name, value in headers.items()]
+        client.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
+        return client.recv(64).split(b"\r\n")[0].decode(), client
 
     def test_key_is_private(self):
         mode = os.stat(os.path.join(self.config, "tunaris-bridge", "web-key")).st_mode
@@ -181,11 +211,13 @@ class WebRemoteTest(unittest.TestCase):
         self.assertNotIn(self.key, self.errors.read(), "the key is never in a report")
 
     def test_refused_requests_send_nothing(self):
-        good = {"Cookie": f"tunaris_key={self.key}", "Origin": self.origin}
+        good = self.keyed()
+        wrong = "A" * len(self.key)
         cases = [
             ("no key", "play", {"Origin": self.origin}, 403, "error no key"),
-            ("wrong key", "play", {"Cookie": "tunaris_key=" + "A" * len(self.key), "Origin": self.origin}, 403,
-             "error no key"),
+            ("wrong key", "play", {"Cookie": "tunaris_key=" + wrong, "Origin": self.origin}, 403,
+             "error wrong key: ask the operator for the remote's link"),
+            ("an empty key", "play", {"Cookie": "tunaris_key=", "Origin": self.origin}, 403, "error wrong key"),
             ("another site's page", "play", dict(good, Origin="http://192.0.2.1"), 403,
              "error not from the remote's own page"),
             ("no Origin", "play", {"Cookie": good["Cookie"]}, 403, "error not from the remote's own page"),
@@ -204,9 +236,25 @@ class WebRemoteTest(unittest.TestCase):
             self.assertEqual(client.getresponse().status, 405)
             client.close()
         for name, headers in [("events without the key", {"Origin": self.origin}),
+                              ("events with a wrong key", {"Cookie": "tunaris_key=" + wrong, "Origin": self.origin}),
                               ("events for another site", {"Cookie": good["Cookie"], "Origin": "http://192.0.2.1"})]:
             with self.subTest(name):
-                self.assertEqual(self.upgrade(headers), "HTTP/1.1 403 Forbidden")
+                status, client = self.upgrade(headers)
+                client.close()
+                self.assertEqual(status, "HTTP/1.1 403 Forbidden")
+        for name, cookie, key in [("session without the key", {}, "none"),
+                                  ("session with a wrong key", {"Cookie": "tunaris_key=" + wrong}, "wrong"),
+                                  ("session with the key", {"Cookie": good["Cookie"]}, "held")]:
+            with self.subTest(name):
+                client = self.client()
+                client.request("GET", "/session", headers=cookie)
+                self.assertEqual(json.loads(client.getresponse().read())["key"], key)
+                client.close()
+        with self.subTest("the report tells a wrong key as wrong, and never gives it"):
+            time.sleep(2.1)  # reports are held to one a second, and those between only counted
+            self.post("play", {"Cookie": "tunaris_key=" + wrong, "Origin": self.origin})
+            self.assertIn("refused a command from 127.0.0.3: wrong key\n", self.reports())
+            self.assertNotIn(wrong, self.reports())
 
     def test_burst_is_cut_short(self):
         good = {"Cookie": f"tunaris_key={self.key}", "Origin": self.origin}
@@ -219,6 +267,38 @@ class WebRemoteTest(unittest.TestCase):
         self.assertGreaterEqual(sent, 10, "a burst of ten goes through")
         self.assertGreaterEqual(statuses.count(429), 1, "the rest is refused")
         self.assertEqual(self.device.read(4 * sent), bytes.fromhex("21ffffff") * sent)
+
+    def test_flood_gives_way_to_the_key(self):
+        """Keyless connections hold every slot and take back any that comes free, as an attacker's would: the
+        staff's page and keyed connection keep theirs, and the staff's new connections get in."""
+        cases = [  # the flood's hosts, sixteen connections from each; the staff's host
+            ("four hosts fill all 64 slots", ["127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"], "127.0.0.14"),
+            ("the staff's own address filled", ["127.0.0.15"], "127.0.0.15"),
+        ]
+        for name, hosts, staff in cases:
+            with self.subTest(name):
+                status, page = self.upgrade(self.keyed(), staff)
+                self.assertEqual(status, "HTTP/1.1 101 Switching Protocols")
+                held = self.client(staff)
+                self.assertEqual(self.post("next", self.keyed(), held)[0], 200)
+                self.assertEqual(self.device.read(4), bytes.fromhex("23ffffff"))
+                flood = Flood(self.port, hosts, 16)
+                try:
+                    time.sleep(0.5)  # every slot taken, and taken back as it comes free
+                    for _ in range(3):
+                        self.assertEqual(self.send("web-from-" + staff, "play"), bytes.fromhex("20ffffff"))
+                    self.assertEqual(self.post("pause", self.keyed(), held)[0], 200, "the keyed connection kept")
+                    self.assertEqual(self.device.read(4), bytes.fromhex("21ffffff"))
+                    page.setblocking(False)
+                    try:
+                        self.assertNotEqual(page.recv(4096), b"", "the page kept")
+                    except BlockingIOError:
+                        pass  # nothing to read, and not closed
+                finally:
+                    flood.close()
+                    held.close()
+                    page.close()
+                self.assertGreater(flood.reopened, 0, "the flood gave way")
 
     def test_pages(self):
         english = browser("en-US")
