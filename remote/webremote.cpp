@@ -106,6 +106,14 @@ void WebRemote::echo(const PlayerCommand &command, const SendOutcome &outcome)
                                            {"reason", outcome.reason}});
 }
 
+void WebRemote::showMixer(const QJsonObject &mixer)
+{
+    if (mixer == m_mixer)
+        return; // a command that set what was known already: nothing new to show
+    m_mixer = mixer;
+    m_events.tell(QStringLiteral("mixer"), mixer);
+}
+
 void WebRemote::takePages()
 {
     while (std::unique_ptr<QWebSocket> socket = m_routes.nextPendingWebSocketConnection()) {

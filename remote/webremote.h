@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 
@@ -15,8 +16,8 @@
 // as POST /command, its body one command in the grammar's words, and goes
 // through the same delivery as a TCP line, answered in the same words
 // ("ok 20 ff ff ff", "error <reason>", "unknown <reason>"). Every page
-// follows the link's state and every command's echo over a WebSocket
-// (/events), which carries nothing the other way.
+// follows the link's state, every command's echo and what is known of the
+// volume over a WebSocket (/events), which carries nothing the other way.
 //
 // Only those the operator lets in: the networks allowed, as for the TCP
 // lines (the loopback addresses alone when none is given), and of those
@@ -52,6 +53,9 @@ public:
     // A command the bridge delivered, from whichever client, and what
     // became of it: every page echoes it, as the console's status line does.
     void echo(const PlayerCommand &command, const SendOutcome &outcome);
+    // What is known of the player's volume (KnownMixer::toJson()): what
+    // every page shows, now and on opening; until told, all is unknown.
+    void showMixer(const QJsonObject &mixer);
 
 private:
     void takePages();
@@ -59,4 +63,5 @@ private:
     RemotePolicy m_policy;
     RemoteRoutes m_routes; // the server; its sockets go before the policy that counts them
     PageEvents m_events;   // first to go: a page's socket lives in its WebSocket
+    QJsonObject m_mixer;
 };

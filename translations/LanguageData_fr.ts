@@ -589,5 +589,15 @@
         <source>the bridge did not answer</source>
         <translation>la passerelle n&apos;a pas répondu</translation>
     </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="69"/>
+        <source>Level unknown</source>
+        <translation>Niveau inconnu</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="70"/>
+        <source>Mute unknown</source>
+        <translation>Sourdine inconnue</translation>
+    </message>
 </context>
 </TS>

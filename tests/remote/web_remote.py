@@ -300,6 +300,17 @@ class WebRemoteTest(unittest.TestCase):
                     page.close()
                 self.assertGreater(flood.reopened, 0, "the flood gave way")
 
+    @staticmethod
+    def channels(page):
+        """Each volume row as a page shows it: its level's words, Mute's state, and the slider where known."""
+        rows = []
+        for channel in page.find_elements(By.CSS_SELECTOR, "div.channel"):
+            slider = channel.find_element(By.CSS_SELECTOR, "input[type='range']")
+            rows.append((channel.find_element(By.CSS_SELECTOR, "output.level").text,
+                         channel.find_element(By.CSS_SELECTOR, "button.mute").get_attribute("aria-pressed"),
+                         None if "unknown" in slider.get_attribute("class") else slider.get_attribute("value")))
+        return rows
+
     def test_pages(self):
         english = browser("en-US")
         french = browser("fr")
@@ -337,6 +348,12 @@ class WebRemoteTest(unittest.TestCase):
             WebDriverWait(english, WAIT_S).until(lambda page: echo.text.startswith("Relative"))
             self.assertEqual(echo.text, "Relative Volume : 0x31 0x00 0x23 0x02")
 
+            # What other doors set is what a page opened later shows; what nobody set it says it does not know.
+            self.assertEqual(self.channels(english)[0], ("Level unknown · Mute unknown", "mixed", None))
+            sets = {words: self.send(door, words) for door, words in [
+                ("web", "mute xlr on"), ("tcp", "volume xlr -20"), ("tcp", "volume rca -7"), ("web", "volume rca up 3"),
+                ("tcp", "volume all down 2")]}  # a step from an unknown level: still unknown
+
             # The French page, keyed now, sees the English page's command.
             french.get(f"{self.origin}/?key={self.key}")
             arret = WebDriverWait(french, WAIT_S).until(
@@ -349,6 +366,16 @@ class WebRemoteTest(unittest.TestCase):
             self.assertEqual(self.device.read(4), bytes.fromhex("22ffffff"))
             WebDriverWait(french, WAIT_S).until(
                 lambda page: page.find_element(By.ID, "echo").text == "Arrêt : 0x22 0xff 0xff 0xff")
+            self.assertEqual(self.channels(french), [("Niveau inconnu · Sourdine inconnue", "mixed", None),
+                                                     ("-20 dB", "true", "-20"),
+                                                     ("-4 dB · Sourdine inconnue", "mixed", "-4")])
+
+            # Mute acts on what is shown: XLR is muted, so it unmutes, and both pages follow.
+            french.find_elements(By.CSS_SELECTOR, "div.channel button.mute")[1].click()
+            on = sets["mute xlr on"]
+            self.assertEqual(self.device.read(4), on[:2] + b"\x00" + on[3:])
+            for page in (french, english):
+                WebDriverWait(page, WAIT_S).until(lambda page: self.channels(page)[1][1] == "false")
         finally:
             english.quit()
             french.quit()

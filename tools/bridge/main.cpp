@@ -2,6 +2,7 @@
 // from the venue's remote on phones and from a fleet's MQTT broker, in
 // tunaris-send's words, and delivers them to the player through the port's
 // owner: the console when it holds the port, else the bridge itself.
+#include "command/knownmixer.h"
 #include "link/commanddelivery.h"
 #include "link/commandlistener.h"
 #include "tools/bridge/bridgecommandline.h"
@@ -85,14 +86,19 @@ int main(int argc, char **argv)
     if (!request.error.isEmpty())
         return fail(request.error, BadArguments);
 
+    // Every command, whoever sent it, is echoed on the remote's pages; what
+    // went out is what is known of the player's volume. Both outlive the
+    // delivery, whose last outcomes may come as it goes.
+    KnownMixer mixer;
+    std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
     QString error;
     CommandDelivery delivery(request.port, request.baudRate);
     if (!delivery.start(&error))
         return fail(error, Failed);
-    // Every command, whoever sent it, is echoed on the remote's pages.
-    std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
-    const DeliverCommand deliver = [&delivery, &echo](const PlayerCommand &command, DeliveryDone done) {
-        delivery.deliver(command, [&echo, command, done = std::move(done)](const SendOutcome &outcome) {
+    const DeliverCommand deliver = [&delivery, &echo, &mixer](const PlayerCommand &command, DeliveryDone done) {
+        delivery.deliver(command, [&echo, &mixer, command, done = std::move(done)](const SendOutcome &outcome) {
+            if (outcome.isSent())
+                mixer.apply(command);
             if (echo)
                 echo(command, outcome);
             done(outcome);
@@ -127,9 +133,11 @@ int main(int argc, char **argv)
         }
         webPort = remote->port();
         const QPointer<WebRemote> pages = remote.get();
-        echo = [pages](const PlayerCommand &command, const SendOutcome &outcome) {
-            if (pages)
+        echo = [pages, &mixer](const PlayerCommand &command, const SendOutcome &outcome) {
+            if (pages) {
                 pages->echo(command, outcome);
+                pages->showMixer(mixer.toJson());
+            }
         };
         const auto showLink = [pages, &delivery] { pages->showLink(delivery.portName(), delivery.link()); };
         QObject::connect(&delivery, &CommandDelivery::linkChanged, pages, showLink);
