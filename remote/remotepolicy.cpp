@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -100,14 +101,6 @@ public:
         m_idle.stop();
         m_deadline.stop();
     }
-    // Who gives way first when the slots are full: never one that proved
-    // itself; of the others, one that asked without the key before one that
-    // has said nothing yet (a phone's request may be on its way), the oldest first.
-    bool givesWayBefore(const Connection &other) const
-    {
-        return std::make_pair(!shownNoKey, admitted) < std::make_pair(!other.shownNoKey, other.admitted);
-    }
-
     QTcpSocket *const socket;
     const QHostAddress share;
     const quint64 admitted; // the order of admission
@@ -161,20 +154,29 @@ bool RemotePolicy::admit(QTcpSocket *socket)
     return true;
 }
 
-// A slot for a newcomer from `share`: free, or made free by closing the
-// connection that gives way first where the slots are full (its address's
-// when those are, else anyone's).
+// A slot for a newcomer from `share`: free, or made free by closing a
+// connection that has not shown the key. Its own address's when that is
+// full. Else one of the address holding the most such connections: a flood
+// from a few addresses makes room from its own, however fast it comes back,
+// and never from a phone whose first request has yet to be read. Of those,
+// one that asked without the key before one still silent, the oldest first.
 bool RemotePolicy::makeRoom(const QHostAddress &share, const QString &newcomer, QString *refusal)
 {
-    const auto sameShare = [&share](const auto &connection) { return connection->share == share; };
+    const auto sameShare = [&share](const Connection *connection) { return connection->share == share; };
     const bool addressFull =
         std::count_if(m_connections.begin(), m_connections.end(), sameShare) >= MaxConnectionsPerAddress;
     if (!addressFull && int(m_connections.size()) < MaxConnections)
         return true;
+    QHash<QHostAddress, int> unproven;
+    for (const Connection *connection : std::as_const(m_connections))
+        unproven[connection->share] += connection->proven ? 0 : 1;
+    const auto order = [&unproven](const Connection *connection) {
+        return std::make_tuple(-unproven.value(connection->share), !connection->shownNoKey, connection->admitted);
+    };
     Connection *yielding = nullptr;
     for (Connection *connection : std::as_const(m_connections)) {
         if (!connection->proven && (!addressFull || sameShare(connection))
-            && (!yielding || connection->givesWayBefore(*yielding)))
+            && (!yielding || order(connection) < order(yielding)))
             yielding = connection;
     }
     if (!yielding) {

@@ -25,9 +25,11 @@ class QTcpSocket;
 //
 // Slots go to those who proved themselves: a connection that has shown the
 // key (a page's events among them) keeps its slot; when the slots are full,
-// one that has shown none gives way to the newcomer, first one whose request
-// came without the key, then one that has yet to finish its first, the
-// oldest first. A flood without the key cannot keep the staff out.
+// one that has shown none gives way to the newcomer: of the newcomer's
+// address when that is full, else of the address holding the most of them;
+// one whose request came without the key before one that has yet to finish
+// its first; the oldest first. A flood without the key cannot keep the
+// staff out.
 class RemotePolicy : public QObject
 {
 public:

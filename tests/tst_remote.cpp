@@ -200,6 +200,8 @@ void RemoteTest::whoGivesWayWhenTheSlotsAreFull_data()
     const int perAddress = RemotePolicy::MaxConnectionsPerAddress;
     QTest::newRow("one that asked without the key, before an older silent one")
         << full({{0, Shown::Nothing}, {9, Shown::NoKey}}) << "127.0.0.9" << 9;
+    QTest::newRow("from the address holding the most without the key, though another's is older")
+        << full({{0, Shown::NoKey}, {17, Shown::Nothing}, {16, Shown::Nothing}}) << "127.0.0.9" << 16;
     QTest::newRow("the oldest of those that asked without the key")
         << full({{40, Shown::NoKey}, {5, Shown::NoKey}}) << "127.0.0.9" << 5;
     QTest::newRow("a wrong key is no key") << full({{33, Shown::WrongKey}}) << "127.0.0.9" << 33;
