@@ -141,7 +141,7 @@ try:
     answered.sort()
     timing = ", median %.2f ms, max %.2f ms" % (statistics.median(answered), answered[-1]) if answered else ""
     print("(c) keyed commands through a keyless flood of 64: %d of %d answered ok%s; the flood's connections "
-          "were closed %d times" % (len(answered), tries, timing, flood.reopened))
+          "were closed %d times" % (len(answered), tries, timing, flood.closed))
 finally:
     if driver:
         driver.quit()
