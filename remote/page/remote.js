@@ -212,7 +212,7 @@
         const { level: dB, muted } = known();
         const levelKnown = Number.isInteger(dB);
         slider.classList.toggle("unknown", !levelKnown);
-        slider.value = levelKnown ? dB : Math.round((page.limits.minLevel + page.limits.maxLevel) / 2);
+        slider.value = levelKnown ? dB : page.limits.maxLevel; // all of it one colour, no part singled out
         level.textContent = [levelKnown ? dB + " dB" : t("Level unknown"), typeof muted === "boolean" ? "" : t("Mute unknown")]
           .filter(Boolean).join(" · ");
         mute.setAttribute("aria-pressed", typeof muted === "boolean" ? String(muted) : "mixed");
