@@ -52,10 +52,12 @@ const char *const windowTexts[] = {
     "%1 (not sent)",
 };
 
-// The page's own: the link as the bridge sees it and what became of a command.
+// The page's own: the key, the link as the bridge sees it, what became of a
+// command and what is not known of the volume.
 const char *const pageOwnTexts[] = {
     QT_TRANSLATE_NOOP("WebRemote", "Ask the operator for this remote's link: only the key in it lets a phone send "
                                    "commands."),
+    QT_TRANSLATE_NOOP("WebRemote", "This phone's key is no longer this remote's: ask the operator for its link."),
     QT_TRANSLATE_NOOP("WebRemote", "Port open: %1"),
     QT_TRANSLATE_NOOP("WebRemote", "Through the console, which holds %1"),
     QT_TRANSLATE_NOOP("WebRemote", "Waiting: the next command opens %1"),
@@ -63,6 +65,9 @@ const char *const pageOwnTexts[] = {
     QT_TRANSLATE_NOOP("WebRemote", "No link to the bridge; trying again"),
     QT_TRANSLATE_NOOP("WebRemote", "%1: outcome unknown (%2); check the player before sending it again"),
     QT_TRANSLATE_NOOP("WebRemote", "the bridge did not answer"),
+    // What is not known of the volume: nothing that went out set it.
+    QT_TRANSLATE_NOOP("WebRemote", "Level unknown"),
+    QT_TRANSLATE_NOOP("WebRemote", "Mute unknown"),
 };
 
 // One command of each name, so that every name comes from the one table.

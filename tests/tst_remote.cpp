@@ -1,9 +1,11 @@
 // The web remote's parts that need no browser: the language a browser asks
-// for, the key's file, the links handed out, and the page's texts, which
-// must all come from the console's translation.
+// for, the key's file, the links handed out, the page's texts, which must
+// all come from the console's translation, and which connection gives way
+// when the slots are full.
 #include "link/commandintake.h"
 #include "link/playerlink.h"
 #include "remote/remotekey.h"
+#include "remote/remotepolicy.h"
 #include "remote/remotetexts.h"
 #include "tests/support/ptypair.h"
 
@@ -12,8 +14,18 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
+#include <vector>
+
+// What a connection has shown before the slots fill: the key, none, a
+// wrong one, or no whole request yet.
+enum class Shown { Key, NoKey, WrongKey, Nothing };
+using Connections = QList<QPair<QString, Shown>>;
 
 class RemoteTest : public QObject
 {
@@ -27,6 +39,8 @@ private slots:
     void linksHandedOut_data();
     void linksHandedOut();
     void everyTextOfThePageIsTranslated();
+    void whoGivesWayWhenTheSlotsAreFull_data();
+    void whoGivesWayWhenTheSlotsAreFull();
     void pagesHearWhenTheDeviceGoes();
 };
 
@@ -158,6 +172,84 @@ void RemoteTest::everyTextOfThePageIsTranslated()
                 .contains(text.key());
         QVERIFY2(sameInFrench || french.value(text.key()) != text.value(),
                  qPrintable(text.key() + " is not translated"));
+    }
+}
+
+// Connections, oldest first, each from its address and having shown what it
+// did; then one more comes.
+void RemoteTest::whoGivesWayWhenTheSlotsAreFull_data()
+{
+    QTest::addColumn<Connections>("connections");
+    QTest::addColumn<QString>("newcomer");
+    // The connection that gives way to the newcomer; -1: none, the newcomer
+    // is refused; -2: none, there is room for it.
+    QTest::addColumn<int>("closed");
+
+    const auto from = [](const QString &address, int count, Shown shown) {
+        return Connections(count, {QStringLiteral("127.0.0.") + address, shown});
+    };
+    // Every slot, sixteen from each of four addresses, all with the key but those named.
+    const auto full = [](QList<QPair<int, Shown>> except) {
+        Connections connections;
+        for (int i = 0; i < RemotePolicy::MaxConnections; ++i)
+            connections << qMakePair(QStringLiteral("127.0.0.%1").arg(2 + i / RemotePolicy::MaxConnectionsPerAddress),
+                                     Shown::Key);
+        for (const auto &[index, shown] : except)
+            connections[index].second = shown;
+        return connections;
+    };
+    const int perAddress = RemotePolicy::MaxConnectionsPerAddress;
+    QTest::newRow("one that asked without the key, before an older silent one")
+        << full({{0, Shown::Nothing}, {9, Shown::NoKey}}) << "127.0.0.9" << 9;
+    QTest::newRow("from the address holding the most without the key, though another's is older")
+        << full({{0, Shown::NoKey}, {17, Shown::Nothing}, {16, Shown::Nothing}}) << "127.0.0.9" << 16;
+    QTest::newRow("the oldest of those that asked without the key")
+        << full({{40, Shown::NoKey}, {5, Shown::NoKey}}) << "127.0.0.9" << 5;
+    QTest::newRow("a wrong key is no key") << full({{33, Shown::WrongKey}}) << "127.0.0.9" << 33;
+    QTest::newRow("silent ones only: the oldest")
+        << full({{7, Shown::Nothing}, {3, Shown::Nothing}}) << "127.0.0.9" << 3;
+    QTest::newRow("every slot holds the key") << full({}) << "127.0.0.9" << -1;
+    QTest::newRow("its address full: one of its own, though others' are older")
+        << from("3", 2, Shown::NoKey) + from("2", perAddress - 1, Shown::Key) + from("2", 1, Shown::NoKey)
+        << "127.0.0.2" << 2 + perAddress - 1;
+    QTest::newRow("its address full of keys, room elsewhere") << from("2", perAddress, Shown::Key) << "127.0.0.2" << -1;
+    QTest::newRow("another address full, room here") << from("2", perAddress, Shown::NoKey) << "127.0.0.3" << -2;
+}
+
+void RemoteTest::whoGivesWayWhenTheSlotsAreFull()
+{
+    QFETCH(Connections, connections);
+    QFETCH(QString, newcomer);
+    QFETCH(int, closed);
+
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    RemotePolicy policy("the-key", [](const QString &) {});
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    const auto connectFrom = [&](const QString &address) -> QTcpSocket * {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        if (!clients.back()->bind(QHostAddress(address)))
+            return nullptr;
+        clients.back()->connectToHost(QHostAddress::LocalHost, server.serverPort());
+        return server.waitForNewConnection(5000) ? server.nextPendingConnection() : nullptr;
+    };
+    // A request with the key, with none, with a wrong one.
+    const RemotePolicy::Key keyOf[] = {RemotePolicy::Key::Held, RemotePolicy::Key::None, RemotePolicy::Key::Wrong};
+    QList<QTcpSocket *> held;
+    for (const auto &[address, shown] : std::as_const(connections)) {
+        QTcpSocket *socket = connectFrom(address);
+        QVERIFY(socket);
+        QVERIFY(policy.admit(socket));
+        if (shown != Shown::Nothing)
+            policy.requestRead(socket, keyOf[int(shown)]);
+        held << socket;
+    }
+    QTcpSocket *next = connectFrom(newcomer);
+    QVERIFY(next);
+    QCOMPARE(policy.admit(next), closed != -1);
+    for (int i = 0; i < held.size(); ++i) {
+        QVERIFY2((held.at(i)->state() == QAbstractSocket::UnconnectedState) == (i == closed),
+                 qPrintable(QString::number(i)));
     }
 }
 

@@ -550,6 +550,11 @@
         <translation>Demandez à l&apos;opérateur le lien de cette télécommande : seule la clé qu&apos;il contient permet à un téléphone d&apos;envoyer des commandes.</translation>
     </message>
     <message>
+        <location filename="../remote/remotetexts.cpp" line="60"/>
+        <source>This phone&apos;s key is no longer this remote&apos;s: ask the operator for its link.</source>
+        <translation>La clé de ce téléphone n&apos;est plus celle de cette télécommande : demandez-en le lien à l&apos;opérateur.</translation>
+    </message>
+    <message>
         <location filename="../remote/remotetexts.cpp" line="59"/>
         <source>Port open: %1</source>
         <translation>Port ouvert : %1</translation>
@@ -583,6 +588,16 @@
         <location filename="../remote/remotetexts.cpp" line="65"/>
         <source>the bridge did not answer</source>
         <translation>la passerelle n&apos;a pas répondu</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="69"/>
+        <source>Level unknown</source>
+        <translation>Niveau inconnu</translation>
+    </message>
+    <message>
+        <location filename="../remote/remotetexts.cpp" line="70"/>
+        <source>Mute unknown</source>
+        <translation>Sourdine inconnue</translation>
     </message>
 </context>
 </TS>

@@ -9,8 +9,15 @@ through Selenium (Debian's, hence /usr/bin/python3):
 in one browser, each with its events; (b) tap to wire: from the click on Play,
 as the page dispatches it, until its four bytes can be read at the far end,
 `taps` taps (default 200) after 10 warm-up ones, four a second so as to stay
-inside the remote's limit of five. Median, 99th percentile and maximum.
+inside the remote's limit of five. Median, 99th percentile and maximum;
+(c) the staff through a keyless flood: 64 connections without the key, 16
+from each of four loopback addresses, hold the slots, each asking for the
+icon and opened again at once whenever the bridge closes it; meanwhile
+`tries` (default 40) keyed commands from a fifth address, four a second, each
+on a new connection: how many are answered ok, and from its connection until
+its frame can be read at the far end.
 """
+import http.client
 import os
 import re
 import select
@@ -26,8 +33,12 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "remote"))
+from web_remote import Flood  # noqa: E402 (the tests' attacker)
+
 bridge_path = sys.argv[1]
 taps = int(sys.argv[2]) if len(sys.argv) > 2 else 200
+tries = int(sys.argv[3]) if len(sys.argv) > 3 else 40
 warm_up = 10
 pages = 10
 frame = bytes.fromhex("20ffffff")
@@ -98,7 +109,41 @@ try:
     latencies.sort()
     print("(b) tap to wire, %d taps: median %.2f ms, p99 %.2f ms, max %.2f ms"
           % (taps, statistics.median(latencies), latencies[int(len(latencies) * 0.99) - 1], latencies[-1]))
-finally:
+
     driver.quit()
+    driver = None  # its pages' slots free again
+    time.sleep(1)
+    port = int(found.group(1))
+    key = link.rsplit("=", 1)[1]
+    headers = {"Cookie": "tunaris_key=" + key, "Origin": "http://127.0.0.1:%d" % port}
+    flood = Flood(port, ["127.0.0.%d" % host for host in range(2, 6)], 16)
+    answered = []
+    refused = 0
+    try:
+        time.sleep(1)
+        for index in range(tries):
+            started = time.monotonic()
+            try:
+                staff = http.client.HTTPConnection("127.0.0.1", port, timeout=10, source_address=("127.0.0.6", 0))
+                staff.request("POST", "/command", body="play", headers=headers)
+                ok = staff.getresponse().read().startswith(b"ok")
+                staff.close()
+            except OSError:
+                ok = False
+            if ok:
+                read_frame(master)
+                answered.append((time.monotonic() - started) * 1000)
+            else:
+                refused += 1
+            time.sleep(max(0.0, 0.25 - (time.monotonic() - started)))
+    finally:
+        flood.close()
+    answered.sort()
+    timing = ", median %.2f ms, max %.2f ms" % (statistics.median(answered), answered[-1]) if answered else ""
+    print("(c) keyed commands through a keyless flood of 64: %d of %d answered ok%s; the flood's connections "
+          "were closed %d times" % (len(answered), tries, timing, flood.closed))
+finally:
+    if driver:
+        driver.quit()
     bridge.terminate()
     bridge.wait(10)

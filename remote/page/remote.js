@@ -3,11 +3,14 @@
 // from the bridge in the browser's language, from the console's own
 // translation; every command goes to the bridge as the words tunaris-send
 // takes, and what became of it, or of any other page's command, shows at
-// the top as the console's status line shows it.
+// the top as the console's status line shows it. The volume shows what the
+// bridge knows went out to the player, from whichever door, and says so
+// where nothing is known.
 (() => {
   let page = null; // texts, sources, channels, limits, from /session
   let retryMs = 1000;
-  const levels = {}; // what this page last saw of each channel: level, muted
+  let mixer = {}; // the bridge's: each channel's level and muted, null where unknown
+  const channelShows = []; // each volume row's way of showing the mixer
 
   const t = (source) => (page && page.texts[source]) || source;
   // "%1 (not sent)" with its values, all in one pass: a value holding "%2"
@@ -73,18 +76,9 @@
     line.textContent = fill(t(texts[link.state] || texts.waiting), link.state === "lost" ? link.reason : link.port);
   }
 
-  // The page follows what any page sent, so that two phones agree.
-  function follow(words, outcome) {
-    const [command, channel, ...rest] = words.split(" ");
-    const state = levels[channel];
-    if (outcome !== "ok" || !state) return;
-    if (command === "mute") state.muted = rest[0] === "on";
-    else if (command === "volume" && rest.length === 1) state.level = Number(rest[0]);
-    else if (command === "volume") {
-      const step = Number(rest[1]) * (rest[0] === "up" ? 1 : -1);
-      state.level = Math.min(page.limits.maxLevel, Math.max(page.limits.minLevel, state.level + step));
-    }
-    state.show();
+  function showMixer(known) {
+    mixer = known;
+    for (const show of channelShows) show();
   }
 
   async function send(words, name) {
@@ -102,7 +96,6 @@
     const rest = answer.slice(word.length + 1);
     if (word === "ok") {
       showOutcome(name, "ok", rest, "");
-      follow(words, "ok");
     } else if (word === "error") {
       showOutcome(name, "error", "", rest);
     } else {
@@ -192,14 +185,18 @@
     return Array.from({ length: page.limits.stations }, (unused, index) => [index + 1, String(index + 1)]);
   }
 
+  // Unknown until a command that went out set it: the slider without its
+  // thumb and the level in words; Mute then mutes.
   function volumeCard() {
+    channelShows.length = 0;
     const rows = page.channels.map(({ word, name }) => {
-      const state = (levels[word] = { level: page.limits.maxLevel, muted: false });
+      const known = () => mixer[word] || { level: null, muted: null };
       const level = element("output", { className: "level" });
       const slider = element("input", { type: "range", min: page.limits.minLevel, max: page.limits.maxLevel, step: 1,
         "aria-label": fill(t("%1 volume"), name) });
       const step = numberInput(fill(t("%1 volume step"), name), page.limits.maxStep);
-      const mute = button(t("Mute"), () => send(`mute ${word} ${state.muted ? "off" : "on"}`, "Mute Volume"), { className: "mute" });
+      const mute = button(t("Mute"), () => send(`mute ${word} ${known().muted === true ? "off" : "on"}`, "Mute Volume"),
+        { className: "mute" });
       const setTo = (value) => send(`volume ${word} ${value}`, "Absolute Volume");
       const stepBy = (direction) => {
         const value = checked(step);
@@ -211,13 +208,18 @@
       const max = button(t("Max"), () => setTo(page.limits.maxLevel));
       const less = button(t("Less"), () => stepBy("down"));
       const more = button(t("More"), () => stepBy("up"));
-      state.show = () => {
-        slider.value = state.level;
-        level.textContent = state.level + " dB";
-        mute.setAttribute("aria-pressed", state.muted ? "true" : "false");
-        for (const control of [slider, min, max, less, more, step]) control.disabled = state.muted;
+      const show = () => {
+        const { level: dB, muted } = known();
+        const levelKnown = Number.isInteger(dB);
+        slider.classList.toggle("unknown", !levelKnown);
+        slider.value = levelKnown ? dB : page.limits.maxLevel; // all of it one colour, no part singled out
+        level.textContent = [levelKnown ? dB + " dB" : t("Level unknown"), typeof muted === "boolean" ? "" : t("Mute unknown")]
+          .filter(Boolean).join(" · ");
+        mute.setAttribute("aria-pressed", typeof muted === "boolean" ? String(muted) : "mixed");
+        for (const control of [slider, min, max, less, more, step]) control.disabled = muted === true;
       };
-      state.show();
+      channelShows.push(show);
+      show();
       return element("div", { className: "channel" }, [
         row(element("strong", {}, [name]), level),
         row(min, slider, max),
@@ -252,10 +254,8 @@
       let data;
       try { data = JSON.parse(message.data); } catch (malformed) { return; }
       if (data.link) showLink(data.link);
-      if (data.echo) {
-        showOutcome(data.echo.name, data.echo.outcome, data.echo.bytes, data.echo.reason);
-        follow(data.echo.words, data.echo.outcome);
-      }
+      if (data.echo) showOutcome(data.echo.name, data.echo.outcome, data.echo.bytes, data.echo.reason);
+      if (data.mixer) showMixer(data.mixer);
     };
     events.onclose = () => {
       const line = byId("link");
@@ -278,10 +278,12 @@
     }
     const first = page === null;
     page = session.page;
-    if (!session.admitted) {
+    if (session.key !== "held") {
       byId("controls").hidden = true;
       const locked = byId("locked");
-      locked.textContent = t("Ask the operator for this remote's link: only the key in it lets a phone send commands.");
+      locked.textContent = session.key === "wrong"
+        ? t("This phone's key is no longer this remote's: ask the operator for its link.")
+        : t("Ask the operator for this remote's link: only the key in it lets a phone send commands.");
       locked.hidden = false;
       document.title = t("Tunaris - Serial Console");
       byId("title").textContent = t("Tunaris - Serial Console");

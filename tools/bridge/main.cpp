@@ -2,7 +2,7 @@
 // from the venue's remote on phones and from a fleet's MQTT broker, in
 // tunaris-send's words, and delivers them to the player through the port's
 // owner: the console when it holds the port, else the bridge itself.
-#include "command/commandgrammar.h"
+#include "command/knownmixer.h"
 #include "link/commandintake.h"
 #include "link/commandlistener.h"
 #include "link/playerlink.h"
@@ -103,6 +103,12 @@ int main(int argc, char **argv)
     if (!request.error.isEmpty())
         return fail(request.error, BadArguments);
 
+    // Every command, whoever sent it, is echoed on the remote's pages; what
+    // went out is what is known of the player's volume. Both outlive the
+    // delivery, whose last outcomes may come as it goes.
+    KnownMixer mixer;
+    std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
+    ThrottledReport journal(report, journalBurst, journalIntervalMs);
     QString error;
     PlayerLink link(request.port, PlayerLink::Options{request.baudRate});
     CommandIntake intake(&link);
@@ -111,11 +117,18 @@ int main(int argc, char **argv)
         return fail(error, Failed);
     // Every command taken, from whichever door, leaves a line in the log,
     // held to a rate that a flood cannot turn into a flood of lines: a show's
-    // burst of cues is told line by line, a flood as a count.
-    ThrottledReport journal(report, journalBurst, journalIntervalMs);
+    // burst of cues is told line by line, a flood as a count. What went out is
+    // what is known of the player's volume, and every page echoes it.
     QObject::connect(&intake, &CommandIntake::handled, &intake,
-                     [&journal](const CommandOrigin &origin, const QByteArray &text,
-                                const CommandIntake::Reply &reply) { journal(journalLine(origin, text, reply)); });
+                     [&](const CommandOrigin &origin, const QByteArray &text, const CommandIntake::Reply &reply) {
+                         journal(journalLine(origin, text, reply));
+                         if (!reply.command)
+                             return;
+                         if (reply.outcome.isSent())
+                             mixer.apply(*reply.command);
+                         if (echo)
+                             echo(*reply.command, reply.outcome);
+                     });
     // The doors that still hand over commands already read.
     const auto deliverFrom = [&intake](const QString &door) {
         return DeliverCommand([&intake, door](const PlayerCommand &command, DeliveryDone done) {
@@ -123,13 +136,6 @@ int main(int argc, char **argv)
                         [done = std::move(done)](const CommandIntake::Reply &reply) { done(reply.outcome); });
         });
     };
-    // Every command, whoever sent it, is echoed on the remote's pages.
-    std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
-    QObject::connect(&intake, &CommandIntake::handled, &intake,
-                     [&echo](const CommandOrigin &, const QByteArray &, const CommandIntake::Reply &reply) {
-                         if (echo && reply.command)
-                             echo(*reply.command, reply.outcome);
-                     });
     CommandListener listener(&intake, report);
     listener.allow(request.allowed);
     if (request.listens) {
@@ -148,7 +154,7 @@ int main(int argc, char **argv)
         key = loadOrMakeRemoteKey(keyPath, &error);
         if (key.isEmpty())
             return fail(error, Failed);
-        remote = std::make_unique<WebRemote>(key, deliverFrom(QStringLiteral("web")), report);
+        remote = std::make_unique<WebRemote>(key, &intake, report);
         remote->allow(request.allowed);
         if (!remote->listen(request.webAddress, request.webPort, &error)) {
             return fail(QStringLiteral("cannot serve the web remote on %1:%2: %3")
@@ -159,9 +165,11 @@ int main(int argc, char **argv)
         }
         webPort = remote->port();
         const QPointer<WebRemote> pages = remote.get();
-        echo = [pages](const PlayerCommand &command, const SendOutcome &outcome) {
-            if (pages)
+        echo = [pages, &mixer](const PlayerCommand &command, const SendOutcome &outcome) {
+            if (pages) {
                 pages->echo(command, outcome);
+                pages->showMixer(mixer.toJson());
+            }
         };
         const auto showLink = [pages, &link] { pages->showLink(link.portName(), link.state()); };
         QObject::connect(&link, &PlayerLink::stateChanged, pages, showLink);
@@ -195,5 +203,7 @@ int main(int argc, char **argv)
     if (fleet)
         fleet->stop();
 #endif
+    // While every door and the intake are there to hear the last answers.
+    link.close();
     return status;
 }

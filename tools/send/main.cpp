@@ -92,6 +92,7 @@ int sendCommands(const SendRequest &request)
     if (answers < request.commands.size())
         answered.exec();
     link.drain();
+    link.close();
     return reportOutcomes(request, outcomes);
 }
 
