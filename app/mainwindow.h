@@ -9,8 +9,7 @@
 
 #include <memory>
 
-class PlayerLink;
-class PortWatcher;
+class ConsoleLink;
 
 namespace Ui {
 class MainWindow;
@@ -87,14 +86,7 @@ private:
     void showPorts(const QStringList &ports, const QStringList &before);
     void listPortsOnceShown();
     void connectAtStart();
-    bool openLink(const QString &portName, QString *error);
-    QString openedText(const QString &opened) const;
-    void awaitPort(const QString &portName);
-    void handlePortLost();
-    void showPortLost();
-    void handleLinkFailure();
     void showHandled(const CommandOrigin &origin, const QByteArray &text, const CommandIntake::Reply &reply);
-    void reconnectIfBack();
     void releasePort();
 
     // Commands
@@ -113,14 +105,8 @@ private:
 
     Ui::MainWindow *ui;
 
-    // The link beyond the Open and Close buttons: the system's ports as they
-    // come and go, a lost port to reopen when it returns, and the one way
-    // every command, the window's and other programs', takes to the player.
-    PortWatcher *portWatcher = nullptr;
-    PlayerLink *link = nullptr;
-    CommandIntake *intake = nullptr;
+    // The link beyond the Open and Close buttons (consolelink.h), which the
+    // window observes, and the window's own place among its clients.
+    ConsoleLink *link = nullptr;
     std::shared_ptr<CommandIntake::Client> operatorClient;
-    QString linkPort;                  // the port last opened or awaited, as the operator named it
-    bool awaitingPort = false;         // lost, or absent when auto-connection started
-    bool linkIsPseudoTerminal = false; // the open port: never awaited once lost
 };

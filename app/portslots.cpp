@@ -1,56 +1,19 @@
+#include "app/consolelink.h"
 #include "app/mainwindow.h"
-#include "app/portquery.h"
 #include "app/portwatcher.h"
-#include "command/commanddecoder.h"
 #include "link/linesettings.h"
 #include "link/playerlink.h"
-#include "link/portnames.h"
 #include "ui_mainwindow.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QTimer>
 
 namespace {
 
 // Longer than any device path; keeps a pasted text out of the settings file.
 constexpr int maxTypedPortLength = 1024;
-
-bool portIsPresent(const QString &portName, const QStringList &listed)
-{
-#if defined(Q_OS_UNIX)
-    Q_UNUSED(listed);
-    // Follows links, so a /dev/serial/by-id name counts once its device is back.
-    return QFileInfo::exists(devicePath(portName));
-#else
-    return listed.contains(portName, Qt::CaseInsensitive);
-#endif
-}
-
-// The status of an open link, with a word when other programs cannot reach
-// the console: their commands are then refused, and the operator should know
-// why before a scheduled announcement fails.
-QString withEndpointState(const QString &status, const PlayerLink *link)
-{
-    if (link->endpointProblem().isEmpty())
-        return status;
-    return MainWindow::tr("%1; other programs cannot reach the console: %2").arg(status, link->endpointProblem());
-}
-
-// A pseudo-terminal named by its number is never the same device again: a
-// new one that gets the number belongs to whoever opened it. A name that is
-// a link (by-id, by-path, a virtual device's own link) stands for the device
-// wherever it comes back, so only the number itself counts here.
-bool isNumberedPseudoTerminal(const QString &portName)
-{
-    const QString path = QDir::cleanPath(devicePath(portName));
-    return path.startsWith(QLatin1String("/dev/pts/"))
-           || QRegularExpression(QStringLiteral("^/dev/ttys[0-9]+$")).match(path).hasMatch();
-}
 
 } // namespace
 
@@ -60,25 +23,25 @@ void MainWindow::fillSerialCombos()
     // A typed name is opened as typed: no completion may turn COM1 into COM12.
     ports->setCompleter(nullptr);
     ports->lineEdit()->setMaxLength(maxTypedPortLength);
-    // Empty until the window is shown: see listPortsOnceShown().
-    portWatcher = new PortWatcher(this);
-    connect(portWatcher, &PortWatcher::portsChanged, this, &MainWindow::showPorts);
-    connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::reconnectIfBack);
-    connect(portWatcher, &PortWatcher::openPortLost, this, &MainWindow::handlePortLost);
 
-    // Every command leaves through the one intake and the one link, the
-    // window's clicks and other programs' commands alike: frames never
-    // interleave, and each is echoed like a click.
-    PlayerLink::Options options;
-    options.port = serialPort;
-    options.reopenByItself = false;
-    options.refuseBesideForeignEndpoint = false;
-    link = new PlayerLink(QString(), options, this);
-    intake = new CommandIntake(link, this);
-    link->serveEndpoint(intake);
+    // Every command leaves through the link's one intake, the window's clicks
+    // and other programs' commands alike: frames never interleave, and each
+    // is echoed like a click. The window shows what the link says.
+    link = new ConsoleLink(serialPort,
+                           {[this] { return ui->comboBox_Serial_Baudrate->currentText().toInt(); },
+                            [this] { return ui->checkBox_AutoConnect->isChecked(); }},
+                           this);
     operatorClient = CommandIntake::client({QStringLiteral("window"), QString(), QString()});
-    connect(intake, &CommandIntake::handled, this, &MainWindow::showHandled);
-    connect(link, &PlayerLink::failed, this, &MainWindow::handleLinkFailure);
+    connect(link->intake(), &CommandIntake::handled, this, &MainWindow::showHandled);
+    connect(link, &ConsoleLink::statusChanged, ui->label_Status, &QLabel::setText);
+    connect(link, &ConsoleLink::openChanged, this, [this] {
+        // A port opened again by itself is the one shown.
+        if (link->isOpen())
+            ui->comboBox_Serial_Port->setCurrentText(link->portName());
+        updateConnectionWidgets();
+    });
+    // Empty until the window is shown: see listPortsOnceShown().
+    connect(link->watcher(), &PortWatcher::portsChanged, this, &MainWindow::showPorts);
 
     for (const qint32 rate : supportedBaudRates())
         ui->comboBox_Serial_Baudrate->addItem(QString::number(rate));
@@ -95,7 +58,7 @@ void MainWindow::showPorts(const QStringList &ports, const QStringList &before)
     const bool typed = combo->findText(shown) < 0;
     const bool keep = !shown.isEmpty()
                       && (ports.contains(shown) || !before.contains(shown)
-                          || (shown == linkPort && (link->isOpen() || awaitingPort)));
+                          || (shown == link->portName() && (link->isOpen() || link->isAwaited())));
     const int cursor = combo->lineEdit()->cursorPosition();
 
     combo->clear();
@@ -125,50 +88,9 @@ void MainWindow::updateConnectionWidgets()
         widget->setEnabled(open);
 }
 
-// The port itself, or the program that holds it (a bridge of this user's),
-// which then sends the window's commands on it.
-bool MainWindow::openLink(const QString &portName, QString *error)
-{
-    link->retarget(portName, ui->comboBox_Serial_Baudrate->currentText().toInt());
-    if (!link->open(error))
-        return false;
-    linkPort = portName;
-    linkIsPseudoTerminal = isNumberedPseudoTerminal(portName);
-    awaitingPort = false;
-    portWatcher->watchPath(QString());
-    if (link->holdsPort())
-        portWatcher->watchOpenPort(serialPort);
-    return true;
-}
-
-// "Open", or through whom when another program holds the port.
-QString MainWindow::openedText(const QString &opened) const
-{
-    if (link->throughOwner())
-        return tr("%1 through %2, which holds the port").arg(opened, link->ownerName());
-    return withEndpointState(opened, link);
-}
-
-void MainWindow::awaitPort(const QString &portName)
-{
-    linkPort = portName;
-    awaitingPort = true;
-    portWatcher->watchPath(devicePath(portName));
-}
-
 void MainWindow::on_pushButton_Open_clicked()
 {
-    const QString portName = ui->comboBox_Serial_Port->currentText();
-    awaitingPort = false;
-    portWatcher->watchPath(QString());
-
-    QString error;
-    if (openLink(portName, &error))
-        ui->label_Status->setText(openedText(tr("Open")));
-    else if (portName.isEmpty())
-        ui->label_Status->setText(tr("No serial port"));
-    else
-        ui->label_Status->setText(error);
+    ui->label_Status->setText(link->open(ui->comboBox_Serial_Port->currentText()));
     updateConnectionWidgets();
 }
 
@@ -181,28 +103,20 @@ void MainWindow::on_pushButton_Open_clicked()
 void MainWindow::listPortsOnceShown()
 {
     if (ui->checkBox_AutoConnect->isChecked())
-        connect(portWatcher, &PortWatcher::devicesChanged, this, &MainWindow::connectAtStart, Qt::SingleShotConnection);
-    QTimer::singleShot(0, portWatcher, &PortWatcher::refresh);
+        connect(link->watcher(), &PortWatcher::devicesChanged, this, &MainWindow::connectAtStart,
+                Qt::SingleShotConnection);
+    QTimer::singleShot(0, link->watcher(), &PortWatcher::refresh);
 }
 
-// A saved port that is not there yet is waited for: opening whatever else
-// is listed would send the player's commands to another device.
 void MainWindow::connectAtStart()
 {
     // The operator may have been quicker than the list.
     if (link->isOpen() || !ui->checkBox_AutoConnect->isChecked())
         return;
-    const QString portName = ui->comboBox_Serial_Port->currentText();
-    if (portName.isEmpty() || portIsPresent(portName, portWatcher->ports())) {
-        on_pushButton_Open_clicked();
-        return;
-    }
-    awaitPort(portName);
-    ui->label_Status->setText(tr("Waiting for %1").arg(portName));
+    ui->label_Status->setText(link->openAtStart(ui->comboBox_Serial_Port->currentText()));
+    updateConnectionWidgets();
 }
 
-// Closing, not the process end, removes the port's lock file and lifts its
-// exclusive use, so that another program or user may open it afterwards.
 void MainWindow::releasePort()
 {
     link->close();
@@ -210,63 +124,7 @@ void MainWindow::releasePort()
 
 void MainWindow::on_pushButton_Close_clicked()
 {
-    // Closed by the operator: never reopened by itself.
-    awaitingPort = false;
-    portWatcher->watchPath(QString());
-    releasePort();
-    ui->label_Status->setText(tr("Close"));
-    updateConnectionWidgets();
-}
-
-void MainWindow::handlePortLost()
-{
-    if (!link->isOpen())
-        return;
-    link->close();
-    showPortLost();
-}
-
-void MainWindow::showPortLost()
-{
-    if (linkIsPseudoTerminal) {
-        awaitingPort = false;
-        portWatcher->watchPath(QString());
-        ui->label_Status->setText(tr("Serial port lost: %1 (a pseudo-terminal does not come back)").arg(linkPort));
-    } else {
-        awaitPort(linkPort);
-        ui->label_Status->setText(tr("Serial port lost: %1").arg(linkPort));
-    }
-    updateConnectionWidgets();
-}
-
-// The way failed while in use: the line was lost, or the program that held
-// the port let go of it, which the window then takes over.
-void MainWindow::handleLinkFailure()
-{
-    if (link->failedThroughOwner()) {
-        QString error;
-        if (openLink(linkPort, &error)) {
-            ui->label_Status->setText(openedText(tr("Serial port reconnected: %1").arg(linkPort)));
-            return updateConnectionWidgets();
-        }
-    }
-    showPortLost();
-}
-
-void MainWindow::reconnectIfBack()
-{
-    if (!awaitingPort || link->isOpen() || !ui->checkBox_AutoConnect->isChecked()
-        || !portIsPresent(linkPort, portWatcher->ports()))
-        return;
-    const QString portName = linkPort;
-    ui->comboBox_Serial_Port->setCurrentText(portName);
-    // Not yet usable (udev may still be setting its permissions): the next
-    // change of the devices tries again.
-    QString error;
-    if (openLink(portName, &error))
-        ui->label_Status->setText(openedText(tr("Serial port reconnected: %1").arg(portName)));
-    else
-        ui->label_Status->setText(error);
+    ui->label_Status->setText(link->close());
     updateConnectionWidgets();
 }
 
@@ -275,7 +133,7 @@ void MainWindow::handleSerialError(QSerialPort::SerialPortError error)
     // Opening reports "no error" once, and a failed opening is reported by the
     // Open slot itself: only a port that fails while open is of interest here.
     // A vanished device and a full line report the same error; the link
-    // tells them apart (handleLinkFailure()).
+    // tells them apart (consolelink.h).
     if (error == QSerialPort::NoError || error == QSerialPort::ResourceError || !serialPort->isOpen())
         return;
     ui->label_Status->setText(tr("Serial port error: %1").arg(serialPort->errorString()));
@@ -300,7 +158,7 @@ bool MainWindow::sendFrame(const QString &name, const CommandFrame &frame)
         const QString echo = commandEcho(name, frame);
         ui->label_Status->setText(echo);
         const QPointer<QLabel> status = ui->label_Status;
-        intake->take(operatorClient, frame, [status, echo, sent](const CommandIntake::Reply &reply) {
+        link->intake()->take(operatorClient, frame, [status, echo, sent](const CommandIntake::Reply &reply) {
             *sent = reply.outcome.isSent();
             if (!status || reply.outcome.isSent())
                 return;

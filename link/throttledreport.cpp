@@ -27,6 +27,7 @@ void ThrottledReport::operator()(const QString &text)
     refill();
     if (m_room < 1) {
         ++m_unreported;
+        m_latest = text;
         if (!m_later.isActive())
             m_later.start(int((1 - m_room) * m_intervalMs) + 1);
         return;
@@ -37,6 +38,7 @@ void ThrottledReport::operator()(const QString &text)
         tellUnreported();
         if (m_room < 1) {
             ++m_unreported;
+            m_latest = text;
             m_later.start(int((1 - m_room) * m_intervalMs) + 1);
             return;
         }
@@ -47,6 +49,8 @@ void ThrottledReport::operator()(const QString &text)
 
 void ThrottledReport::tellUnreported()
 {
-    m_report(QStringLiteral("%1 more like the last report").arg(m_unreported));
+    m_report(m_unreported == 1 ? m_latest
+                               : QStringLiteral("%1 more reports; the last: %2").arg(m_unreported).arg(m_latest));
     m_unreported = 0;
+    m_latest.clear();
 }

@@ -8,7 +8,8 @@
 
 // Reports of what clients do, for a log that a flood must not fill: at most
 // `burst` at once, then one each `intervalMs`; those that come beyond are
-// counted and told as "N more like the last report" once there is room.
+// counted, and told once there is room with the latest of them: "37 more
+// reports; the last: <text>". So a steady flood still shows what it is now.
 class ThrottledReport
 {
 public:
@@ -31,4 +32,5 @@ private:
     QElapsedTimer m_filled;
     QTimer m_later;
     int m_unreported = 0;
+    QString m_latest; // of those held back
 };

@@ -426,6 +426,16 @@
         <translation>%1 (non envoyé)</translation>
     </message>
     <message>
+        <location filename="../app/portslots.cpp" line="150"/>
+        <source>%1: outcome unknown (%2); check the player before sending it again</source>
+        <translation>%1 : résultat inconnu (%2) ; vérifiez le lecteur avant de la renvoyer</translation>
+    </message>
+    <message>
+        <location filename="../app/consolelink.cpp" line="91"/>
+        <source>%1 through %2, which holds the port</source>
+        <translation>%1 par %2, qui tient le port</translation>
+    </message>
+    <message>
         <location filename="../command/playercommand.cpp" line="37"/>
         <source>Next</source>
         <translation>Suivant</translation>
