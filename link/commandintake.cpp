@@ -57,8 +57,9 @@ bool CommandIntake::hasRoom(const Client &client) const
 {
     if (!counted(client))
         return true;
-    const bool room = m_counted < MaxWaiting && (client.origin.source.isEmpty()
-                                                 || m_perSource.value(client.origin.source) < MaxWaitingPerSource);
+    const bool room =
+        m_counted < MaxWaiting
+        && (client.origin.source.isEmpty() || m_perSource.value(client.origin.source) < MaxWaitingPerSource);
     if (!room)
         m_someoneWaits = true;
     return room;
