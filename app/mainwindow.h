@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QSerialPort>
+#include <QTimer>
 
 #include <memory>
 
@@ -109,4 +110,6 @@ private:
     // window observes, and the window's own place among its clients.
     ConsoleLink *link = nullptr;
     std::shared_ptr<CommandIntake::Client> operatorClient;
+    CommandIntake::Reply otherProgramsEcho; // the last of this turn, shown at its end
+    QTimer otherProgramsEchoTimer;
 };

@@ -33,6 +33,22 @@ void MainWindow::fillSerialCombos()
                            this);
     operatorClient = CommandIntake::client({QStringLiteral("window"), QString(), QString()});
     connect(link->intake(), &CommandIntake::handled, this, &MainWindow::showHandled);
+    otherProgramsEchoTimer.setSingleShot(true);
+    otherProgramsEchoTimer.setInterval(0);
+    connect(&otherProgramsEchoTimer, &QTimer::timeout, this, [this] {
+        const CommandIntake::Reply &reply = otherProgramsEcho;
+        const QString echo = commandEcho(translatedCommandName(*reply.command), toFrame(*reply.command));
+        switch (reply.outcome.kind) {
+        case SendOutcome::Kind::Sent:
+            return ui->label_Status->setText(echo);
+        case SendOutcome::Kind::NotSent:
+            return ui->label_Status->setText(tr("%1 (not sent)").arg(echo));
+        case SendOutcome::Kind::Unknown:
+            break;
+        }
+        ui->label_Status->setText(
+            tr("%1: outcome unknown (%2); check the player before sending it again").arg(echo, reply.outcome.reason));
+    });
     connect(link, &ConsoleLink::statusChanged, ui->label_Status, &QLabel::setText);
     connect(link, &ConsoleLink::openChanged, this, [this] {
         // A port opened again by itself is the one shown.
@@ -156,6 +172,8 @@ bool MainWindow::sendFrame(const QString &name, const CommandFrame &frame)
     auto sent = std::make_shared<bool>(false);
     if (link->isOpen()) {
         const QString echo = commandEcho(name, frame);
+        // The operator's click is the newest word in the status line.
+        otherProgramsEchoTimer.stop();
         ui->label_Status->setText(echo);
         const QPointer<QLabel> status = ui->label_Status;
         link->intake()->take(operatorClient, frame, [status, echo, sent](const CommandIntake::Reply &reply) {
@@ -175,23 +193,16 @@ bool MainWindow::sendFrame(const QString &name, const CommandFrame &frame)
 }
 
 // Commands of other programs are echoed as clicks are, and what they set
-// shows in the volume panel as the operator's own click would have.
+// shows in the volume panel as the operator's own click would have. A
+// program that sends a thousand commands at once has the last of each turn
+// echoed: nobody reads the others, and the window stays quick.
 void MainWindow::showHandled(const CommandOrigin &origin, const QByteArray &, const CommandIntake::Reply &reply)
 {
     if (origin.door == QLatin1String("window") || !reply.command)
         return;
-    const QString echo = commandEcho(translatedCommandName(*reply.command), toFrame(*reply.command));
-    switch (reply.outcome.kind) {
-    case SendOutcome::Kind::Sent:
-        ui->label_Status->setText(echo);
+    if (reply.outcome.isSent())
         showPlayerVolume(*reply.command);
-        break;
-    case SendOutcome::Kind::NotSent:
-        ui->label_Status->setText(tr("%1 (not sent)").arg(echo));
-        break;
-    case SendOutcome::Kind::Unknown:
-        ui->label_Status->setText(
-            tr("%1: outcome unknown (%2); check the player before sending it again").arg(echo, reply.outcome.reason));
-        break;
-    }
+    otherProgramsEcho = reply;
+    if (!otherProgramsEchoTimer.isActive())
+        otherProgramsEchoTimer.start();
 }

@@ -5,6 +5,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 // Once our side has ended, a client that never ends its own is let go of
@@ -62,12 +64,16 @@ public:
 
     bool inputEnded() const override { return m_inputEnded || m_socket < 0; }
 
+    // What is written within one turn of the event loop goes out in one
+    // call at its end: a client that sent many lines gets their answers
+    // together rather than a system call each.
     void write(const QByteArray &bytes) override
     {
         if (m_socket < 0 || m_finishing)
             return;
         m_out += bytes;
-        sendSome();
+        if (!std::exchange(m_sendQueued, true))
+            QMetaObject::invokeMethod(this, &SocketStream::sendQueued, Qt::QueuedConnection);
     }
 
     qint64 unwritten() const override { return m_out.size(); }
@@ -79,6 +85,8 @@ public:
         m_finishing = true;
         if (m_out.isEmpty())
             endSending();
+        else if (!m_sendQueued)
+            sendSome();
     }
 
     void abort() override { end(true); }
@@ -86,6 +94,12 @@ public:
     QString peer() const override { return m_peer; }
 
 private:
+    void sendQueued()
+    {
+        m_sendQueued = false;
+        sendSome();
+    }
+
     void sendSome()
     {
         while (!m_out.isEmpty() && m_socket >= 0) {
@@ -155,6 +169,7 @@ private:
     QByteArray m_out;
     bool m_inputEnded = false;
     bool m_finishing = false;
+    bool m_sendQueued = false;
 };
 
 #if defined(Q_OS_WIN)

@@ -146,6 +146,8 @@ void CommandIntake::pump()
                 pump();
             });
         }
+        // What was taken in this loop leaves together.
+        m_link->flush();
     } while (m_pumpAgain);
     m_pumping = false;
     armExpiry();

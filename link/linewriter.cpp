@@ -21,9 +21,15 @@ LineWriter::LineWriter(QSerialPort *port, QObject *parent)
     setParent(parent);
     m_handOver.setSingleShot(true);
     connect(&m_handOver, &QTimer::timeout, this, [this] {
-        if (m_leaving)
-            std::exchange(m_leaving, nullptr)(SendOutcome::unknown(
-                QStringLiteral("the frame was still leaving for the line after %1 s").arg(HandOverWithinMs / 1000)));
+        // What the port still holds may leave later, in part: unknown.
+        const qint64 handed = m_queued - m_port->bytesToWrite();
+        for (Leaving &frame : std::exchange(m_leaving, {})) {
+            frame.done(frame.end <= handed
+                           ? SendOutcome::sent()
+                           : SendOutcome::unknown(QStringLiteral("the frame was still leaving for the line after %1 s")
+                                                      .arg(HandOverWithinMs / 1000)));
+        }
+        m_queued = m_port->bytesToWrite();
         emit roomChanged();
     });
     m_roomCheck.setInterval(roomCheckMs);
@@ -41,15 +47,20 @@ LineWriter::LineWriter(QSerialPort *port, QObject *parent)
 LineWriter::~LineWriter()
 {
     m_port->disconnect(this);
+    flush();
     settle(true);
 }
 
+// A run is filled within one turn of the event loop and written by flush();
+// the next waits until the port has handed all of it to the system.
 int LineWriter::room()
 {
-    if (m_leaving || m_failed || !m_port->isOpen())
+    if (!m_leaving.isEmpty() || m_failed || !m_port->isOpen())
         return 0;
+    if (!m_run.isEmpty())
+        return int(MaxRun - m_run.size() / 4);
     if (portHasRoom(*m_port))
-        return 1;
+        return MaxRun;
     // A line with no room may be a device that went away: that never drains.
     if (portHungUp(*m_port)) {
         m_failed = true;
@@ -66,55 +77,73 @@ void LineWriter::awaitRoom()
         m_roomCheck.start();
 }
 
-void LineWriter::send(const CommandFrame &command, const QString &, DeliveryDone done)
+void LineWriter::send(const CommandFrame &frame, const QString &, DeliveryDone done)
 {
-    const QByteArray frame = frameBytes(command);
     if (!m_port->isOpen())
         return done(SendOutcome::notSent(QStringLiteral("not sent: the port closed")));
-    if (m_port->write(frame) != frame.size())
-        return done(SendOutcome::notSent(QStringLiteral("not sent: %1").arg(m_port->errorString())));
-    // Hand the frame to the system now instead of on the next turn of the
+    m_run += frameBytes(frame);
+    m_leaving.enqueue({m_queued + m_run.size(), std::move(done)});
+}
+
+void LineWriter::flush()
+{
+    if (m_run.isEmpty())
+        return;
+    const QByteArray run = std::exchange(m_run, {});
+    const qint64 before = m_queued;
+    const qint64 taken = m_port->write(run);
+    if (taken != run.size()) {
+        // Nothing of the run went: none of it ever will.
+        const QString why = m_port->errorString();
+        QQueue<Leaving> refused;
+        while (!m_leaving.isEmpty() && m_leaving.last().end > before)
+            refused.prepend(m_leaving.takeLast());
+        for (Leaving &frame : refused)
+            frame.done(SendOutcome::notSent(QStringLiteral("not sent: %1").arg(why)));
+        return;
+    }
+    m_queued += run.size();
+    // Hand the frames to the system now instead of on the next turn of the
     // event loop.
     m_port->flush();
-    if (m_failed || !m_port->isOpen()) {
-        // The line failed on the way; the port said how much was left.
-        m_leaving = std::move(done);
-        m_leavingBytes = frame.size();
-        return settle(true);
-    }
-    if (m_port->bytesToWrite() == 0)
-        return done(SendOutcome::sent());
-    m_leaving = std::move(done);
-    m_leavingBytes = frame.size();
-    m_handOver.start(HandOverWithinMs);
+    if (m_failed || !m_port->isOpen())
+        return settle(true); // the line failed on the way; the port says how much was left
+    written();
+    if (!m_leaving.isEmpty())
+        m_handOver.start(HandOverWithinMs);
 }
 
+// The frames whose every byte the port has handed to the system are sent.
 void LineWriter::written()
 {
-    if (m_port->bytesToWrite() > 0)
-        return;
-    m_handOver.stop();
-    if (m_leaving)
-        std::exchange(m_leaving, nullptr)(SendOutcome::sent());
-    emit roomChanged();
+    const qint64 handed = m_queued - m_port->bytesToWrite();
+    while (!m_leaving.isEmpty() && m_leaving.head().end <= handed)
+        m_leaving.dequeue().done(SendOutcome::sent());
+    if (m_leaving.isEmpty()) {
+        m_handOver.stop();
+        emit roomChanged();
+    }
 }
 
-// The port closes or failed while a frame was leaving: what it still holds
-// tells whether any of it went.
+// The port closes or failed while frames were leaving: what it still holds
+// tells whether any of each went.
 void LineWriter::settle(bool closing)
 {
-    if (!m_leaving)
+    if (m_leaving.isEmpty())
         return;
     m_handOver.stop();
-    const qint64 left = m_port->bytesToWrite();
-    const DeliveryDone done = std::exchange(m_leaving, nullptr);
+    const qint64 handed = m_queued - m_port->bytesToWrite();
     const QString why = closing ? QStringLiteral("the port closed") : m_port->errorString();
-    if (left == 0)
-        done(SendOutcome::sent());
-    else if (left >= m_leavingBytes)
-        done(SendOutcome::notSent(QStringLiteral("not sent: %1").arg(why)));
-    else
-        done(SendOutcome::unknown(QStringLiteral("%1 while the frame was leaving").arg(why)));
+    qint64 start = m_leaving.head().end - 4;
+    for (Leaving &frame : std::exchange(m_leaving, {})) {
+        if (frame.end <= handed)
+            frame.done(SendOutcome::sent());
+        else if (start >= handed)
+            frame.done(SendOutcome::notSent(QStringLiteral("not sent: %1").arg(why)));
+        else
+            frame.done(SendOutcome::unknown(QStringLiteral("%1 while the frame was leaving").arg(why)));
+        start = frame.end;
+    }
 }
 
 void LineWriter::portFailed(QSerialPort::SerialPortError error)

@@ -21,6 +21,9 @@ public:
     // `words`: the command in the grammar's words, for a way that speaks
     // them; empty for a frame that is no command of the grammar.
     virtual void send(const CommandFrame &frame, const QString &words, DeliveryDone done) = 0;
+    // The commands taken since the last flush go now, together; their
+    // answers may come before this returns.
+    virtual void flush() {}
 
 signals:
     void roomChanged();

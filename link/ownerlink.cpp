@@ -10,6 +10,8 @@ namespace {
 
 // Well inside the time after which an endpoint drops a quiet client.
 constexpr int quietMs = PortEndpoint::IdleTimeoutMs * 2 / 3;
+// An owner that answered a run whole is there: the next may be longer.
+constexpr int runGrowth = 8;
 
 } // namespace
 
@@ -94,7 +96,7 @@ void OwnerLink::answered()
         const SendOutcome outcome = outcomeOfReply(reply, sent.frame);
         m_runFailed = m_runFailed || !outcome.isSent();
         if (m_sent.isEmpty()) {
-            m_run = std::exchange(m_runFailed, false) ? 1 : std::min(m_run * 2, m_window);
+            m_run = std::exchange(m_runFailed, false) ? 1 : std::min(m_run * runGrowth, m_window);
         }
         sent.done(outcome);
     }

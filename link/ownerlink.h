@@ -16,9 +16,9 @@ class QLocalSocket;
 // line is its outcome. Commands go in runs written at once, the next run
 // only when every command of this one is answered, so that the owner, which
 // stops a client's commands after one that did not go out, has every one of
-// them when it decides. A run starts with one command and doubles after
-// each run that all went out, up to `window`: an owner that stopped answering
-// holds as few commands as can be. A command the owner took and did not
+// them when it decides. A run starts with one command and grows eightfold
+// after each run that all went out, up to `window`: an owner that stopped
+// answering holds as few commands as can be. A command the owner took and did not
 // answer (it stopped, or died) is unknown, and never sent again by us.
 class OwnerLink : public LinkRoute
 {

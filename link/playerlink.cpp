@@ -146,6 +146,12 @@ void PlayerLink::send(const CommandFrame &frame, const QString &words, DeliveryD
     m_route->send(frame, words, std::move(done));
 }
 
+void PlayerLink::flush()
+{
+    if (m_route)
+        m_route->flush();
+}
+
 // The route has answered what it had taken; the next command looks again.
 void PlayerLink::routeFailed(const QString &reason)
 {

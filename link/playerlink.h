@@ -91,6 +91,7 @@ public:
     int room();
     void awaitRoom();
     void send(const CommandFrame &frame, const QString &words, DeliveryDone done);
+    void flush();
 
     State state() const;
     QString portName() const { return m_portName; }
