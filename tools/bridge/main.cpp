@@ -151,6 +151,7 @@ int main(int argc, char **argv)
             FleetBridge::Settings{*request.broker, request.player, request.groups, request.port}, deliver,
             [&delivery] { return linkText(delivery.link().state); }, report);
         QObject::connect(&delivery, &CommandDelivery::linkChanged, fleet.get(), &FleetBridge::publishState);
+        QObject::connect(fleet.get(), &FleetBridge::refused, &application, [] { QCoreApplication::exit(Failed); });
         if (!fleet->start(&error))
             return fail(error, Failed);
     }
