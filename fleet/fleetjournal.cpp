@@ -91,8 +91,18 @@ QByteArray FleetJournal::key(const QList<QByteArray> &parts)
     return hash.result().left(keyBytes);
 }
 
-FleetJournal::FleetJournal() = default;
-FleetJournal::~FleetJournal() = default;
+FleetJournal::FleetJournal()
+{
+    m_flush.setSingleShot(true);
+    m_flush.setInterval(0);
+    m_flush.callOnTimeout([this] { m_file.flush(); });
+}
+
+FleetJournal::~FleetJournal()
+{
+    if (m_file.isOpen())
+        m_file.flush();
+}
 
 bool FleetJournal::open(const QString &folder, const QString &player, QString *error)
 {
@@ -185,7 +195,7 @@ quint64 FleetJournal::handed(const QByteArray &redelivery, const QByteArray &req
         object.insert(QStringLiteral("request"), QString::fromLatin1(request.toHex()));
     if (settled)
         object.insert(QStringLiteral("settled"), true);
-    if (!append(record(object), error))
+    if (!append(record(object), true, error))
         return 0;
     m_entries << entry;
     return entry.number;
@@ -206,7 +216,7 @@ void FleetJournal::answered(quint64 number, const QByteArray &reply, const std::
             entry.reply = reply;
     }
     QString error;
-    append(record(object), &error);
+    append(record(object), false, &error);
 }
 
 void FleetJournal::settled(const QList<quint64> &numbers)
@@ -221,15 +231,24 @@ void FleetJournal::settled(const QList<quint64> &numbers)
             entry.settled = true;
     }
     QString error;
-    append(record(QJsonObject{{QStringLiteral("settled"), list}}), &error);
+    append(record(QJsonObject{{QStringLiteral("settled"), list}}), false, &error);
 }
 
-bool FleetJournal::append(const QByteArray &line, QString *error)
+bool FleetJournal::append(const QByteArray &line, bool now, QString *error)
 {
     if (++m_appended > rewriteAfter && !rewrite(error))
         return false;
-    // Straight to the system: a process that dies next leaves it there.
-    if (m_file.write(line) != line.size() || !m_file.flush()) {
+    if (m_file.write(line) != line.size()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(m_path, m_file.errorString());
+        return false;
+    }
+    if (!now) {
+        m_flush.start();
+        return true;
+    }
+    // To the system: a process that dies next leaves it there.
+    m_flush.stop();
+    if (!m_file.flush()) {
         *error = QStringLiteral("cannot write %1: %2").arg(m_path, m_file.errorString());
         return false;
     }
@@ -243,7 +262,7 @@ bool FleetJournal::rewrite(QString *error)
     m_entries.removeIf([&](const Entry &entry) { return entry.at < oldest; });
     if (m_entries.size() > MaxEntries)
         m_entries.remove(0, m_entries.size() - MaxEntries);
-    m_file.close();
+    m_file.close(); // what it held first
     QSaveFile file(m_path);
     file.setDirectWriteFallback(false);
     bool written = file.open(QIODevice::WriteOnly);

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QLockFile>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -18,9 +19,11 @@
 // A command is recorded before it is handed on, its reply once known, and,
 // once the broker surely has our acknowledgement of it, that it can no
 // longer come again. A command handed on without a reply when the bridge
-// stopped is answered "unknown" after the restart. Each record is written
-// to the system at once (it outlives the process, not a power cut: a host
-// that restarts takes longer than the broker keeps its session). Kept: the
+// stopped is answered "unknown" after the restart. The first record is
+// written to the system before handed() returns; the others go with the next
+// one, or once the event loop is idle, several in one write. Written, a
+// record outlives the process, not a power cut: a host that restarts takes
+// longer than the broker keeps its session. Kept: the
 // last MaxEntries commands of the last KeepSeconds, and the last command
 // that went out; the file is rewritten with only those when it has grown.
 // The file is read as hostile: what does not have the expected form is
@@ -72,7 +75,8 @@ public:
     void settled(const QList<quint64> &numbers);
 
 private:
-    bool append(const QByteArray &record, QString *error);
+    // Written to the system now, or with the next record written now.
+    bool append(const QByteArray &record, bool now, QString *error);
     bool rewrite(QString *error);
 
     std::unique_ptr<QLockFile> m_lock;
@@ -82,4 +86,5 @@ private:
     std::optional<Last> m_last;
     quint64 m_next = 1;
     int m_appended = 0; // records since the last rewrite
+    QTimer m_flush;     // records that wait for the event loop to be idle
 };
