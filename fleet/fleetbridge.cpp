@@ -1,14 +1,14 @@
 #include "fleet/fleetbridge.h"
 #include "command/commandgrammar.h"
+#include "fleet/messagelife.h"
 #include "fleet/mqttclient.h"
+#include "fleet/statereader.h"
 
 #include <QDateTime>
 #include <QEventLoop>
 #include <QPointer>
-#include <QTimer>
-
-#include <mosquitto.h>
-#include <mqtt_protocol.h>
+#include <QRandomGenerator>
+#include <QSysInfo>
 
 #include <optional>
 
@@ -25,42 +25,31 @@ QByteArray withoutLineEnd(const QByteArray &reply)
     return reply.endsWith('\n') ? reply.chopped(1) : reply;
 }
 
-std::optional<QDateTime> utcTime(const QByteArray &text)
+QByteArray userProperty(const MqttMessage &message, const char *name)
 {
-    const QDateTime time = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs);
-    if (!time.isValid() || time.timeSpec() != Qt::UTC)
-        return std::nullopt;
-    return time;
-}
-
-bool isPublishTopic(const QByteArray &topic)
-{
-    return mosquitto_validate_utf8(topic.constData(), int(topic.size())) == MOSQ_ERR_SUCCESS
-           && mosquitto_pub_topic_check2(topic.constData(), size_t(topic.size())) == MOSQ_ERR_SUCCESS;
+    for (const auto &[key, value] : message.userProperties) {
+        if (key == name)
+            return value;
+    }
+    return QByteArray();
 }
 
 } // namespace
 
 struct FleetBridge::Taken
 {
-    CommandFrame frame;
-    std::optional<SendOutcome> outcome;
-    QList<ReplyTo> waiting; // answered once the outcome is known
+    QByteArray reply;       // the reply line once the outcome is known
+    QList<ReplyTo> waiting; // answered once it is
+    quint64 journal = 0;    // its number there, once handed on
+    bool settled = false;   // the broker cannot hand it over again
 };
 
-struct FleetBridge::Waiting
-{
-    PlayerCommand command;
-    std::shared_ptr<Taken> taken;
-    qint64 deadline; // on m_clock
-    QString life;    // how long it was good for, in words
-};
-
-FleetBridge::FleetBridge(const Settings &settings, DeliverCommand deliver, LinkState link, Report report,
+FleetBridge::FleetBridge(const Settings &settings, CommandIntake *intake, LinkState link, Report report,
                          QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_deliver(std::move(deliver))
+    , m_host(QSysInfo::machineHostName())
+    , m_intake(intake)
     , m_link(std::move(link))
     , m_report(std::move(report))
 {
@@ -75,23 +64,39 @@ FleetBridge::FleetBridge(const Settings &settings, DeliverCommand deliver, LinkS
     session.clientId = QStringLiteral("tunaris-bridge-%1").arg(m_settings.player);
     session.expirySeconds = SessionExpirySeconds;
     session.willTopic = FleetTopics::playerState(m_settings.player);
-    session.willPayload = state(false).toJson();
+    // What went out last is not known when the connection is made.
+    PlayerState will = state(false);
+    will.lastCommand.clear();
+    will.lastBytes.clear();
+    will.lastTime.clear();
+    session.willPayload = will.toJson();
+    session.willExpirySeconds = FleetTopics::StateExpirySeconds;
+    session.willUserProperties << qMakePair(QByteArray(FleetTopics::PlayerProperty), m_settings.player.toUtf8());
     // A command and its line end; anything longer is refused by its size.
     session.keptPayload = MaxCommandLineLength + 2;
+    session.askBeforeConnecting = true;
     m_client = std::make_unique<MqttClient>(m_settings.broker, session);
+    connect(m_client.get(), &MqttClient::aboutToConnect, this, &FleetBridge::checkOwner);
     connect(m_client.get(), &MqttClient::connected, this, &FleetBridge::connected);
     connect(m_client.get(), &MqttClient::connectionFailed, this, &FleetBridge::connectionFailed);
     connect(m_client.get(), &MqttClient::messageArrived, this, &FleetBridge::take);
     connect(m_client.get(), &MqttClient::published, this, &FleetBridge::acknowledged);
+    connect(m_client.get(), &MqttClient::takenOver, this, [this](const QString &reason) {
+        m_report(QStringLiteral("another bridge joined %1 as player %2 and took its session over (%3): this one "
+                                "leaves; a player ID has one bridge")
+                     .arg(m_settings.broker.address(), m_settings.player, reason));
+        m_refused = true;
+        emit refused();
+    });
     connect(m_client.get(), &MqttClient::subscribed, this, [this](int, const QList<int> &codes) {
         QStringList taken;
         for (int i = 0; i < codes.size() && i < m_commandTopics.size(); ++i) {
             const QString topic = QString::fromUtf8(m_commandTopics.at(i));
-            if (codes.at(i) < 0x80) {
+            if (codes.at(i) < MqttClient::RefusedFrom) {
                 taken << topic;
             } else {
                 m_report(QStringLiteral("the broker refused to hand over %1: %2")
-                             .arg(topic, QString::fromUtf8(mosquitto_reason_string(codes.at(i)))));
+                             .arg(topic, MqttClient::reasonText(codes.at(i))));
             }
         }
         // Once, and again after a change: from here on commands reach us.
@@ -99,18 +104,59 @@ FleetBridge::FleetBridge(const Settings &settings, DeliverCommand deliver, LinkS
             m_report(QStringLiteral("taking the commands of %1").arg(taken.join(QLatin1String(", "))));
         m_taking = taken;
     });
+    m_probeTimeout.setSingleShot(true);
+    connect(&m_probeTimeout, &QTimer::timeout, this, [this] {
+        connectionFailed(QStringLiteral("cannot tell who serves player %1: %2 did not answer within %3 s")
+                             .arg(m_settings.player, m_settings.broker.address())
+                             .arg(OwnerCheckWithinMs / 1000));
+        endCheck(false);
+    });
 }
 
-FleetBridge::~FleetBridge() = default;
+FleetBridge::~FleetBridge()
+{
+    delete m_probe;
+}
 
 bool FleetBridge::start(QString *error)
 {
+    if (!m_journal.open(FleetJournal::defaultFolder(), m_settings.player, error))
+        return false;
+    restore();
     const QStringList &groups = m_settings.groups;
     m_report(
         QStringLiteral("joining %1 as player %2%3")
             .arg(m_settings.broker.address(), m_settings.player,
                  groups.isEmpty() ? QString() : QStringLiteral(" (groups %1)").arg(groups.join(QLatin1String(", ")))));
     return m_client->start(error);
+}
+
+// What the journal kept of the bridge before this one: answers for copies
+// the broker may hand over again, and the last command that went out.
+void FleetBridge::restore()
+{
+    if (const std::optional<FleetJournal::Last> &last = m_journal.last()) {
+        m_last.lastCommand = last->command;
+        m_last.lastBytes = last->bytes;
+        m_last.lastTime = last->time;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const FleetJournal::Entry &entry : m_journal.entries()) {
+        auto taken = std::make_shared<Taken>();
+        taken->reply = entry.reply.isEmpty() ? QByteArray("unknown the bridge stopped while it was handing this "
+                                                          "command on; it may have gone out")
+                                             : entry.reply;
+        taken->journal = entry.number;
+        taken->settled = entry.settled;
+        if (!entry.request.isEmpty()) {
+            m_requests.insert(entry.request, {-entry.at.msecsTo(now), taken});
+            m_requestOrder.enqueue(entry.request);
+        }
+        // From a connection before this process's first.
+        if (!entry.redelivery.isEmpty() && !entry.settled)
+            m_unacknowledged.append({entry.redelivery, 0, 0, taken});
+    }
+    forget();
 }
 
 void FleetBridge::publishState()
@@ -123,6 +169,7 @@ void FleetBridge::publishState()
 
 void FleetBridge::stop()
 {
+    m_probeTimeout.stop();
     if (m_client->isConnected()) {
         const int mid = publish(FleetTopics::playerState(m_settings.player), state(false).toJson(), true);
         QEventLoop wait;
@@ -138,15 +185,77 @@ void FleetBridge::stop()
     m_client->stop();
 }
 
+// Before each connection: who is online as this player? Joining with its
+// client ID would take the session from a bridge that is.
+void FleetBridge::checkOwner()
+{
+    if (m_refused)
+        return;
+    delete m_probe;
+    MqttClient::Session session;
+    session.clientId = QStringLiteral("tunaris-bridge-%1-check-%2")
+                           .arg(m_settings.player)
+                           .arg(QRandomGenerator::global()->generate64() & 0xffffffffffffULL, 12, 16, QLatin1Char('0'));
+    session.keptPayload = 16 * 1024;
+    m_probe = new MqttClient(m_settings.broker, session);
+    auto *reader = new StateReader(m_probe, FleetTopics::playerState(m_settings.player), m_probe);
+    connect(m_probe, &MqttClient::connected, reader, &StateReader::start);
+    connect(m_probe, &MqttClient::connectionFailed, this, [this](const QString &reason) {
+        connectionFailed(reason);
+        endCheck(false);
+    });
+    connect(reader, &StateReader::finished, this, &FleetBridge::ownerChecked);
+    connect(reader, &StateReader::failed, this, [this](const QString &reason) {
+        connectionFailed(reason);
+        endCheck(false);
+    });
+    m_probeTimeout.start(OwnerCheckWithinMs);
+    QString error;
+    if (!m_probe->start(&error)) {
+        connectionFailed(error);
+        endCheck(false);
+    }
+}
+
+void FleetBridge::ownerChecked(const QMap<QString, SeenState> &states)
+{
+    const std::optional<PlayerState> owner = states.value(m_settings.player).state;
+    const bool ours = owner && owner->host == m_host && owner->port == m_settings.port;
+    if (!owner || !owner->online || ours)
+        return endCheck(true);
+    m_report(QStringLiteral("player %1 is taken: the bridge on %2 for %3 serves it, and a player ID has one bridge; "
+                            "this one does not join %4")
+                 .arg(m_settings.player, owner->host.isEmpty() ? QStringLiteral("an unnamed host") : owner->host,
+                      owner->port, m_settings.broker.address()));
+    m_refused = true;
+    endCheck(false);
+    emit refused();
+}
+
+void FleetBridge::endCheck(bool connect)
+{
+    m_probeTimeout.stop();
+    if (m_probe) {
+        // Not from within its own signals.
+        m_probe->disconnect(this);
+        m_probe->deleteLater();
+        m_probe = nullptr;
+    }
+    m_client->proceed(connect);
+}
+
 void FleetBridge::connected(bool sessionPresent)
 {
     ++m_connection;
     m_sessionResumed = sessionPresent;
     m_firstAcknowledgement = true;
     // A new session holds nothing the broker could hand over again.
-    if (!sessionPresent)
+    if (!sessionPresent) {
+        settle(m_unacknowledged);
         m_unacknowledged.clear();
-    m_client->subscribe(m_commandTopics, MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER);
+    }
+    m_client->subscribe(m_commandTopics,
+                        MqttClient::NoLocal | MqttClient::RetainAsPublished | MqttClient::SendRetainedNever);
     publishState();
     if (!m_wasConnected || !m_lastFailure.isEmpty())
         m_report(QStringLiteral("connected to %1").arg(m_settings.broker.address()));
@@ -174,21 +283,22 @@ void FleetBridge::take(const MqttMessage &message)
         return refuse(QStringLiteral("response topic or correlation data longer than %1 bytes")
                           .arg(MqttClient::MaxPropertyBytes));
     if (!message.responseTopic.isEmpty()) {
-        if (!isPublishTopic(message.responseTopic))
+        if (!MqttClient::isPublishTopic(message.responseTopic))
             return refuse(QStringLiteral("the response topic is not one to publish to"));
         to = {message.responseTopic, message.correlation};
     }
-    const QByteArray correlationKey = message.responseTopic.isEmpty() || message.correlation.isEmpty()
-                                          ? QByteArray()
-                                          : message.topic + '\n' + message.responseTopic + '\n' + message.correlation;
+    const QByteArray correlationKey =
+        message.responseTopic.isEmpty() || message.correlation.isEmpty()
+            ? QByteArray()
+            : FleetJournal::key({message.topic, message.responseTopic, message.correlation});
     const QByteArray redeliveryKey =
         message.qos == 0 ? QByteArray()
-                         : message.topic + '\n' + QByteArray::number(message.mid) + '\n' + message.payload;
+                         : FleetJournal::key({message.topic, QByteArray::number(message.mid), message.payload});
     if (const std::shared_ptr<Taken> earlier = takenBefore(correlationKey, redeliveryKey)) {
         m_report(QStringLiteral("%1: a command taken before came again; answered as before, not sent again")
                      .arg(QString::fromUtf8(message.topic)));
-        if (earlier->outcome)
-            reply(to, withoutLineEnd(replyLine(earlier->frame, *earlier->outcome)));
+        if (!earlier->reply.isEmpty())
+            reply(to, earlier->reply);
         else
             earlier->waiting << to;
         return;
@@ -197,61 +307,51 @@ void FleetBridge::take(const MqttMessage &message)
     // Retained, it would play again at every subscription.
     if (message.retain)
         return refuse(QStringLiteral("a retained command is never taken"));
+    // Only so much of a message is kept: a longer one was never one command.
     if (message.size > MaxCommandLineLength + 2) {
         return refuse(QStringLiteral("%1 bytes, longer than one command of at most %2")
                           .arg(message.size)
                           .arg(MaxCommandLineLength));
     }
-    const CommandLineResult parsed = parseCommandMessage(message.payload, QStringLiteral("message"));
-    if (!parsed.command)
-        return refuse(parsed.error);
+    const MessageLife::Result judged =
+        MessageLife::judge({message.expirySeconds, userProperty(message, FleetTopics::CreatedProperty),
+                            userProperty(message, FleetTopics::ExpiresProperty)},
+                           QDateTime::currentDateTimeUtc());
+    if (!judged.life)
+        return refuse(judged.refusal);
 
-    auto waiting = std::make_shared<Waiting>();
-    const qint64 now = m_clock.elapsed();
-    QByteArray created;
-    for (const auto &[name, value] : message.userProperties) {
-        if (name == FleetTopics::CreatedProperty)
-            created = value;
+    auto taken = std::make_shared<Taken>();
+    taken->waiting << to;
+    // Written before it is handed on: a copy that comes after a restart is
+    // answered from here, never sent again.
+    QString error;
+    taken->journal = m_journal.handed(redeliveryKey, correlationKey, false, &error);
+    if (taken->journal == 0) {
+        m_report(error);
+        return refuse(QStringLiteral("not sent: the bridge cannot keep its journal: %1").arg(error));
     }
-    if (message.expirySeconds) {
-        waiting->deadline = now + qint64(*message.expirySeconds) * 1000;
-        waiting->life = QStringLiteral("its message expiry, %1 s").arg(*message.expirySeconds);
-    } else if (!created.isEmpty()) {
-        const std::optional<QDateTime> made = utcTime(created);
-        if (!made)
-            return refuse(QStringLiteral("'created' is not a UTC time such as 2025-05-01T12:00:00.250Z"));
-        const qint64 age = std::max<qint64>(0, made->msecsTo(QDateTime::currentDateTimeUtc()));
-        if (age > DefaultLifeSeconds * 1000) {
-            return refuse(QStringLiteral("not sent: made %1 s ago, and a command without a message expiry is "
-                                         "taken for %2 s")
-                              .arg(age / 1000)
-                              .arg(DefaultLifeSeconds));
-        }
-        waiting->deadline = now + DefaultLifeSeconds * 1000 - age;
-        waiting->life = QStringLiteral("%1 s from its 'created' time").arg(DefaultLifeSeconds);
-    } else {
-        waiting->deadline = now + DefaultLifeSeconds * 1000;
-        waiting->life = QStringLiteral("%1 s from its arrival, having no message expiry").arg(DefaultLifeSeconds);
-    }
-    if (m_queue.size() >= MaxWaiting)
-        return refuse(QStringLiteral("not sent: %1 commands already wait for the line").arg(MaxWaiting));
-
-    waiting->command = *parsed.command;
-    waiting->taken = std::make_shared<Taken>();
-    waiting->taken->frame = toFrame(*parsed.command);
-    waiting->taken->waiting << to;
     if (!correlationKey.isEmpty()) {
-        m_requests.insert(correlationKey, {now, waiting->taken});
+        m_requests.insert(correlationKey, {m_clock.elapsed(), taken});
         m_requestOrder.enqueue(correlationKey);
     }
     if (!redeliveryKey.isEmpty()) {
-        m_unacknowledged.append({redeliveryKey, m_connection, m_received, waiting->taken});
+        m_unacknowledged.append({redeliveryKey, m_connection, m_received, taken});
         if (m_unacknowledged.size() > maxUnacknowledged)
             m_unacknowledged.removeFirst();
     }
     forget();
-    m_queue.enqueue(waiting);
-    pump();
+    const QByteArray sender = message.responseTopic.isEmpty() ? message.topic : message.responseTopic;
+    const auto client =
+        CommandIntake::client({QStringLiteral("broker"), QString::fromUtf8(sender.left(MqttClient::MaxPropertyBytes)),
+                               QStringLiteral("broker")},
+                              QStringLiteral("message"));
+    m_intake->take(
+        client, message.payload,
+        [self = QPointer<FleetBridge>(this), taken](const CommandIntake::Reply &reply) {
+            if (self)
+                self->finish(taken, reply);
+        },
+        *judged.life);
 }
 
 // A copy the broker handed over again can only come on a later connection
@@ -287,56 +387,58 @@ void FleetBridge::acknowledged(int mid, int reasonCode)
     const Publish publish = *found;
     m_publishes.erase(found);
     if (publish.connection == m_connection) {
+        QList<Unacknowledged> settled;
         m_unacknowledged.removeIf([&](const Unacknowledged &copy) {
             // A resumed session's copies come first on the connection, so
             // by its first acknowledgement every one of them was here.
-            return (copy.connection == publish.connection && copy.sequence <= publish.received)
-                   || (m_firstAcknowledgement && copy.connection < m_connection);
+            const bool done = (copy.connection == publish.connection && copy.sequence <= publish.received)
+                              || (m_firstAcknowledgement && copy.connection < m_connection);
+            if (done)
+                settled << copy;
+            return done;
         });
+        settle(settled);
         m_firstAcknowledgement = false;
     }
-    if (reasonCode >= 0x80)
-        m_report(QStringLiteral("the broker refused a message of ours: %1")
-                     .arg(QString::fromUtf8(mosquitto_reason_string(reasonCode))));
+    if (reasonCode >= MqttClient::RefusedFrom)
+        m_report(QStringLiteral("the broker refused a message of ours: %1").arg(MqttClient::reasonText(reasonCode)));
 }
 
-void FleetBridge::pump()
+// The journal learns which of those it holds can no longer come again.
+void FleetBridge::settle(const QList<Unacknowledged> &copies)
 {
-    if (m_busy || m_queue.isEmpty())
-        return;
-    const std::shared_ptr<Waiting> next = m_queue.dequeue();
-    if (m_clock.elapsed() > next->deadline) {
-        finish(next->taken,
-               SendOutcome::notSent(
-                   QStringLiteral("not sent: expired (%1) before the line could take it").arg(next->life)));
-        QTimer::singleShot(0, this, &FleetBridge::pump);
-        return;
+    QList<quint64> numbers;
+    for (const Unacknowledged &copy : copies) {
+        if (copy.taken->journal != 0 && !copy.taken->settled)
+            numbers << copy.taken->journal;
+        copy.taken->settled = true;
     }
-    m_busy = true;
-    m_deliver(next->command, [self = QPointer<FleetBridge>(this), next](const SendOutcome &outcome) {
-        if (!self)
-            return;
-        self->m_busy = false;
-        if (outcome.isSent()) {
-            self->m_last.lastCommand = commandWords(next->command);
-            self->m_last.lastBytes = QString::fromLatin1(frameBytes(next->taken->frame).toHex(' '));
-            self->m_last.lastTime = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-        }
-        self->finish(next->taken, outcome);
-        if (outcome.isSent())
-            self->publishState();
-        // From the event loop: a delivery may answer before it returns.
-        QTimer::singleShot(0, self, &FleetBridge::pump);
-    });
+    m_journal.settled(numbers);
 }
 
-void FleetBridge::finish(const std::shared_ptr<Taken> &taken, const SendOutcome &outcome)
+void FleetBridge::finish(const std::shared_ptr<Taken> &taken, const CommandIntake::Reply &reply)
 {
-    taken->outcome = outcome;
-    const QByteArray text = withoutLineEnd(replyLine(taken->frame, outcome));
+    taken->reply = withoutLineEnd(reply.line());
+    if (taken->journal != 0) {
+        std::optional<FleetJournal::Last> sent;
+        if (reply.outcome.isSent() && reply.command)
+            sent = FleetJournal::Last{commandWords(*reply.command),
+                                      QString::fromLatin1(frameBytes(*reply.frame).toHex(' ')),
+                                      QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)};
+        m_journal.answered(taken->journal, taken->reply, sent);
+    }
     for (const ReplyTo &to : std::as_const(taken->waiting))
-        reply(to, text);
+        this->reply(to, taken->reply);
     taken->waiting.clear();
+}
+
+void FleetBridge::noteSent(const PlayerCommand &command, const QJsonObject &levels)
+{
+    m_last.lastCommand = commandWords(command);
+    m_last.lastBytes = QString::fromLatin1(frameBytes(toFrame(command)).toHex(' '));
+    m_last.lastTime = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    m_last.levels = levels;
+    publishState();
 }
 
 void FleetBridge::reply(const ReplyTo &to, const QByteArray &text)
@@ -351,8 +453,12 @@ int FleetBridge::publish(const QByteArray &topic, const QByteArray &payload, boo
     message.payload = payload;
     message.retain = retain;
     message.correlation = correlation;
-    // Who answered, on a response topic a whole group shares.
+    // Who answered, on a response topic a whole group shares; on a state,
+    // that the path kept MQTT 5 properties.
     message.userProperties << qMakePair(QByteArray(FleetTopics::PlayerProperty), m_settings.player.toUtf8());
+    // A retained state tells its age by what is left of this.
+    if (retain)
+        message.expirySeconds = FleetTopics::StateExpirySeconds;
     QString error;
     const int mid = m_client->publish(message, &error);
     if (mid == 0) {
@@ -371,6 +477,7 @@ PlayerState FleetBridge::state(bool online) const
 {
     PlayerState state = m_last;
     state.online = online;
+    state.host = m_host;
     state.port = m_settings.port;
     state.groups = m_settings.groups;
     state.link = online ? m_link() : QString();

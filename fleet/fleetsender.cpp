@@ -1,17 +1,17 @@
 #include "fleet/fleetsender.h"
 #include "command/commandgrammar.h"
 #include "command/commandline.h"
+#include "fleet/messagelife.h"
 #include "fleet/mqttclient.h"
+#include "fleet/statereader.h"
 
 #include <QDateTime>
 #include <QEventLoop>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QTimer>
 
 #include <algorithm>
-
-#include <mosquitto.h>
-#include <mqtt_protocol.h>
 
 namespace {
 
@@ -50,7 +50,6 @@ FleetSender::FleetSender(const BrokerSettings &broker, QObject *parent)
 {
     const QByteArray session = randomHex(8);
     m_replyTopic = "tunaris/senders/" + session + "/reply";
-    m_listedTopic = "tunaris/senders/" + session + "/listed";
     MqttClient::Session settings;
     settings.clientId = QStringLiteral("tunaris-send-%1").arg(QString::fromLatin1(session));
     settings.keptPayload = keptPayloadBytes;
@@ -80,12 +79,13 @@ bool FleetSender::connectToBroker(QString *error)
     }
     // Replies are wanted before any request goes out.
     bool subscribed = false;
-    const int mid = m_client->subscribe({m_replyTopic, m_listedTopic}, 0);
+    const int mid = m_client->subscribe({m_replyTopic}, 0);
     const QMetaObject::Connection confirmed =
         connect(m_client.get(), &MqttClient::subscribed, this, [&](int acknowledged, const QList<int> &codes) {
             if (acknowledged != mid)
                 return;
-            subscribed = std::all_of(codes.begin(), codes.end(), [](int code) { return code < 0x80; });
+            subscribed =
+                std::all_of(codes.begin(), codes.end(), [](int code) { return code < MqttClient::RefusedFrom; });
             if (!subscribed)
                 failure =
                     QStringLiteral("the broker refused the subscription to %1").arg(QString::fromUtf8(m_replyTopic));
@@ -101,65 +101,34 @@ bool FleetSender::connectToBroker(QString *error)
     return true;
 }
 
-// The broker sends the retained states right after it confirms the
-// subscription, and only then handles what we publish next: our own marker
-// coming back says that every state is here.
-std::optional<QMap<QString, std::optional<PlayerState>>> FleetSender::players(QString *error)
+std::optional<QMap<QString, SeenState>> FleetSender::players(QString *error, const QString &player)
 {
-    QMap<QString, std::optional<PlayerState>> players;
-    bool listed = false;
-    const QByteArray marker = randomHex(8);
-    const QMetaObject::Connection arrived =
-        connect(m_client.get(), &MqttClient::messageArrived, this, [&](const MqttMessage &message) {
-            if (message.topic == m_listedTopic && message.payload == marker) {
-                listed = true;
-                return;
-            }
-            const QString player = FleetTopics::playerOfState(message.topic);
-            // An empty retained message is a deleted state.
-            if (!player.isEmpty() && message.size > 0)
-                players.insert(player, message.size == message.payload.size() ? PlayerState::fromJson(message.payload)
-                                                                              : std::nullopt);
-        });
-    const int mid = m_client->subscribe({FleetTopics::everyState()}, 0);
-    bool subscribed = false;
-    const QMetaObject::Connection confirmed =
-        connect(m_client.get(), &MqttClient::subscribed, this, [&](int acknowledged) {
-            if (acknowledged != mid)
-                return;
-            subscribed = true;
-            MqttPublish echo;
-            echo.topic = m_listedTopic;
-            echo.payload = marker;
-            QString failure;
-            m_client->publish(echo, &failure);
-        });
-    const bool complete = waitFor(ListWithinMs, [&] { return listed; });
-    disconnect(arrived);
-    disconnect(confirmed);
-    if (!complete) {
-        *error =
-            subscribed
-                ? QStringLiteral("the broker did not finish listing the players within %1 s").arg(ListWithinMs / 1000)
-                : QStringLiteral("the broker did not confirm the subscription to the players' states");
-        return std::nullopt;
-    }
-    return players;
+    StateReader reader(m_client.get(), player.isEmpty() ? FleetTopics::everyState() : FleetTopics::playerState(player));
+    std::optional<QMap<QString, SeenState>> states;
+    bool failed = false;
+    connect(&reader, &StateReader::finished, this, [&](const QMap<QString, SeenState> &read) { states = read; });
+    connect(&reader, &StateReader::failed, this, [&](const QString &reason) {
+        *error = reason;
+        failed = true;
+    });
+    reader.start();
+    waitFor(StateReader::ReadWithinMs + 1000, [&] { return states || failed; });
+    return states;
 }
 
-FleetSender::Delivery FleetSender::send(const PlayerCommand &command, const QByteArray &topic,
-                                        const QStringList &expected)
+FleetSender::Delivery FleetSender::send(const PlayerCommand &command, const QStringList &players)
 {
     Delivery delivery;
     const QByteArray correlation = QByteArray::fromHex(randomHex(16));
+    const QDateTime created = QDateTime::currentDateTimeUtc();
     MqttPublish request;
-    request.topic = topic;
     request.payload = commandWords(command).toLatin1();
     request.responseTopic = m_replyTopic;
     request.correlation = correlation;
     request.expirySeconds = RequestExpirySeconds;
-    request.userProperties << qMakePair(QByteArray(FleetTopics::CreatedProperty),
-                                        QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1());
+    request.userProperties << qMakePair(QByteArray(FleetTopics::CreatedProperty), MessageLife::utcText(created))
+                           << qMakePair(QByteArray(FleetTopics::ExpiresProperty),
+                                        MessageLife::utcText(created.addSecs(RequestExpirySeconds)));
     bool lost = false;
     const QMetaObject::Connection failed =
         connect(m_client.get(), &MqttClient::connectionFailed, this, [&](const QString &reason) {
@@ -180,34 +149,42 @@ FleetSender::Delivery FleetSender::send(const PlayerCommand &command, const QByt
             if (!delivery.replies.contains(player))
                 delivery.replies.insert(player, message.payload.left(MaxCommandLineLength + 8));
         });
-    QString error;
-    const int mid = m_client->publish(request, &error);
-    bool taken = false;
+    QHash<int, QString> unconfirmed; // by packet id, the player each was published for
     const QMetaObject::Connection acknowledged =
         connect(m_client.get(), &MqttClient::published, this, [&](int done, int reasonCode) {
-            if (done != mid)
+            const QString player = unconfirmed.take(done);
+            if (player.isEmpty() || delivery.replies.contains(player))
                 return;
-            taken = true;
-            // MQTT 5 brokers say when nobody subscribes to the topic.
-            if (reasonCode == MQTT_RC_NO_MATCHING_SUBSCRIBERS)
-                delivery.refusal = QStringLiteral("no player takes commands on %1").arg(QString::fromUtf8(topic));
-            else if (reasonCode >= 0x80)
-                delivery.refusal = QStringLiteral("the broker refused it: %1")
-                                       .arg(QString::fromUtf8(mosquitto_reason_string(reasonCode)));
+            // MQTT 5 brokers say when nobody takes the topic: no bridge, and
+            // no session of one that would get it later.
+            if (reasonCode == MqttClient::NoMatchingSubscribers)
+                delivery.replies.insert(player, "error not sent: no bridge takes the commands of " + player.toUtf8());
+            else if (reasonCode >= MqttClient::RefusedFrom)
+                delivery.replies.insert(player, "error not sent: the broker refused it: "
+                                                    + MqttClient::reasonText(reasonCode).toUtf8());
         });
-    if (mid == 0) {
-        delivery.refusal = error;
-    } else {
+    for (const QString &player : players) {
+        request.topic = FleetTopics::playerCommand(player);
+        QString error;
+        const int mid = m_client->publish(request, &error);
+        if (mid == 0) {
+            delivery.refusal = error;
+            break;
+        }
+        unconfirmed.insert(mid, player);
+    }
+    if (delivery.refusal.isEmpty()) {
         const int within = int(RequestExpirySeconds) * 1000 + ReplyGraceMs;
         waitFor(within, [&] {
-            const bool everyone = std::all_of(expected.begin(), expected.end(),
+            const bool everyone = std::all_of(players.begin(), players.end(),
                                               [&](const QString &player) { return delivery.replies.contains(player); });
-            return lost || !delivery.refusal.isEmpty() || (taken && everyone);
+            return lost || (unconfirmed.isEmpty() && everyone);
         });
         if (delivery.silence.isEmpty())
-            delivery.silence = QStringLiteral("no answer within %1 s").arg(within / 1000);
-        if (!taken && delivery.refusal.isEmpty() && !lost)
-            delivery.silence = QStringLiteral("the broker did not confirm the command within %1 s").arg(within / 1000);
+            delivery.silence =
+                unconfirmed.isEmpty()
+                    ? QStringLiteral("no answer within %1 s").arg(within / 1000)
+                    : QStringLiteral("the broker did not confirm the command within %1 s").arg(within / 1000);
     }
     disconnect(failed);
     disconnect(arrived);

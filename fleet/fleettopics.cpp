@@ -71,6 +71,7 @@ QString playerOfState(const QByteArray &topic)
 QByteArray PlayerState::toJson() const
 {
     QJsonObject state{{QStringLiteral("online"), online},
+                      {QStringLiteral("host"), host},
                       {QStringLiteral("port"), port},
                       {QStringLiteral("groups"), QJsonArray::fromStringList(groups)}};
     if (online)
@@ -80,6 +81,8 @@ QByteArray PlayerState::toJson() const
                                                          {QStringLiteral("bytes"), lastBytes},
                                                          {QStringLiteral("time"), lastTime}});
     }
+    if (online && !levels.isEmpty())
+        state.insert(QStringLiteral("levels"), levels);
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
 }
 
@@ -93,6 +96,7 @@ std::optional<PlayerState> PlayerState::fromJson(const QByteArray &json)
     const QJsonObject object = document.object();
     PlayerState state;
     state.online = object.value(QLatin1String("online")).toBool();
+    state.host = textOf(object, "host");
     state.port = textOf(object, "port");
     state.link = textOf(object, "link");
     const QJsonArray groups = object.value(QLatin1String("groups")).toArray();
@@ -107,11 +111,23 @@ std::optional<PlayerState> PlayerState::fromJson(const QByteArray &json)
     return state;
 }
 
-QString listingLine(const QString &player, const std::optional<PlayerState> &state)
+namespace {
+
+QString offlineWords(const SeenState &seen)
 {
+    return seen.published.isValid()
+               ? QStringLiteral("offline since %1").arg(seen.published.toUTC().toString(Qt::ISODate))
+               : QStringLiteral("offline");
+}
+
+} // namespace
+
+QString listingLine(const QString &player, const SeenState &seen)
+{
+    const std::optional<PlayerState> &state = seen.state;
     if (!state)
         return QStringLiteral("%1  (its state is not one this program can read)").arg(shown(player));
-    QStringList parts = {shown(player), state->online ? QStringLiteral("online") : QStringLiteral("offline"),
+    QStringList parts = {shown(player), state->online ? QStringLiteral("online") : offlineWords(seen),
                          shown(state->port)};
     if (state->online)
         parts << shown(state->link);
@@ -125,4 +141,41 @@ QString listingLine(const QString &player, const std::optional<PlayerState> &sta
                      .arg(shown(state->lastCommand), shown(state->lastBytes), shown(state->lastTime));
     }
     return parts.join(QLatin1String("  "));
+}
+
+QList<Addressee> addressees(const QMap<QString, SeenState> &states, const QString &player, const QString &group,
+                            QString *refusal)
+{
+    QStringList named;
+    if (group.isEmpty()) {
+        if (!states.contains(player)) {
+            *refusal = QStringLiteral("no player %1 is known to the broker (it keeps no state of it)").arg(player);
+            return {};
+        }
+        named << player;
+    } else {
+        for (auto seen = states.cbegin(); seen != states.cend(); ++seen) {
+            if (seen->state && seen->state->groups.contains(group))
+                named << seen.key();
+        }
+        if (named.isEmpty()) {
+            *refusal = QStringLiteral("no player of group %1 is known to the broker (no state names it)").arg(group);
+            return {};
+        }
+    }
+    QList<Addressee> list;
+    for (const QString &name : std::as_const(named)) {
+        const SeenState seen = states.value(name);
+        QString why;
+        if (!seen.state)
+            why = QStringLiteral("its state is not one this program can read");
+        else if (!seen.propertiesKept)
+            why = QStringLiteral("its state came without the MQTT 5 properties its bridge gives it, so a broker on "
+                                 "the way drops them (bridged with MQTT 3.1.1?), and with them this command's "
+                                 "expiry and its reply");
+        else if (!seen.state->online)
+            why = offlineWords(seen);
+        list << Addressee{name, why.isEmpty() ? QByteArray() : "error not sent: " + why.toUtf8()};
+    }
+    return list;
 }

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -26,25 +30,34 @@ QByteArray everyState();
 // The player a state topic belongs to; empty when it is not one.
 QString playerOfState(const QByteArray &topic);
 
-// User properties: who answered (on a response topic shared by a group),
-// and when a command was made (its age, for publishers that set no expiry).
+// User properties: who answered (on a response topic shared by a group, and
+// on every state), when a command was made and when it must no longer play
+// (messagelife.h).
 inline constexpr char PlayerProperty[] = "player";
 inline constexpr char CreatedProperty[] = "created";
+inline constexpr char ExpiresProperty[] = "expires";
+// A state is published with this message expiry (ten years), so that the
+// broker tells every reader how old it is by what is left of it.
+inline constexpr quint32 StateExpirySeconds = 10 * 365 * 24 * 3600;
 
 } // namespace FleetTopics
 
-// {"online":true,"port":"/dev/ttyUSB0","link":"open","groups":["shops"],
+// {"online":true,"host":"shop12-pc","port":"/dev/ttyUSB0","link":"open","groups":["shops"],
 //  "last":{"command":"play","bytes":"20 ff ff ff","time":"2025-05-01T12:00:00.250Z"}}
 // "link" is left out while offline, "last" until a command went out.
 struct PlayerState
 {
     bool online = false;
+    QString host; // the machine the bridge runs on
     QString port;
     QString link; // "open", "held by the console", "lost", "waiting"
     QStringList groups;
     QString lastCommand; // words, "folder 300 --seq --reset"
     QString lastBytes;   // "03 01 2c ff"
     QString lastTime;    // UTC, ISO 8601 with milliseconds
+    // What is known of the player's volume (KnownMixer::toJson()), as the
+    // console's window and the remote's pages show it; empty: not told.
+    QJsonObject levels;
 
     QByteArray toJson() const;
     // A state as another program published it, taken as hostile: only what
@@ -52,6 +65,32 @@ struct PlayerState
     static std::optional<PlayerState> fromJson(const QByteArray &json);
 };
 
+// A player's retained state as it came from the broker.
+struct SeenState
+{
+    std::optional<PlayerState> state; // none: not one this program can read
+    // Its bridge gives every state the user property "player" and a message
+    // expiry: a state without them came by a path that drops MQTT 5
+    // properties, and so would a command and its reply.
+    bool propertiesKept = false;
+    QDateTime published; // by this machine's clock, from what is left of its expiry; invalid: unknown
+};
+
 // One line of the listing: "shop-12  online  /dev/ttyUSB0  open  groups: shops
-// last: play 20 ff ff ff at 2025-...", every text made safe for a terminal.
-QString listingLine(const QString &player, const std::optional<PlayerState> &state);
+// last: play 20 ff ff ff at 2025-...", "shop-14  offline since 2025-...Z ...",
+// every text made safe for a terminal.
+QString listingLine(const QString &player, const SeenState &seen);
+
+// Who a command for one player, or for every member of a group (the players
+// whose state names it), goes to: each is sent the command, or answered at
+// once, without it, with a reply line of why not ("error not sent: offline
+// since ..."): its state shows it offline, cannot be read, or came by a path
+// that drops MQTT 5 properties. Empty, with the refusal, when the broker
+// knows no such player or no member.
+struct Addressee
+{
+    QString player;
+    QByteArray answer; // empty: send it the command
+};
+QList<Addressee> addressees(const QMap<QString, SeenState> &states, const QString &player, const QString &group,
+                            QString *refusal);

@@ -45,6 +45,11 @@ QByteArray kept(const void *data, int size, int limit)
     return QByteArray(static_cast<const char *>(data), std::min(size, limit));
 }
 
+static_assert(int(MqttClient::NoLocal) == int(MQTT_SUB_OPT_NO_LOCAL));
+static_assert(int(MqttClient::RetainAsPublished) == int(MQTT_SUB_OPT_RETAIN_AS_PUBLISHED));
+static_assert(int(MqttClient::SendRetainedNever) == int(MQTT_SUB_OPT_SEND_RETAIN_NEVER));
+static_assert(MqttClient::NoMatchingSubscribers == MQTT_RC_NO_MATCHING_SUBSCRIBERS);
+
 } // namespace
 
 // What the library's thread shares with this object's: the handle, the stop
@@ -53,10 +58,15 @@ QByteArray kept(const void *data, int size, int limit)
 // has not given up yet).
 struct MqttClient::Worker
 {
-    std::mutex mutex; // guards client, stopping and failureTold
+    enum class Verdict { Asked, Connect, Wait };
+
+    std::mutex mutex; // guards client, stopping, verdict, takenOver and failureTold
     std::condition_variable wake;
     MqttClient *client = nullptr; // null once the client is gone
     bool stopping = false;
+    bool askFirst = false;
+    Verdict verdict = Verdict::Connect;
+    bool takenOver = false;
     mosquitto *mosq = nullptr;
     QByteArray host;
     int port = 0;
@@ -105,6 +115,21 @@ struct MqttClient::Worker
         });
     }
 
+    // With askFirst: waits for the client's proceed().
+    bool mayConnect()
+    {
+        if (!askFirst)
+            return true;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            verdict = Verdict::Asked;
+        }
+        post([this] { emit client->aboutToConnect(); });
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [this] { return stopping || verdict != Verdict::Asked; });
+        return !stopping && verdict == Verdict::Connect;
+    }
+
     QString words(int rc, int error) const;
     void run();
 };
@@ -139,11 +164,20 @@ QString MqttClient::Worker::words(int rc, int error) const
 
 void MqttClient::Worker::run()
 {
-    int rc = mosquitto_connect_bind_v5(mosq, host.constData(), port, KeepAliveSeconds, nullptr, connectProperties);
-    int error = errno;
     int failures = 0;
+    bool addressed = false; // the library knows where to connect
     bool disconnectSent = false;
     for (;;) {
+        int rc = MOSQ_ERR_NO_CONN;
+        int error = 0;
+        const bool allowed = mayConnect();
+        if (allowed) {
+            rc = addressed ? mosquitto_reconnect(mosq)
+                           : mosquitto_connect_bind_v5(mosq, host.constData(), port, KeepAliveSeconds, nullptr,
+                                                       connectProperties);
+            error = errno;
+            addressed = true;
+        }
         if (rc == MOSQ_ERR_SUCCESS) {
             do {
                 // A stop asked for while a connection was being made.
@@ -155,17 +189,18 @@ void MqttClient::Worker::run()
             } while (rc == MOSQ_ERR_SUCCESS);
             error = errno;
         }
-        if (isStopping())
-            break;
         bool told = false;
         {
             const std::lock_guard<std::mutex> lock(mutex);
+            if (stopping || takenOver)
+                break;
             std::swap(told, failureTold);
             if (connectedOnce)
                 failures = 0;
             connectedOnce = false;
         }
-        if (!told)
+        // A refused attempt was told about by whoever refused it.
+        if (!told && allowed)
             fail(QStringLiteral("cannot connect to %1: %2").arg(address, words(rc, error)));
         {
             std::unique_lock<std::mutex> lock(mutex);
@@ -174,8 +209,6 @@ void MqttClient::Worker::run()
                 break;
             log.clear();
         }
-        rc = mosquitto_reconnect(mosq);
-        error = errno;
     }
     finished.set_value();
 }
@@ -191,6 +224,7 @@ MqttClient::MqttClient(const BrokerSettings &broker, const Session &session, QOb
     worker.port = broker.port;
     worker.address = broker.address();
     worker.keptPayload = session.keptPayload;
+    worker.askFirst = session.askBeforeConnecting;
     const QByteArray id = session.clientId.toUtf8();
     worker.mosq = mosquitto_new(id.constData(), session.expirySeconds == 0, &worker);
     if (!worker.mosq)
@@ -211,8 +245,18 @@ MqttClient::MqttClient(const BrokerSettings &broker, const Session &session, QOb
     if (broker.hasCredentials)
         mosquitto_username_pw_set(worker.mosq, broker.username.constData(), broker.password.constData());
     if (!session.willTopic.isEmpty()) {
-        mosquitto_will_set_v5(worker.mosq, session.willTopic.constData(), int(session.willPayload.size()),
-                              session.willPayload.constData(), 1, true, nullptr);
+        mosquitto_property *willProperties = nullptr;
+        if (session.willExpirySeconds)
+            mosquitto_property_add_int32(&willProperties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL,
+                                         *session.willExpirySeconds);
+        for (const auto &[name, value] : session.willUserProperties)
+            mosquitto_property_add_string_pair(&willProperties, MQTT_PROP_USER_PROPERTY, name.constData(),
+                                               value.constData());
+        // The library owns the properties once they are taken.
+        if (mosquitto_will_set_v5(worker.mosq, session.willTopic.constData(), int(session.willPayload.size()),
+                                  session.willPayload.constData(), 1, true, willProperties)
+            != MOSQ_ERR_SUCCESS)
+            mosquitto_property_free_all(&willProperties);
     }
     mosquitto_property_add_int32(&worker.connectProperties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, session.expirySeconds);
     mosquitto_property_add_int32(&worker.connectProperties, MQTT_PROP_MAXIMUM_PACKET_SIZE, MaxPacketBytes);
@@ -259,8 +303,20 @@ MqttClient::MqttClient(const BrokerSettings &broker, const Session &session, QOb
         {
             const std::lock_guard<std::mutex> lock(self->mutex);
             wasConnected = self->connectedOnce;
+            // Not every broker says so: Mosquitto 2.0 just closes the old
+            // connection, and the bridge's check before it connects again
+            // finds the new owner.
+            if (rc == MQTT_RC_SESSION_TAKEN_OVER) {
+                self->takenOver = true;
+                self->failureTold = true;
+            }
         }
-        if (wasConnected)
+        if (rc == MQTT_RC_SESSION_TAKEN_OVER) {
+            self->post([self, why] {
+                self->client->m_connected = false;
+                emit self->client->takenOver(why);
+            });
+        } else if (wasConnected)
             self->fail(QStringLiteral("lost the connection to %1: %2").arg(self->address, why));
     });
     mosquitto_message_v5_callback_set(
@@ -393,6 +449,28 @@ int MqttClient::publish(const MqttPublish &message, QString *error)
         return 0;
     }
     return mid;
+}
+
+void MqttClient::proceed(bool connect)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_worker->mutex);
+        if (m_worker->verdict != Worker::Verdict::Asked)
+            return;
+        m_worker->verdict = connect ? Worker::Verdict::Connect : Worker::Verdict::Wait;
+    }
+    m_worker->wake.notify_all();
+}
+
+QString MqttClient::reasonText(int reasonCode)
+{
+    return QString::fromUtf8(mosquitto_reason_string(reasonCode));
+}
+
+bool MqttClient::isPublishTopic(const QByteArray &topic)
+{
+    return mosquitto_validate_utf8(topic.constData(), int(topic.size())) == MOSQ_ERR_SUCCESS
+           && mosquitto_pub_topic_check2(topic.constData(), size_t(topic.size())) == MOSQ_ERR_SUCCESS;
 }
 
 int MqttClient::subscribe(const QList<QByteArray> &topics, int options)

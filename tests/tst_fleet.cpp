@@ -3,6 +3,9 @@
 // pseudo-terminals whose far ends the test reads byte for byte, commands
 // published with mosquitto_pub and tunaris-send, replies and states read by
 // a client of the test's own.
+#include "fleet/fleetjournal.h"
+#include "fleet/fleettopics.h"
+#include "fleet/messagelife.h"
 #include "fleet/mqttclient.h"
 #include "tests/support/ptypair.h"
 #include "tests/support/toolrun.h"
@@ -13,6 +16,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -85,22 +89,31 @@ private:
     QProcess m_process;
 };
 
-// A bridge on a pseudo-terminal of its own.
+// A bridge on a pseudo-terminal of its own; with `stateHome`, its state
+// folder is another than the others' (a bridge of another machine).
 struct Bridge
 {
     PtyPair pty;
     QProcess process;
+    QString stateHome;
 
-    bool start(quint16 brokerPort, const QStringList &options)
+    bool start(quint16 brokerPort, const QStringList &options, const QByteArray &until = "taking the commands of")
     {
         if (process.isOpen())
             process.readAllStandardError(); // an earlier run's reports
         process.setReadChannel(QProcess::StandardError);
+        if (!stateHome.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
+            process.setProcessEnvironment(environment);
+        }
         process.start(QStringLiteral(BRIDGE_PATH), QStringList{"--port", pty.slavePath(), "--mqtt",
                                                                QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort)}
                                                        + options);
-        return waitFor("taking the commands of");
+        return waitFor(until);
     }
+    // It ended, or does within the usual time.
+    bool ended() { return process.state() == QProcess::NotRunning || process.waitForFinished(answerMs); }
     bool waitFor(const QByteArray &report)
     {
         return QTest::qWaitFor([&] { return process.peek(1 << 20).contains(report); }, answerMs);
@@ -172,6 +185,9 @@ class FleetTest : public QObject
 
 private slots:
     void initTestCase();
+    void commandLife_data();
+    void commandLife();
+    void journalKeepsWhatWasHandedOn();
     void commandsReachTheirPlayers_data();
     void commandsReachTheirPlayers();
     void hostileMessagesSendNothing_data();
@@ -181,9 +197,15 @@ private slots:
     void listsPlayers();
     void stateAndWill_data();
     void stateAndWill();
-    void redeliveryAfterBrokerRestartIsNotSentAgain();
+    void redeliveryIsNotSentAgain_data();
+    void redeliveryIsNotSentAgain();
     void staleCommandsFromAStoredSessionDoNotPlay();
     void brokerRestartMidStream();
+    void frozenBridgePlaysNothingStale();
+    void groupAnswersOfflineMembersAtOnce();
+    void onePlayerIdOneBridge();
+    void bridgedBrokers_data();
+    void bridgedBrokers();
     void refusesBrokersItCannotTrust_data();
     void refusesBrokersItCannotTrust();
     void argumentChecks_data();
@@ -202,10 +224,124 @@ void FleetTest::initTestCase()
 {
     QVERIFY(runtime.isValid());
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(runtime.filePath(QStringLiteral("state"))));
     port = freePort();
     QVERIFY(broker.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port)));
     QVERIFY(shop12.start(port, {"--player", "shop-12", "--group", "shops", "--group", "north"}));
     QVERIFY(shop14.start(port, {"--player", "shop-14", "--group", "shops"}));
+}
+
+// A command's life from what its message says, judged against this
+// machine's clocks: offsets in seconds from now, or the text as given.
+void FleetTest::commandLife_data()
+{
+    QTest::addColumn<int>("expiry"); // what the broker left of it; -1: none
+    QTest::addColumn<QString>("created");
+    QTest::addColumn<QString>("expires");
+    QTest::addColumn<QString>("refusal"); // its start; empty: taken
+    QTest::addColumn<bool>("expired");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("nothing") << -1 << ""
+                             << ""
+                             << "" << false << "30 s from its arrival, having no message expiry";
+    QTest::newRow("message expiry") << 10 << ""
+                                    << ""
+                                    << "" << false << "its message expiry, 10 s left when it came";
+    QTest::newRow("created") << -1 << "-5"
+                             << ""
+                             << "" << false << "30 s from its 'created' time";
+    QTest::newRow("created long ago") << -1 << "-40"
+                                      << ""
+                                      << "" << true << "30 s from its 'created' time";
+    QTest::newRow("held past 'expires', expiry left") << 10 << "-25"
+                                                      << "-15"
+                                                      << "" << true << "until ";
+    QTest::newRow("'expires' later than the expiry") << 3 << "0"
+                                                     << "10"
+                                                     << "" << false << "its message expiry, 3 s left when it came";
+    // An expiry says nothing of how long it was meant to live.
+    QTest::newRow("expiry, created long ago") << 10 << "-60"
+                                              << ""
+                                              << "" << false << "its message expiry, 10 s left when it came";
+    QTest::newRow("dated ahead") << 10 << "6"
+                                 << ""
+                                 << "not sent: dated 6 s ahead of this player's clock" << false << "";
+    QTest::newRow("dated ahead within agreement") << 10 << "4"
+                                                  << ""
+                                                  << "" << false << "its message expiry";
+    QTest::newRow("created not in UTC") << 10 << "2025-05-01T12:00:00+02:00"
+                                        << ""
+                                        << "'created' is not a UTC time" << false << "";
+    QTest::newRow("expires at no time") << 10 << ""
+                                        << "soon"
+                                        << "'expires' is not a UTC time" << false << "";
+}
+
+void FleetTest::commandLife()
+{
+    QFETCH(int, expiry);
+    QFETCH(QString, created);
+    QFETCH(QString, expires);
+    QFETCH(QString, refusal);
+    QFETCH(bool, expired);
+    QFETCH(QString, why);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto at = [&](const QString &given) {
+        bool offset = false;
+        const int seconds = given.toInt(&offset);
+        return offset ? MessageLife::utcText(now.addSecs(seconds)) : given.toLatin1();
+    };
+    MessageLife::Times times{std::nullopt, at(created), at(expires)};
+    if (expiry >= 0)
+        times.expirySeconds = quint32(expiry);
+    const MessageLife::Result result = MessageLife::judge(times, now);
+    QVERIFY2(refusal.isEmpty() ? result.life.has_value() : result.refusal.startsWith(refusal),
+             qPrintable(result.refusal));
+    if (!result.life)
+        return;
+    QCOMPARE(result.life->expired(), expired);
+    QVERIFY2(result.life->why.startsWith(why), qPrintable(result.life->why));
+}
+
+// The journal in a folder of its own: what was handed on, with its reply or
+// without, comes back after a restart; lines that are not its own are
+// skipped; it is bounded; and one bridge of this machine holds it at a time.
+void FleetTest::journalKeepsWhatWasHandedOn()
+{
+    QTemporaryDir folder;
+    QString error;
+    const QByteArray key = FleetJournal::key({"tunaris/players/j/command", "7", "play"});
+    {
+        FleetJournal journal;
+        QVERIFY2(journal.open(folder.path(), QStringLiteral("j"), &error), qPrintable(error));
+        FleetJournal second;
+        QVERIFY(!second.open(folder.path(), QStringLiteral("j"), &error));
+        QVERIFY2(error.startsWith(QLatin1String("player j is already served on this machine")), qPrintable(error));
+        const quint64 sent = journal.handed(key, QByteArray(), false, &error);
+        journal.answered(sent, "ok 20 ff ff ff", FleetJournal::Last{"play", "20 ff ff ff", "2025-05-01T12:00:00.250Z"});
+        journal.settled({journal.handed(QByteArray(), FleetJournal::key({"request"}), false, &error)});
+        journal.handed(FleetJournal::key({"in flight"}), QByteArray(), false, &error);
+    }
+    QFile file(folder.filePath(QStringLiteral("fleet-j.journal")));
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("{\"handed\":-1,\"at\":\"x\"}\n{\"answered\":1,\"reply\":\"ok \\u001b[2J\"}\nnot json\n{\"handed\":9");
+    file.close();
+    {
+        FleetJournal journal;
+        QVERIFY2(journal.open(folder.path(), QStringLiteral("j"), &error), qPrintable(error));
+        const QList<FleetJournal::Entry> entries = journal.entries();
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries.at(0).redelivery, key);
+        QCOMPARE(entries.at(0).reply, QByteArray("ok 20 ff ff ff"));
+        QVERIFY(!entries.at(0).settled && entries.at(1).settled);
+        QCOMPARE(entries.at(2).reply, QByteArray()); // in flight: unknown
+        for (int i = 0; i < FleetJournal::MaxEntries + 10; ++i)
+            journal.handed(FleetJournal::key({QByteArray::number(i)}), QByteArray(), true, &error);
+    }
+    FleetJournal bounded;
+    QVERIFY2(bounded.open(folder.path(), QStringLiteral("j"), &error), qPrintable(error));
+    QCOMPARE(bounded.entries().size(), FleetJournal::MaxEntries);
+    QCOMPARE(bounded.last().value().command, QStringLiteral("play"));
 }
 
 void FleetTest::commandsReachTheirPlayers_data()
@@ -244,8 +380,12 @@ void FleetTest::commandsReachTheirPlayers()
 void FleetTest::hostileMessagesSendNothing_data()
 {
     QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QStringList>("properties"); // MQTT 5 ones, for mosquitto_pub -D
+    QTest::addColumn<QStringList>("options"); // for mosquitto_pub
     QTest::addColumn<QByteArray>("reply");
+    const auto made = [](int seconds) {
+        return QString::fromLatin1(MessageLife::utcText(QDateTime::currentDateTimeUtc().addSecs(seconds)));
+    };
+    const QStringList property = {"-D", "publish", "user-property"};
     QTest::newRow("1 MiB") << QByteArray(1 << 20, 'a') << QStringList()
                            << QByteArray("error 1048576 bytes, longer than");
     QTest::newRow("binary") << QByteArray("play\x01\xff", 6) << QStringList()
@@ -255,20 +395,23 @@ void FleetTest::hostileMessagesSendNothing_data()
     QTest::newRow("empty") << QByteArray() << QStringList() << QByteArray("error one command per message");
     QTest::newRow("out of range") << QByteArray("folder 1000") << QStringList()
                                   << QByteArray("error folder 1000 is out of range");
-    QTest::newRow("made long ago") << QByteArray("play")
-                                   << QStringList{"user-property", "created", "2020-01-01T12:00:00Z"}
-                                   << QByteArray("error not sent: made ");
-    QTest::newRow("made at no time") << QByteArray("play") << QStringList{"user-property", "created", "noon"}
+    QTest::newRow("made long ago") << QByteArray("play") << property + QStringList{"created", "2020-01-01T12:00:00Z"}
+                                   << QByteArray("error not sent: expired (30 s from its 'created' time)");
+    QTest::newRow("made at no time") << QByteArray("play") << property + QStringList{"created", "noon"}
                                      << QByteArray("error 'created' is not a UTC time");
-    QTest::newRow("wildcard response topic") << QByteArray("play") << QStringList{"response-topic", "replies/#"}
-                                             << QByteArray("error the response topic is not one to publish to");
+    QTest::newRow("dated ahead") << QByteArray("play") << property + QStringList{"created", made(60)}
+                                 << QByteArray("error not sent: dated ");
+    QTest::newRow("wildcard response topic")
+        << QByteArray("play") << QStringList{"-D", "publish", "response-topic", "replies/#"}
+        << QByteArray("error the response topic is not one to publish to");
+    QTest::newRow("retained") << QByteArray("play") << QStringList{"-r"}
+                              << QByteArray("error a retained command is never taken");
 }
 
-// clang-format off
 void FleetTest::hostileMessagesSendNothing()
 {
     QFETCH(QByteArray, payload);
-    QFETCH(QStringList, properties);
+    QFETCH(QStringList, options);
     QFETCH(QByteArray, reply);
     Observer replies;
     QVERIFY(replies.watch(port, {"tunaris/players/shop-14/reply"}));
@@ -276,16 +419,21 @@ void FleetTest::hostileMessagesSendNothing()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(payload);
     file.close();
-    QStringList options = {"-V", "5", "-f", file.fileName()};
-    if (!properties.isEmpty())
-        options << "-D" << "publish" << properties;
-    QCOMPARE(publish(port, "tunaris/players/shop-14/command", options).exitCode, 0);
+    const QByteArray topic = "tunaris/players/shop-14/command";
+    QCOMPARE(publish(port, topic, QStringList{"-V", "5", "-f", file.fileName()} + options).exitCode, 0);
     QCOMPARE(replies.payloads(1).size(), 1);
     QVERIFY2(replies.messages.first().payload.startsWith(reply), replies.messages.first().payload);
-    QCOMPARE(publish(port, "tunaris/players/shop-14/command", {"-m", "pause"}).exitCode, 0);
+    int answers = 1;
+    if (options.contains(QStringLiteral("-r"))) {
+        // No retained command left behind; its removal is refused alike.
+        QCOMPARE(publish(port, topic, {"-r", "-n"}).exitCode, 0);
+        ++answers;
+    }
+    QCOMPARE(publish(port, topic, {"-m", "pause"}).exitCode, 0);
     QCOMPARE(wire(shop14.pty, 4), QByteArray("21 ff ff ff"));
+    // Answered before the next row watches.
+    QCOMPARE(replies.payloads(answers + 1).value(answers), QByteArray("ok 21 ff ff ff"));
 }
-// clang-format on
 
 // A request published twice with the same correlation data (a publisher's
 // retry) plays once and is answered twice, to the response topic.
@@ -313,6 +461,12 @@ void FleetTest::repeatedRequestIsAnsweredNotResent()
         QVERIFY(reply.userProperties.contains(qMakePair(QByteArray("player"), QByteArray("shop-12"))));
     }
     QCOMPARE(wire(shop12.pty, 4), QByteArray("40 00 03 ff"));
+    // And again to the bridge restarted: its journal answers.
+    shop12.process.terminate();
+    QVERIFY(shop12.process.waitForFinished(answerMs));
+    QVERIFY(shop12.start(port, {"--player", "shop-12", "--group", "shops", "--group", "north"}));
+    QCOMPARE(publish(port, "tunaris/players/shop-12/command", request).exitCode, 0);
+    QCOMPARE(replies.payloads(3).value(2), QByteArray("ok 40 00 03 ff"));
     QCOMPARE(shop12.pty.readRest(), QByteArray());
 }
 
@@ -359,7 +513,9 @@ void FleetTest::listsPlayers()
 void FleetTest::stateAndWill_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("lastKept"); // the bridge's own farewell; the will, set at connection, has no last command
+    // The bridge's own farewell says what went out last; the will, set when
+    // it connected, cannot; the bridge restarted says it again.
+    QTest::addColumn<bool>("lastKept");
     QTest::newRow("clean stop") << SIGTERM << true;
     QTest::newRow("vanished") << SIGKILL << false;
 }
@@ -370,36 +526,57 @@ void FleetTest::stateAndWill()
     QFETCH(bool, lastKept);
     Observer states;
     QVERIFY(states.watch(port, {"tunaris/players/shop-16/state"}));
-    {
-        Bridge shop16;
-        QVERIFY(shop16.start(port, {"--player", "shop-16", "--group", "lobby"}));
-        QCOMPARE(runTool(QStringLiteral(SEND_PATH),
-                         {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--player", "shop-16", "play"})
-                     .exitCode,
-                 0);
-        QCOMPARE(wire(shop16.pty, 4), QByteArray("20 ff ff ff"));
-        QVERIFY(QTest::qWaitFor([&] { return states.payloads(2).last().contains("\"last\""); }, answerMs));
-        const QByteArray online = states.messages.last().payload;
-        const QByteArray port = shop16.pty.slavePath().toUtf8();
-        QVERIFY2(online.contains("\"online\":true") && online.contains("\"port\":\"" + port + "\"")
-                     && online.contains("\"link\":\"open\"") && online.contains("\"groups\":[\"lobby\"]")
-                     && online.contains("\"bytes\":\"20 ff ff ff\"") && online.contains("\"command\":\"play\""),
-                 online);
-        ::kill(pid_t(shop16.process.processId()), signal);
-        QVERIFY(shop16.process.waitForFinished(answerMs));
-    }
+    Bridge shop16;
+    QVERIFY(shop16.start(port, {"--player", "shop-16", "--group", "lobby"}));
+    QCOMPARE(runTool(QStringLiteral(SEND_PATH),
+                     {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--player", "shop-16", "play"})
+                 .exitCode,
+             0);
+    QCOMPARE(wire(shop16.pty, 4), QByteArray("20 ff ff ff"));
+    QVERIFY(QTest::qWaitFor([&] { return states.payloads(2).last().contains("\"last\""); }, answerMs));
+    const QByteArray online = states.messages.last().payload;
+    const QByteArray path = shop16.pty.slavePath().toUtf8();
+    const QByteArray host = QSysInfo::machineHostName().toUtf8();
+    QVERIFY2(online.contains("\"online\":true") && online.contains("\"port\":\"" + path + "\"")
+                 && online.contains("\"host\":\"" + host + "\"") && online.contains("\"link\":\"open\"")
+                 && online.contains("\"groups\":[\"lobby\"]") && online.contains("\"bytes\":\"20 ff ff ff\"")
+                 && online.contains("\"command\":\"play\""),
+             online);
+    ::kill(pid_t(shop16.process.processId()), signal);
+    QVERIFY(shop16.process.waitForFinished(answerMs));
     QVERIFY(QTest::qWaitFor([&] { return states.messages.last().payload.contains("\"online\":false"); }, answerMs));
     QCOMPARE(states.messages.last().payload.contains("\"last\""), lastKept);
-    // Retained, so that a dashboard started later sees it too.
+    // Retained, so that a dashboard started later sees it too, and how long ago it was published.
     Observer later;
     QVERIFY(later.watch(port, {"tunaris/players/shop-16/state"}));
     QVERIFY(later.payloads(1).value(0).contains("\"online\":false"));
+    QVERIFY(later.messages.first().expirySeconds.value_or(0) > FleetTopics::StateExpirySeconds - 10);
+    const ToolRun listing = runTool(QStringLiteral(SEND_PATH),
+                                    {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--list-players"});
+    QVERIFY2(listing.output.contains("shop-16  offline since "
+                                     + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).left(10).toUtf8()),
+             listing.output);
+    // Back, it says what went out last, whatever the will said.
+    QVERIFY(shop16.start(port, {"--player", "shop-16", "--group", "lobby"}));
+    QVERIFY(QTest::qWaitFor([&] { return states.messages.last().payload.contains("\"online\":true"); }, answerMs));
+    QVERIFY2(states.messages.last().payload.contains("\"command\":\"play\""), states.messages.last().payload);
 }
 
-// A command the broker hands over again after its restart, because our
-// acknowledgement never reached it, is answered as before and not sent.
-void FleetTest::redeliveryAfterBrokerRestartIsNotSentAgain()
+// A command the broker hands over again, because our acknowledgement never
+// reached it (the broker restarted meanwhile), is answered as before and not
+// sent: by the same bridge, and by the next one after the bridge that took
+// it was stopped or killed before it could connect again.
+void FleetTest::redeliveryIsNotSentAgain_data()
 {
+    QTest::addColumn<int>("signal"); // 0: the same bridge goes on
+    QTest::newRow("same bridge") << 0;
+    QTest::newRow("after a stop") << SIGTERM;
+    QTest::newRow("after a crash") << SIGKILL;
+}
+
+void FleetTest::redeliveryIsNotSentAgain()
+{
+    QFETCH(int, signal);
     Broker lasting;
     const quint16 lastingPort = freePort();
     QVERIFY(lasting.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence true\n"
@@ -407,15 +584,28 @@ void FleetTest::redeliveryAfterBrokerRestartIsNotSentAgain()
                               .arg(lastingPort)
                               .arg(lasting.path(QString()))));
     Bridge shop18;
-    QVERIFY(shop18.start(lastingPort, {"--player", "shop-18"}));
+    const QStringList options = {"--player", QStringLiteral("shop-18-%1").arg(signal)};
+    QVERIFY(shop18.start(lastingPort, options));
+    const pid_t first = pid_t(shop18.process.processId());
     // Stopped, it lets the command lie unread and unacknowledged.
-    ::kill(pid_t(shop18.process.processId()), SIGSTOP);
-    QCOMPARE(publish(lastingPort, "tunaris/players/shop-18/command", {"-q", "1", "-m", "volume rca -9"}).exitCode, 0);
+    ::kill(first, SIGSTOP);
+    QCOMPARE(publish(lastingPort, "tunaris/players/" + options.last().toUtf8() + "/command",
+                     {"-q", "1", "-m", "volume rca -9"})
+                 .exitCode,
+             0);
     QTest::qWait(500);     // for the broker to write it to the stopped bridge
     lasting.stop(SIGTERM); // which keeps the session and the command unacknowledged in it
     QVERIFY(lasting.restart());
-    ::kill(pid_t(shop18.process.processId()), SIGCONT);
+    ::kill(first, SIGCONT);
     QVERIFY2(wire(shop18.pty, 4) == "30 00 37 01", shop18.process.peek(1 << 16).constData());
+    if (signal != 0) {
+        // Before it connects again (a second at the earliest).
+        ::kill(first, SIGSTOP);
+        ::kill(first, signal);
+        ::kill(first, SIGCONT);
+        QVERIFY(shop18.process.waitForFinished(answerMs));
+        QVERIFY(shop18.start(lastingPort, options, "came again"));
+    }
     QVERIFY(shop18.waitFor("came again; answered as before, not sent again"));
     QCOMPARE(shop18.pty.readRest(500), QByteArray());
 }
@@ -445,7 +635,8 @@ void FleetTest::staleCommandsFromAStoredSessionDoNotPlay()
     QVERIFY(shop20.start(port, {"--player", "shop-20"}));
     QCOMPARE(wire(shop20.pty, 4), QByteArray("22 ff ff ff"));
     QCOMPARE(replies.payloads(2).size(), 2);
-    QVERIFY2(replies.messages.first().payload.startsWith("error not sent: made 4"), replies.messages.first().payload);
+    QVERIFY2(replies.messages.first().payload.startsWith("error not sent: expired (30 s from its 'created' time)"),
+             replies.messages.first().payload);
     QCOMPARE(shop20.pty.readRest(500), QByteArray());
 }
 
@@ -502,6 +693,155 @@ void FleetTest::brokerRestartMidStream()
     QVERIFY(exits.values().contains(0) && exits.values().count(0) < 40);
 }
 
+// A bridge frozen with a command in its socket (a suspended machine) wakes
+// after the command's sender said it expires: the broker's expiry, counted
+// from the arrival, would still let it go; its creation does not.
+void FleetTest::frozenBridgePlaysNothingStale()
+{
+    Observer replies;
+    QVERIFY(replies.watch(port, {"tunaris/players/shop-14/reply"}));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    ::kill(pid_t(shop14.process.processId()), SIGSTOP);
+    const QStringList property = {"-D", "publish", "user-property"};
+    QCOMPARE(publish(port, "tunaris/players/shop-14/command",
+                     QStringList{"-V", "5", "-q", "1", "-m", "next", "-D", "publish", "message-expiry-interval", "10"}
+                         + property + QStringList{"created", MessageLife::utcText(now)} + property
+                         + QStringList{"expires", MessageLife::utcText(now.addSecs(2))})
+                 .exitCode,
+             0);
+    QTest::qWait(3000);
+    ::kill(pid_t(shop14.process.processId()), SIGCONT);
+    QCOMPARE(replies.payloads(1).size(), 1);
+    QVERIFY2(replies.messages.first().payload.startsWith("error not sent: expired (until "),
+             replies.messages.first().payload);
+    QCOMPARE(shop14.pty.readRest(500), QByteArray());
+}
+
+// A group command answers a member whose state shows it offline at once, not
+// sent to it, and waits only for the others.
+void FleetTest::groupAnswersOfflineMembersAtOnce()
+{
+    Bridge shop34;
+    Bridge shop36;
+    QVERIFY(shop34.start(port, {"--player", "shop-34", "--group", "cafes"}));
+    QVERIFY(shop36.start(port, {"--player", "shop-36", "--group", "cafes"}));
+    shop36.process.terminate();
+    QVERIFY(shop36.process.waitForFinished(answerMs));
+    const ToolRun run = runTool(QStringLiteral(SEND_PATH), {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
+                                                            "--group", "cafes", "play", "stop"});
+    QCOMPARE(run.exitCode, 1);
+    const QByteArray today = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).left(10).toUtf8();
+    const QByteArray offline = "shop-36: error not sent: offline since " + today;
+    const QList<QByteArray> lines = run.output.split('\n');
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.at(0), QByteArray("shop-34: ok 20 ff ff ff"));
+    QVERIFY2(lines.at(1).startsWith(offline), lines.at(1));
+    QCOMPARE(lines.at(2), QByteArray("shop-34: ok 22 ff ff ff"));
+    QVERIFY2(run.errors.contains("not sent to shop-36 (error not sent: offline since "), run.errors);
+    QCOMPARE(wire(shop34.pty, 8), QByteArray("20 ff ff ff 22 ff ff ff"));
+    QCOMPARE(shop36.pty.readRest(), QByteArray());
+    QCOMPARE(publish(port, "tunaris/players/shop-36/state", {"-r", "-n"}).exitCode, 0);
+}
+
+// A player ID has one bridge: a second one is refused in words that say
+// where the first runs, and the first keeps its session; once the first is
+// gone, another takes the ID; of two that start at once, one stays.
+void FleetTest::onePlayerIdOneBridge()
+{
+    const QStringList options = {"--player", "shop-38"};
+    const QString send = QStringLiteral("%1 --mqtt mqtt://127.0.0.1:%2 --player shop-38 play").arg(SEND_PATH).arg(port);
+    Bridge first;
+    QVERIFY(first.start(port, options));
+    // On this machine, with the same state folder.
+    Bridge here;
+    QVERIFY(here.start(port, options, "already served on this machine"));
+    QVERIFY(here.ended());
+    QCOMPARE(here.process.exitCode(), 1);
+    // As if from another machine.
+    Bridge second;
+    second.stateHome = runtime.filePath(QStringLiteral("elsewhere"));
+    const QByteArray taken = "player shop-38 is taken: the bridge on " + QSysInfo::machineHostName().toUtf8() + " for "
+                             + first.pty.slavePath().toUtf8() + " serves it";
+    QVERIFY2(second.start(port, options, taken), second.process.peek(1 << 16).constData());
+    QVERIFY(second.ended());
+    QCOMPARE(second.process.exitCode(), 1);
+    QCOMPARE(runTool(QStringLiteral("sh"), {"-c", send}).exitCode, 0);
+    QCOMPARE(wire(first.pty, 4), QByteArray("20 ff ff ff"));
+    QCOMPARE(second.pty.readRest(), QByteArray());
+    QVERIFY(!first.process.peek(1 << 16).contains("lost the connection"));
+
+    // Gone, its will says so, and the ID is free.
+    ::kill(pid_t(first.process.processId()), SIGKILL);
+    QVERIFY(first.process.waitForFinished(answerMs));
+    QVERIFY(second.start(port, options));
+    QCOMPARE(runTool(QStringLiteral("sh"), {"-c", send}).exitCode, 0);
+    QCOMPARE(wire(second.pty, 4), QByteArray("20 ff ff ff"));
+
+    // Two at once: one refused by the other's state or its session taken over.
+    second.process.terminate();
+    QVERIFY(second.process.waitForFinished(answerMs));
+    Bridge third;
+    third.stateHome = runtime.filePath(QStringLiteral("third"));
+    QVERIFY(first.start(port, options, QByteArray()));
+    QVERIFY(third.start(port, options, QByteArray()));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return first.process.state() == QProcess::NotRunning || third.process.state() == QProcess::NotRunning; },
+        2 * answerMs));
+    Bridge &stayed = first.process.state() == QProcess::Running ? first : third;
+    QVERIFY(stayed.waitFor("taking the commands of"));
+    QTest::qWait(1000);
+    QCOMPARE(stayed.process.state(), QProcess::Running);
+    QCOMPARE(runTool(QStringLiteral("sh"), {"-c", send}).exitCode, 0);
+    QCOMPARE(wire(stayed.pty, 4), QByteArray("20 ff ff ff"));
+    QCOMPARE(first.pty.readRest() + third.pty.readRest(), QByteArray());
+}
+
+// Two real brokers, the player's bridged to the office's: with MQTT 5 the
+// promises hold across; with MQTT 3.1.1, which drops every property, the
+// sender says so and sends nothing.
+void FleetTest::bridgedBrokers_data()
+{
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("says"); // on standard output, then error
+    QTest::addColumn<QByteArray>("onTheLine");
+    QTest::newRow("mqttv50") << "mqttv50" << 0 << QByteArray("shop-40: ok 20 ff ff ff\n") << QByteArray("20 ff ff ff");
+    QTest::newRow("mqttv311") << "mqttv311" << 1
+                              << QByteArray("shop-40: error not sent: its state came without the MQTT 5 properties")
+                              << QByteArray();
+}
+
+void FleetTest::bridgedBrokers()
+{
+    QFETCH(QString, protocol);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, says);
+    QFETCH(QByteArray, onTheLine);
+    Broker office;
+    Broker region;
+    const quint16 officePort = freePort();
+    const quint16 regionPort = freePort();
+    QVERIFY(office.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(officePort)));
+    QVERIFY(region.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
+                                        "connection office\naddress 127.0.0.1:%2\ntopic tunaris/# both 1\n"
+                                        "bridge_protocol_version %3\n")
+                             .arg(regionPort)
+                             .arg(officePort)
+                             .arg(protocol)));
+    Observer states;
+    QVERIFY(states.watch(officePort, {"tunaris/players/shop-40/state"}));
+    Bridge shop40;
+    QVERIFY(shop40.start(regionPort, {"--player", "shop-40"}));
+    QVERIFY(!states.payloads(1).isEmpty());
+    const ToolRun run =
+        runTool(QStringLiteral(SEND_PATH),
+                {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(officePort), "--player", "shop-40", "play"});
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.output.startsWith(says), run.output + run.errors);
+    QCOMPARE(wire(shop40.pty, int(onTheLine.size() + 1) / 3), onTheLine);
+    QCOMPARE(shop40.pty.readRest(500), QByteArray());
+}
+
 void FleetTest::refusesBrokersItCannotTrust_data()
 {
     QTest::addColumn<QString>("program");
@@ -512,7 +852,7 @@ void FleetTest::refusesBrokersItCannotTrust_data()
     const QString right = QStringLiteral("--mqtt-credentials=%1/right").arg(runtime.path());
     const QString wrong = QStringLiteral("--mqtt-credentials=%1/wrong").arg(runtime.path());
     const QString ca = QStringLiteral("--mqtt-ca=%1/ca.pem").arg(runtime.path());
-    const QString connected = QStringLiteral("no player takes commands on tunaris/players/nobody/command");
+    const QString connected = QStringLiteral("no player nobody is known to the broker");
     QTest::newRow("wrong password") << SEND_PATH << "mqtt://127.0.0.1:%1" << QStringList{wrong}
                                     << "refused the connection: Not authorized";
     QTest::newRow("right password") << SEND_PATH << "mqtt://127.0.0.1:%1" << QStringList{right} << connected;

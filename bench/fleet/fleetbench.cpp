@@ -10,7 +10,10 @@
 //     for the broker;
 // (c) commands per second for one player, every frame arriving in order:
 //     one request at a time (each waits for its reply), and with up to 32
-//     waiting for their replies.
+//     waiting for their replies;
+// (d) tunaris-send's group command, as an office runs it: from starting the
+//     program until it exits, every member having answered ok; median and
+//     99th percentile; then with one member stopped (its state offline).
 //
 //     tunaris-fleet-bench [BRIDGES] [IDLE_SECONDS] [nagle]
 //
@@ -46,6 +49,8 @@ namespace {
 constexpr int groupRounds = 200;
 constexpr int playerCommands = 3000;
 constexpr int window = 32;
+constexpr int sendRounds = 40;
+constexpr int offlineRounds = 3;
 
 struct Player
 {
@@ -169,6 +174,7 @@ int main(int argc, char **argv)
         return 2;
     }
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.path()));
 
     std::vector<Player> players(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -312,6 +318,52 @@ int main(int argc, char **argv)
         std::printf("(c) one player, %d waiting for their replies at most: %d commands in %.2f s, %.0f per second; "
                     "refused %d; frames in order and complete: %s\n",
                     outstanding, replies, seconds, double(replies) / seconds, refused, seen == expected ? "yes" : "NO");
+    }
+
+    // (d) tunaris-send --group all play, a program run at a time.
+    const auto sendRound = [&](int *exitCode) {
+        QProcess send;
+        const Clock::time_point start = Clock::now();
+        send.start(QStringLiteral(SEND_PATH),
+                   {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--group", "all", "play"});
+        send.waitForFinished(60000);
+        *exitCode = send.exitCode();
+        const double ms = milliseconds(Clock::now() - start);
+        drain(players, 50);
+        return ms;
+    };
+    const auto runSends = [&](int rounds, const char *what) {
+        std::vector<double> sendMs;
+        int failed = 0;
+        for (int round = 0; round < rounds; ++round) {
+            int exitCode = 0;
+            const double ms = sendRound(&exitCode);
+            if (exitCode == 0)
+                sendMs.push_back(ms);
+            else
+                ++failed;
+            runUntil([] { return false; }, 30);
+        }
+        std::sort(sendMs.begin(), sendMs.end());
+        std::printf("(d) tunaris-send --group all play, %s: %zu runs answered ok by all: median %.1f ms, p99 %.1f ms; "
+                    "runs with another exit status: %d\n",
+                    what, sendMs.size(), sendMs.empty() ? 0.0 : percentile(sendMs, 0.5),
+                    sendMs.empty() ? 0.0 : percentile(sendMs, 0.99), failed);
+    };
+    runSends(sendRounds, "every member online");
+    {
+        // Its state goes offline; the others still answer.
+        Player &stopped = players.back();
+        stopped.bridge->terminate();
+        stopped.bridge->waitForFinished(5000);
+        std::vector<double> offlineMs;
+        for (int round = 0; round < offlineRounds; ++round) {
+            int exitCode = 0;
+            offlineMs.push_back(sendRound(&exitCode));
+        }
+        std::sort(offlineMs.begin(), offlineMs.end());
+        std::printf("(d) the same with one member offline (exit status 1 or 3): %d runs, median %.1f ms, max %.1f ms\n",
+                    offlineRounds, percentile(offlineMs, 0.5), offlineMs.back());
     }
 
     for (Player &player : players) {

@@ -108,6 +108,7 @@ int main(int argc, char **argv)
     // delivery, whose last outcomes may come as it goes.
     KnownMixer mixer;
     std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
+    std::function<void(const PlayerCommand &)> tellFleet; // what went out, for the retained state
     ThrottledReport journal(report, journalBurst, journalIntervalMs);
     QString error;
     PlayerLink link(request.port, PlayerLink::Options{request.baudRate});
@@ -124,18 +125,14 @@ int main(int argc, char **argv)
                          journal(journalLine(origin, text, reply));
                          if (!reply.command)
                              return;
-                         if (reply.outcome.isSent())
+                         if (reply.outcome.isSent()) {
                              mixer.apply(*reply.command);
+                             if (tellFleet)
+                                 tellFleet(*reply.command);
+                         }
                          if (echo)
                              echo(*reply.command, reply.outcome);
                      });
-    // The doors that still hand over commands already read.
-    const auto deliverFrom = [&intake](const QString &door) {
-        return DeliverCommand([&intake, door](const PlayerCommand &command, DeliveryDone done) {
-            intake.take(CommandIntake::client({door, QString(), QString()}), command,
-                        [done = std::move(done)](const CommandIntake::Reply &reply) { done(reply.outcome); });
-        });
-    };
     CommandListener listener(&intake, report);
     listener.allow(request.allowed);
     if (request.listens) {
@@ -188,9 +185,13 @@ int main(int argc, char **argv)
     std::unique_ptr<FleetBridge> fleet;
     if (request.broker) {
         fleet = std::make_unique<FleetBridge>(
-            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port},
-            deliverFrom(QStringLiteral("broker")), [&link] { return linkText(link.state().kind); }, report);
+            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port}, &intake,
+            [&link] { return linkText(link.state().kind); }, report);
         QObject::connect(&link, &PlayerLink::stateChanged, fleet.get(), &FleetBridge::publishState);
+        QObject::connect(fleet.get(), &FleetBridge::refused, &application, [] { QCoreApplication::exit(Failed); });
+        tellFleet = [fleet = fleet.get(), &mixer](const PlayerCommand &command) {
+            fleet->noteSent(command, mixer.toJson());
+        };
         if (!fleet->start(&error))
             return fail(error, Failed);
     }
@@ -205,5 +206,6 @@ int main(int argc, char **argv)
 #endif
     // While every door and the intake are there to hear the last answers.
     link.close();
+    tellFleet = nullptr;
     return status;
 }

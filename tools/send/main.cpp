@@ -97,9 +97,11 @@ int sendCommands(const SendRequest &request)
 }
 
 #if defined(TUNARIS_MQTT)
-// Through a broker: each command goes to the player or the group, and the
-// next only once every player addressed said ok. Each reply is shown as
-// "shop-12: ok 20 ff ff ff", in the order of the players' names.
+// Through a broker: each command goes to each player addressed on its own
+// topic, and the next only once every one said ok. A player whose state shows
+// it offline, or that the path to it cannot serve, is answered at once and
+// sent nothing. Each reply is shown as "shop-12: ok 20 ff ff ff", in the
+// order of the players' names.
 int sendThroughBroker(const SendRequest &request)
 {
     FleetSender sender(*request.broker);
@@ -108,67 +110,66 @@ int sendThroughBroker(const SendRequest &request)
         report(QStringLiteral("%1; nothing sent").arg(error));
         return NotSent;
     }
-    if (request.action == SendRequest::Action::ListPlayers) {
-        const auto players = sender.players(&error);
-        if (!players) {
-            report(error);
-            return NotSent;
-        }
-        for (auto player = players->cbegin(); player != players->cend(); ++player)
+    const bool listing = request.action == SendRequest::Action::ListPlayers;
+    const auto states = sender.players(&error, request.group.isEmpty() && !listing ? request.player : QString());
+    if (!states) {
+        report(listing ? error : QStringLiteral("%1; nothing sent").arg(error));
+        return NotSent;
+    }
+    if (listing) {
+        for (auto player = states->cbegin(); player != states->cend(); ++player)
             print(listingLine(player.key(), player.value()) + QLatin1Char('\n'));
         sender.stop();
         return Sent;
     }
-    QStringList expected = {request.player};
-    QStringList offline;
-    QByteArray topic = FleetTopics::playerCommand(request.player);
-    if (!request.group.isEmpty()) {
-        // The members are those whose state names the group, online or not.
-        const auto players = sender.players(&error);
-        if (!players) {
-            report(QStringLiteral("%1; nothing sent").arg(error));
-            return NotSent;
-        }
-        expected.clear();
-        for (auto player = players->cbegin(); player != players->cend(); ++player) {
-            if (player.value() && player.value()->groups.contains(request.group)) {
-                expected << player.key();
-                if (!player.value()->online)
-                    offline << player.key();
-            }
-        }
-        if (expected.isEmpty()) {
-            report(QStringLiteral("no player of group %1 is known to the broker (no state "
-                                  "names it); nothing sent")
-                       .arg(request.group));
-            return NotSent;
-        }
-        topic = FleetTopics::groupCommand(request.group);
+    const QList<Addressee> addressed = addressees(*states, request.player, request.group, &error);
+    if (addressed.isEmpty()) {
+        report(QStringLiteral("%1; nothing sent").arg(error));
+        return NotSent;
+    }
+    // Those answered at once get no command of the run; the others each
+    // command in turn, the next once every one of them said ok.
+    QStringList sendTo;
+    QStringList answeredAtOnce;
+    for (const Addressee &addressee : addressed) {
+        if (addressee.answer.isEmpty())
+            sendTo << addressee.player;
+        else
+            answeredAtOnce << QStringLiteral("%1 (%2)").arg(addressee.player, QString::fromUtf8(addressee.answer));
     }
     for (qsizetype i = 0; i < request.commands.size(); ++i) {
         const PlayerCommand &command = request.commands.at(i);
         const QString words = commandWords(command);
-        const FleetSender::Delivery delivery = sender.send(command, topic, expected);
+        FleetSender::Delivery delivery;
+        if (!sendTo.isEmpty())
+            delivery = sender.send(command, sendTo);
         QStringList failed;
         bool unknown = false;
         if (!delivery.refusal.isEmpty()) {
             failed << delivery.refusal;
         } else {
-            QStringList players = expected;
+            QStringList players = sendTo;
             for (auto reply = delivery.replies.cbegin(); reply != delivery.replies.cend(); ++reply) {
                 if (!players.contains(reply.key()))
                     players << reply.key();
             }
-            players.sort();
-            for (const QString &player : std::as_const(players)) {
+            for (const Addressee &addressee : addressed) {
+                if (!addressee.answer.isEmpty())
+                    delivery.replies.insert(addressee.player, addressee.answer);
+            }
+            QStringList shownPlayers = players;
+            for (const Addressee &addressee : addressed)
+                shownPlayers << addressee.player;
+            shownPlayers.removeDuplicates();
+            shownPlayers.sort();
+            for (const QString &player : std::as_const(shownPlayers)) {
                 const QByteArray reply = delivery.replies.value(player);
+                const QString shown = reply.isEmpty() ? delivery.silence : QString::fromUtf8(reply);
+                print(QStringLiteral("%1: %2\n").arg(player, shown));
+                if (!players.contains(player))
+                    continue;
                 const SendOutcome outcome =
                     reply.isEmpty() ? SendOutcome::unknown(delivery.silence) : outcomeOfReply(reply, toFrame(command));
-                QString shown =
-                    reply.isEmpty() ? QStringLiteral("%1%2").arg(
-                        delivery.silence, offline.contains(player) ? QStringLiteral(" (offline)") : QString())
-                                    : QString::fromUtf8(reply);
-                print(QStringLiteral("%1: %2\n").arg(player, shown));
                 if (!outcome.isSent()) {
                     failed << QStringLiteral("%1 (%2)").arg(player,
                                                             reply.isEmpty() ? QStringLiteral("no answer") : shown);
@@ -182,9 +183,9 @@ int sendThroughBroker(const SendRequest &request)
                                            : QStringLiteral("'%1' was not sent: %2"))
                    .arg(words, failed.join(QLatin1String(", "))));
         if (unknown) {
-            report(QStringLiteral("an outcome is unknown; the command expired %1 s after it "
-                                  "was published, so it cannot play later. Check the player before sending "
-                                  "it again")
+            report(QStringLiteral("an outcome is unknown; the command expired %1 s after it was made (by the "
+                                  "players' clocks, which must agree with this one), so it cannot play later. "
+                                  "Check the player before sending it again")
                        .arg(FleetSender::RequestExpirySeconds));
         }
         if (i + 1 < request.commands.size())
@@ -193,7 +194,10 @@ int sendThroughBroker(const SendRequest &request)
         return unknown ? OutcomeUnknown : NotSent;
     }
     sender.stop();
-    return Sent;
+    if (answeredAtOnce.isEmpty())
+        return Sent;
+    report(QStringLiteral("not sent to %1").arg(answeredAtOnce.join(QLatin1String(", "))));
+    return NotSent;
 }
 #endif
 
