@@ -89,9 +89,18 @@ flock -n 9 || { echo "Waiting for another build using $cache"; flock 9; }
 # What the cached Qt was built from and how; a change rebuilds it.
 toolchain=$cache/mingw-w64-toolchain.cmake
 stamp=$qt_prefix/.tunaris-qt-built
+# source_sums TARBALL...: the lines of SHA256SUMS for those tarballs, so that
+# a cache entry depends on its own sources and not on every library's.
+source_sums() {
+    local tarball
+    for tarball in "$@"; do
+        grep -E "^[0-9a-f]{64}  \*?$(basename "$tarball" | sed 's/[].[*^$+]/\\&/g')\$" "$third_party/SHA256SUMS" \
+            || die "$third_party/SHA256SUMS has no checksum for $(basename "$tarball")"
+    done
+}
 qt_recipe=
 if [ -n "$third_party" ] && [ -f "$third_party/SHA256SUMS" ]; then
-    qt_recipe="qt $qt_version; recipe 1; $(sort "$third_party/SHA256SUMS" | sha256sum | cut -d' ' -f1)"
+    qt_recipe="qt $qt_version; recipe 1; $(source_sums "$qtbase_tarball" "$serialport_tarball" | sha256sum | cut -d' ' -f1)"
 fi
 
 # install_qt_module WORK MODULE: builds the module configured in
