@@ -18,13 +18,13 @@ bool vouchesForServers(PCCERT_CONTEXT certificate)
 {
     DWORD size = 0;
     if (!CertGetEnhancedKeyUsage(certificate, 0, nullptr, &size))
-        return GetLastError() == CRYPT_E_NOT_FOUND; // no limits at all
+        return GetLastError() == DWORD(CRYPT_E_NOT_FOUND); // no limits at all
     std::vector<char> buffer(size);
     auto *usage = reinterpret_cast<CERT_ENHKEY_USAGE *>(buffer.data());
     if (!CertGetEnhancedKeyUsage(certificate, 0, usage, &size))
         return false;
     if (usage->cUsageIdentifier == 0)
-        return GetLastError() == CRYPT_E_NOT_FOUND; // none given: any use; none left: no use
+        return GetLastError() == DWORD(CRYPT_E_NOT_FOUND); // none given: any use; none left: no use
     for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
         if (std::strcmp(usage->rgpszUsageIdentifier[i], szOID_PKIX_KP_SERVER_AUTH) == 0)
             return true;

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
