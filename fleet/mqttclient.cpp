@@ -10,6 +10,7 @@
 #include "fleet/windowscertificates.h"
 
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #endif
 
 #include <chrono>
@@ -52,9 +53,10 @@ QByteArray kept(const void *data, int size, int limit)
 }
 
 // The authorities the system trusts. libmosquitto's own choice reads
-// OpenSSL's files, which on Windows are not where they are: there the
-// certificate store's go into a context of ours, set up by the library as
-// its own would be (the broker's name checked).
+// OpenSSL's files, which are not where Windows keeps them: there the
+// certificate store's go into a context of ours, which the library sets up
+// as its own (the broker's name checked) when also given a folder of
+// authorities: OpenSSL's own, which its choice would have added.
 int trustSystemAuthorities(mosquitto *mosq, QString *error)
 {
 #if defined(Q_OS_WIN)
@@ -65,11 +67,11 @@ int trustSystemAuthorities(mosquitto *mosq, QString *error)
     SSL_CTX_free(context); // the library holds its own reference
     if (rc != MOSQ_ERR_SUCCESS)
         return rc;
-    mosquitto_int_option(mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 1);
+    return mosquitto_tls_set(mosq, nullptr, X509_get_default_cert_dir(), nullptr, nullptr, nullptr);
 #else
     Q_UNUSED(error)
-#endif
     return mosquitto_int_option(mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+#endif
 }
 
 } // namespace
