@@ -466,9 +466,10 @@ sed 's/$/\r/' "$repo/packaging/windows/tunaris-bridge.cfg" > "$stage/tunaris-bri
 mkdir -p "$stage/images"
 cp "$repo/images/ico256x256Win.ico" "$stage/images/"
 
-# Plugins the console loads: the Windows platform, the native style, and the
-# ICO reader for that icon file.
-for plugin in platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll; do
+# Plugins the programs load: the Windows platform, the native style, and the
+# ICO reader for that icon file; Windows' own TLS for Qt Network, which the
+# web remote's server asks for even when it serves plain HTTP.
+for plugin in platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll tls/qschannelbackend.dll; do
     [ -f "$qt_prefix/plugins/$plugin" ] || die "the Windows Qt has no plugin $plugin"
     mkdir -p "$stage/bin/$(dirname "$plugin")"
     cp "$qt_prefix/plugins/$plugin" "$stage/bin/$plugin"
