@@ -125,21 +125,21 @@ done
 # licence in the folder LICENCE.txt names; OpenSSL's compiled-in folder one
 # that only administrators can make (a path without a drive would be a
 # folder on C: that any user can make and fill with authorities).
-missing=
+absent=
 for part in libssl-3-x64.dll:OpenSSL libcrypto-3-x64.dll:OpenSSL libmosquitto.dll:Mosquitto \
             "Qt6WebSockets.dll:Qt WebSockets" "Qt6HttpServer.dll:Qt HTTP Server" libqrencode.dll:libqrencode \
             Qt6Core.dll:Qt libstdc++-6.dll:MinGW-w64; do
     dll=${part%%:*} licence=${part#*:}
-    [ -f "$bin/$dll" ] || missing+=" bin/$dll"
-    [ -n "$(find "$package/licences/$licence" -type f -size +0 2>/dev/null)" ] || missing+=" licences/$licence"
-    tr -d '\r' <"$package/LICENCE.txt" | tr '\n' ' ' | grep -qF "licences\\$licence" || missing+=" (LICENCE.txt: licences\\$licence)"
+    [ -f "$bin/$dll" ] || absent+=" bin/$dll"
+    [ -n "$(find "$package/licences/$licence" -type f -size +0 2>/dev/null)" ] || absent+=" licences/$licence"
+    tr -d '\r' <"$package/LICENCE.txt" | tr '\n' ' ' | grep -qF "licences\\$licence" || absent+=" (LICENCE.txt: licences\\$licence)"
 done
 openssl_dir=$(grep -aoE 'OPENSSLDIR: "[^"]*"' "$bin/libcrypto-3-x64.dll" | head -n 1)
-if [ -z "$missing" ] && [[ "$openssl_dir" == 'OPENSSLDIR: "C:/Program Files/'* ]]; then
+if [ -z "$absent" ] && [[ "$openssl_dir" == 'OPENSSLDIR: "C:/Program Files/'* ]]; then
     pass "OpenSSL, libmosquitto, Qt WebSockets, Qt HTTP Server and libqrencode are in bin, each licence in" \
          "licences and named in LICENCE.txt; $openssl_dir"
 else
-    fail "missing:${missing:- nothing}; OpenSSL's folder: ${openssl_dir:-not found}"
+    fail "missing:${absent:- nothing}; OpenSSL's folder: ${openssl_dir:-not found}"
 fi
 
 # The icon where "../images/ico256x256Win.ico" leads from bin/, the
