@@ -61,10 +61,10 @@ qt_bin=$(sed -n 's/^Qt6_DIR:PATH=\(.*\)\/lib\/cmake\/Qt6$/\1/p' "$build/CMakeCac
 
 # --- What this run starts, and ends again -----------------------------------
 work=$(mktemp -d /tmp/tunaris-windows-check.XXXXXX)
-pty_reader= bridge= broker= trusted=
+pty_reader= bridge= broker= trusted= keeper=
 export WINEPREFIX=$cache/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-    for pid in $console $bridge $pty_reader $xvfb $broker; do kill "$pid" 2>/dev/null; done
+    for pid in $console $bridge $pty_reader $xvfb $broker $keeper; do kill "$pid" 2>/dev/null; done
     # The authority made here leaves the prefix's trusted roots again.
     [ -z "$trusted" ] || wine "$work/trustroot.exe" remove "$trusted" >/dev/null 2>&1
     # The prefix is this script's own: end its server and whatever still runs in it.
@@ -673,13 +673,20 @@ rm -rf "$(dirname "$installed")" "$(dirname "$user_settings")"
 # Installed silently with /SERVICE, as a site's IT would: listed by sc, its
 # settings file in place, naming no port yet (the service's log says so);
 # then set to COM5 and a loopback address, started again, serving a line;
-# last, the uninstaller stops and removes it and keeps the settings. A
-# running service keeps Wine busy: nothing here waits for Wine to be idle.
+# last, the uninstaller stops it (in order: its log says how it ended),
+# removes it and keeps the settings. Wine ends a service with its own
+# programs once no other program runs, which Windows does not: a monitor
+# waiting for its input keeps one running. Nothing here waits for Wine to
+# be idle.
 service_settings=$installed/tunaris-bridge.cfg
 service_log=$local_app_data/tunaris-bridge/tunaris-bridge.log
 rm -f "$service_log"
 # sc_state: the service's state as sc query shows it (RUNNING, STOPPED), or nothing.
 sc_state() { wine sc query tunaris-bridge 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: [0-9]* *//p'; }
+mkfifo "$work/keeper"
+wine "$bin/tunaris-monitor.exe" <"$work/keeper" >/dev/null 2>&1 &
+keeper=$!
+exec 8>"$work/keeper"
 timeout 300 wine "$setup_file" /S /SERVICE >"$work/setup.out" 2>&1
 status=$?
 state=$(sc_state)
@@ -713,11 +720,16 @@ status=$?
 for _ in $(seq 30); do [ -z "$(sc_state)" ] && break; sleep 1; done
 left=$(cd "$installed" 2>/dev/null && find . -mindepth 1 | sort | tr '\n' ' ')
 if [ "$status" -eq 0 ] && [ -z "$(sc_state)" ] && [ "$left" = "./tunaris-bridge.cfg " ] \
-   && grep -q "^PORT=COM5" "$service_settings"; then
-    pass "the uninstaller stopped and removed the service and kept its settings"
+   && grep -q "^PORT=COM5" "$service_settings" && tail -n 1 "$service_log" | grep -q "ended with exit status 0"; then
+    pass "the uninstaller stopped the service in order, removed it and kept its settings"
 else
-    fail "after the uninstaller (status $status): sc query '$(sc_state)'; left: ${left:-nothing}"
+    fail "after the uninstaller (status $status): sc query '$(sc_state)'; left: ${left:-nothing};" \
+         "the log ends: $(tail -n 1 "$service_log" 2>/dev/null)"
 fi
+kill "$keeper" 2>/dev/null
+wait "$keeper" 2>/dev/null
+exec 8>&-
+keeper=
 timeout 60 wineserver -w
 rm -rf "$(dirname "$installed")" "$(dirname "$service_log")"
 
