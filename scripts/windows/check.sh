@@ -14,7 +14,7 @@
 # its Start menu shortcut starts it, by a user who cannot write under Program
 # Files, the tools from a fresh prompt through the PATH, an upgrade over the
 # install, and the uninstaller. COM5 is mapped to a pseudo-terminal whose
-# other end is read here. Against real Linux parts on loopback: a Mosquitto
+# other end is read here. Against real Linux programs on loopback: a Mosquitto
 # started here (plain and TLS, with authorities made here) for the fleet, and
 # headless Chromium for the web remote. Last, the setup again with /SERVICE:
 # the bridge as the Windows service tunaris-bridge, serving a line. The Wine prefix lives in the cache
