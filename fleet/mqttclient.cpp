@@ -6,6 +6,13 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#if defined(Q_OS_WIN)
+#include "fleet/windowscertificates.h"
+
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#endif
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -49,6 +56,28 @@ static_assert(int(MqttClient::NoLocal) == int(MQTT_SUB_OPT_NO_LOCAL));
 static_assert(int(MqttClient::RetainAsPublished) == int(MQTT_SUB_OPT_RETAIN_AS_PUBLISHED));
 static_assert(int(MqttClient::SendRetainedNever) == int(MQTT_SUB_OPT_SEND_RETAIN_NEVER));
 static_assert(MqttClient::NoMatchingSubscribers == MQTT_RC_NO_MATCHING_SUBSCRIBERS);
+
+// The authorities the system trusts. libmosquitto's own choice reads
+// OpenSSL's files, which are not where Windows keeps them: there the
+// certificate store's go into a context of ours, which the library sets up
+// as its own (the broker's name checked) when also given a folder of
+// authorities: OpenSSL's own, which its choice would have added.
+int trustSystemAuthorities(mosquitto *mosq, QString *error)
+{
+#if defined(Q_OS_WIN)
+    SSL_CTX *context = windowsTrustContext(error);
+    if (!context)
+        return MOSQ_ERR_TLS;
+    const int rc = mosquitto_void_option(mosq, MOSQ_OPT_SSL_CTX, context);
+    SSL_CTX_free(context); // the library holds its own reference
+    if (rc != MOSQ_ERR_SUCCESS)
+        return rc;
+    return mosquitto_tls_set(mosq, nullptr, X509_get_default_cert_dir(), nullptr, nullptr, nullptr);
+#else
+    Q_UNUSED(error)
+    return mosquitto_int_option(mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+#endif
+}
 
 } // namespace
 
@@ -139,6 +168,13 @@ struct MqttClient::Worker
 QString MqttClient::Worker::words(int rc, int error) const
 {
     const QString tlsLog = log.join(QLatin1String("; "));
+    // A check that fails while the handshake goes on in the loop comes back
+    // as the system's error there (on Windows): the log still says which.
+    if (tlsLog.contains(QLatin1String("host name verification failed")))
+        return QStringLiteral("the broker's certificate is not made out to %1").arg(QString::fromUtf8(host));
+    if (tlsLog.contains(QLatin1String("certificate verify failed")))
+        return QStringLiteral("the broker's certificate is not signed by an authority trusted here "
+                              "(the system's, or the one --mqtt-ca names)");
     switch (rc) {
     case MOSQ_ERR_ERRNO:
         return QString::fromLocal8Bit(std::strerror(error));
@@ -146,11 +182,6 @@ QString MqttClient::Worker::words(int rc, int error) const
         return QStringLiteral("the name %1 could not be looked up").arg(QString::fromUtf8(host));
     case MOSQ_ERR_TLS:
     case MOSQ_ERR_TLS_HANDSHAKE:
-        if (tlsLog.contains(QLatin1String("host name verification failed")))
-            return QStringLiteral("the broker's certificate is not made out to %1").arg(QString::fromUtf8(host));
-        if (tlsLog.contains(QLatin1String("certificate verify failed")))
-            return QStringLiteral("the broker's certificate is not signed by an authority trusted here "
-                                  "(the system's, or the one --mqtt-ca names)");
         return QStringLiteral("TLS failed%1").arg(tlsLog.isEmpty() ? QString() : QStringLiteral(": ") + tlsLog);
     case MOSQ_ERR_KEEPALIVE:
         return QStringLiteral("the broker stopped answering");
@@ -235,12 +266,13 @@ MqttClient::MqttClient(const BrokerSettings &broker, const Session &session, QOb
     mosquitto_int_option(worker.mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_threaded_set(worker.mosq, true);
     if (broker.tls) {
-        const int rc = broker.caFile.isEmpty() ? mosquitto_int_option(worker.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+        QString why;
+        const int rc = broker.caFile.isEmpty() ? trustSystemAuthorities(worker.mosq, &why)
                                                : mosquitto_tls_set(worker.mosq, broker.caFile.toLocal8Bit().constData(),
                                                                    nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
-            worker.setupError =
-                QStringLiteral("TLS cannot be set up: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+            worker.setupError = QStringLiteral("TLS cannot be set up: %1")
+                                    .arg(why.isEmpty() ? QString::fromUtf8(mosquitto_strerror(rc)) : why);
     }
     if (broker.hasCredentials)
         mosquitto_username_pw_set(worker.mosq, broker.username.constData(), broker.password.constData());

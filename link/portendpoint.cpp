@@ -3,6 +3,9 @@
 #include "link/linesession.h"
 #include "link/portnames.h"
 #include "link/socketcalls.h"
+#if defined(Q_OS_WIN)
+#include "link/windowspipe.h"
+#endif
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -247,6 +250,10 @@ bool PortEndpoint::listen(QString *error)
         if (::lstat(QFile::encodeName(m_name).constData(), &status) == 0 && S_ISDIR(status.st_mode))
             m_problem = QStringLiteral("a folder stands where the endpoint goes, %1").arg(m_name);
     }
+#elif defined(Q_OS_WIN)
+    // Held until the server has made its own instances: the name is ours.
+    const PipeClaim claim(m_name);
+    m_problem = claim.refusal();
 #endif
     if (m_problem.isEmpty()) {
         // Whoever held the port before has let go of it, so an endpoint still
@@ -298,8 +305,6 @@ EndpointOwner connectToOwner(const QString &portName, QLocalSocket &socket, int 
     case FolderState::Private:
         break;
     }
-#else
-    Q_UNUSED(why); // a named pipe is the user's own
 #endif
     socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs))
@@ -311,6 +316,14 @@ EndpointOwner connectToOwner(const QString &portName, QLocalSocket &socket, int 
         socket.abort();
         *why = QStringLiteral("%1 is served by %2, not by this user")
                    .arg(name, peer < 0 ? QStringLiteral("a program of an unknown user") : userName(uid_t(peer)));
+        return EndpointOwner::Refused;
+    }
+#elif defined(Q_OS_WIN)
+    // Pipe names are machine-wide: not a byte before the server is known to be ours.
+    const QString server = pipeServerOfAnotherAccount(socket.socketDescriptor());
+    if (!server.isEmpty()) {
+        *why = QStringLiteral("%1 is served by %2, not by this user").arg(socket.fullServerName(), server);
+        socket.abort();
         return EndpointOwner::Refused;
     }
 #endif

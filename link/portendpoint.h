@@ -17,7 +17,9 @@ class QLocalSocket;
 // same user hand the owner command lines here and the owner sends them on
 // its port, in order, whole frames between its own. The lines are those of
 // command/commandline.h; ownerlink.h is the other side. On Windows the
-// endpoint is a named pipe.
+// endpoint is a named pipe, which the owner makes first and for this
+// account alone, and whose server every sender checks is this account's
+// (link/windowspipe.h).
 //
 // On Unix it is a socket in a folder of the user's alone, found by one rule
 // whatever the caller's environment, so that a job started by cron reaches

@@ -15,6 +15,9 @@
 #if defined(Q_OS_UNIX)
 #include <unistd.h>
 #endif
+#if defined(Q_OS_WIN)
+#include "remote/windowskeyfile.h"
+#endif
 
 namespace {
 
@@ -62,6 +65,14 @@ QByteArray makeKeyFile(const QString &path, QString *error)
         *error = QStringLiteral("cannot make the web remote's key %1: %2").arg(path, file.errorString());
         return QByteArray();
     }
+#if defined(Q_OS_WIN)
+    // Windows goes by the access list, which the folder's would extend.
+    if (const QString why = keepKeyFilePrivate(path); !why.isEmpty()) {
+        file.remove();
+        *error = QStringLiteral("cannot make the web remote's key %1 private: %2").arg(path, why);
+        return QByteArray();
+    }
+#endif
     const QByteArray key = makeKey();
     const QByteArray content = key + '\n';
     const bool written = file.write(content) == content.size() && file.flush();
@@ -109,6 +120,12 @@ QByteArray loadOrMakeRemoteKey(const QString &path, QString *error)
         return QByteArray();
     }
 #endif
+#if defined(Q_OS_WIN)
+    if (const QString exposure = keyFileExposure(path); !exposure.isEmpty()) {
+        *error = QStringLiteral("%1 is not private to this account: %2; %3").arg(path, exposure, removeAdvice(path));
+        return QByteArray();
+    }
+#else
     constexpr QFileDevice::Permissions others =
         QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
     if (info.permissions() & others) {
@@ -117,6 +134,7 @@ QByteArray loadOrMakeRemoteKey(const QString &path, QString *error)
                      .arg(path, removeAdvice(path));
         return QByteArray();
     }
+#endif
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot read the web remote's key %1: %2").arg(path, file.errorString());

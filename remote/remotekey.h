@@ -15,7 +15,9 @@
 
 // Where the key is kept: $STATE_DIRECTORY/web-key for a systemd service
 // (its StateDirectory), else $XDG_CONFIG_HOME/tunaris-bridge/web-key
-// (~/.config/tunaris-bridge/web-key).
+// (~/.config/tunaris-bridge/web-key); on Windows
+// %LOCALAPPDATA%\tunaris-bridge\web-key of the account, whose access list
+// is then what keeps it private (remote/windowskeyfile.h).
 QString remoteKeyPath();
 
 // The key kept at `path`, made there first when no file is. Empty, with the

@@ -6,15 +6,19 @@
 ;            -DOUTFILE=<setup.exe> tunaris-console.nsi
 ;
 ; Contract: a per-machine install into "Program Files\Tunaris\Serial Console"
-; (bin\ with the programs and their runtime, share\, images\), a Start menu
-; shortcut and an optional desktop shortcut that start the console in bin\,
-; an uninstaller registered under the Uninstall key, and on request the bin\
-; folder on the system PATH. The uninstaller removes exactly the files the
-; setup put there, so the user's settings (in %LOCALAPPDATA%, or beside the
-; program where that folder was writable) survive an upgrade and an uninstall.
+; (bin\ with the programs and their runtime, share\, images\, licences\), a
+; Start menu shortcut and an optional desktop shortcut that start the
+; console in bin\, an uninstaller registered under the Uninstall key, on
+; request the bin\ folder on the system PATH, and on request tunaris-bridge
+; as the Windows service "tunaris-bridge" (NT AUTHORITY\LocalService,
+; started with Windows, restarted when it fails) with its settings file
+; tunaris-bridge.cfg in the install folder. The uninstaller stops and
+; removes the service and removes exactly the files the setup put there, so
+; the user's settings (in %LOCALAPPDATA%, or beside the program where that
+; folder was writable) and the service's survive an upgrade and an uninstall.
 ;
-; Silent use: setup.exe /S [/PATH] [/NODESKTOP] [/D=folder], uninstall.exe /S.
-; An upgrade keeps the choices of the install before it.
+; Silent use: setup.exe /S [/PATH] [/NODESKTOP] [/SERVICE] [/D=folder],
+; uninstall.exe /S. An upgrade keeps the choices of the install before it.
 
 !macro RequireDefine NAME
     !ifndef ${NAME}
@@ -46,6 +50,8 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TunarisSerialConsole"
 !define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 !define CONSOLE_EXE "tunaris-console.exe"
+!define SERVICE "tunaris-bridge"
+!define SC '"$SYSDIR\sc.exe"'
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -109,6 +115,14 @@ LangString PathDescription ${LANG_ENGLISH} "Adds the programs' folder to the sys
 LangString PathDescription ${LANG_FRENCH} "Ajoute le dossier des programmes au PATH du système : tunaris-send et les autres outils se lancent alors depuis toute invite de commandes ouverte ensuite."
 LangString PathTooLong ${LANG_ENGLISH} "The system PATH is longer than this setup can change safely, so it was left as it was. To run the tools from any prompt, add $INSTDIR\bin to it by hand."
 LangString PathTooLong ${LANG_FRENCH} "Le PATH du système est plus long que ce que ce programme d'installation sait modifier sans risque ; il n'a pas été changé. Pour lancer les outils depuis toute invite, ajoutez-y $INSTDIR\bin à la main."
+LangString ServiceSection ${LANG_ENGLISH} "tunaris-bridge as a Windows service"
+LangString ServiceSection ${LANG_FRENCH} "tunaris-bridge en service Windows"
+LangString ServiceDescription ${LANG_ENGLISH} "Runs tunaris-bridge with Windows, with nobody logged in, as the service tunaris-bridge, configured in tunaris-bridge.cfg in the install folder."
+LangString ServiceDescription ${LANG_FRENCH} "Lance tunaris-bridge avec Windows, sans session ouverte, comme le service tunaris-bridge, réglé dans tunaris-bridge.cfg du dossier d'installation."
+LangString ServiceNotMade ${LANG_ENGLISH} "The service tunaris-bridge could not be installed (sc create: $0). The programs are installed all the same."
+LangString ServiceNotMade ${LANG_FRENCH} "Le service tunaris-bridge n'a pas pu être installé (sc create : $0). Les programmes sont installés quand même."
+LangString ServiceToSet ${LANG_ENGLISH} "Set the player's port (PORT=) in $INSTDIR\tunaris-bridge.cfg, then start the service: sc start tunaris-bridge"
+LangString ServiceToSet ${LANG_FRENCH} "Indiquez le port du lecteur (PORT=) dans $INSTDIR\tunaris-bridge.cfg, puis démarrez le service : sc start tunaris-bridge"
 LangString PathUnreadable ${LANG_ENGLISH} "The system PATH could not be read, so it was left as it was."
 LangString PathUnreadable ${LANG_FRENCH} "Le PATH du système n'a pas pu être lu ; il n'a pas été changé."
 LangString PathLeftInPlace ${LANG_ENGLISH} "The system PATH is longer than this uninstaller can change safely: remove $INSTDIR\bin from it by hand."
@@ -117,6 +131,31 @@ LangString SettingsKept ${LANG_ENGLISH} "${PRODUCT} will be removed from the fol
 LangString SettingsKept ${LANG_FRENCH} "${PRODUCT} va être supprimé du dossier ci-dessous. Vos réglages sont conservés, dans %LOCALAPPDATA%\${PUBLISHER}\${PRODUCT}."
 LangString SettingsKeptDetail ${LANG_ENGLISH} "${PRODUCT} was removed. Your settings were kept."
 LangString SettingsKeptDetail ${LANG_FRENCH} "${PRODUCT} a été supprimé. Vos réglages ont été conservés."
+
+; Stops the service, if there is one, and waits until it has (its program
+; must be free to go), at most 30 s.
+!macro StopService
+    nsExec::ExecToStack '${SC} stop ${SERVICE}'
+    Pop $0
+    Pop $1
+    StrCpy $2 0
+    ${Do}
+        nsExec::ExecToStack '${SC} query ${SERVICE}'
+        Pop $0
+        Pop $1
+        ${If} $0 != 0 ; no such service
+            ${Break}
+        ${EndIf}
+        ClearErrors
+        ${WordFind} "$1" "STOPPED" "E+1{" $3
+        ${IfNot} ${Errors}
+            Sleep 1000 ; its process ends right after saying so
+            ${Break}
+        ${EndIf}
+        Sleep 500
+        IntOp $2 $2 + 1
+    ${LoopUntil} $2 >= 60
+!macroend
 
 ; --- Install -----------------------------------------------------------------
 Var previousFolder
@@ -159,6 +198,7 @@ Section "${PRODUCT}" ProgramSection
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "DesktopShortcut" 0
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "OnPath" 0
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "Service" 0
 SectionEnd
 
 Section $(DesktopSection) DesktopSection
@@ -203,6 +243,49 @@ Section /o $(PathSection) PathSection
     SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
 SectionEnd
 
+Section /o $(ServiceSection) ServiceSection
+    SetRegView 64
+    ; The settings are the administrator's: written once, then kept by
+    ; upgrades and the uninstaller. In the install folder, which only
+    ; administrators may change.
+    StrCpy $4 0
+    ${If} ${FileExists} "$INSTDIR\tunaris-bridge.cfg"
+        StrCpy $4 1
+    ${EndIf}
+    SetOutPath "$INSTDIR"
+    SetOverwrite off
+    File "${STAGE}\tunaris-bridge.cfg"
+    SetOverwrite on
+
+    ; Quoted, since the path holds spaces: unquoted, Windows would try
+    ; C:\Program.exe first.
+    nsExec::ExecToLog '${SC} create ${SERVICE} binPath= "\"$INSTDIR\bin\tunaris-bridge.exe\" --service" start= auto obj= "NT AUTHORITY\LocalService" password= "" DisplayName= "Tunaris bridge"'
+    Pop $0
+    ${If} $0 != 0
+        DetailPrint $(ServiceNotMade)
+        MessageBox MB_OK|MB_ICONEXCLAMATION $(ServiceNotMade) /SD IDOK
+        Return
+    ${EndIf}
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "Service" 1
+    nsExec::ExecToLog '${SC} description ${SERVICE} "Commands from the network, the venue$\'s remote and a fleet$\'s MQTT broker to the player on one serial port. Settings: $INSTDIR\tunaris-bridge.cfg"'
+    Pop $0
+    ; Restarted when it fails: after 2 s, then 10 s, then every minute; the
+    ; count starts again after a day without failure. A failure is also an
+    ; end with an error, not only a crash.
+    nsExec::ExecToLog '${SC} failure ${SERVICE} reset= 86400 actions= restart/2000/restart/10000/restart/60000'
+    Pop $0
+    nsExec::ExecToLog '${SC} failureflag ${SERVICE} 1'
+    Pop $0
+    ; Settings kept from before name a port; new ones do not yet.
+    ${If} $4 == 1
+        nsExec::ExecToLog '${SC} start ${SERVICE}'
+        Pop $0
+    ${Else}
+        DetailPrint $(ServiceToSet)
+        MessageBox MB_OK|MB_ICONINFORMATION $(ServiceToSet) /SD IDOK
+    ${EndIf}
+SectionEnd
+
 Section "-Size"
     SetRegView 64
     SectionGetSize ${ProgramSection} $0
@@ -213,6 +296,7 @@ SectionEnd
     !insertmacro MUI_DESCRIPTION_TEXT ${ProgramSection} $(ProgramDescription)
     !insertmacro MUI_DESCRIPTION_TEXT ${DesktopSection} $(DesktopDescription)
     !insertmacro MUI_DESCRIPTION_TEXT ${PathSection} $(PathDescription)
+    !insertmacro MUI_DESCRIPTION_TEXT ${ServiceSection} $(ServiceDescription)
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit
@@ -229,6 +313,10 @@ Function .onInit
     ${If} $0 == 1
         !insertmacro SelectSection ${PathSection}
     ${EndIf}
+    ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "Service"
+    ${If} $0 == 1
+        !insertmacro SelectSection ${ServiceSection}
+    ${EndIf}
     ${GetParameters} $1
     ClearErrors
     ${GetOptions} $1 "/PATH" $0
@@ -240,6 +328,11 @@ Function .onInit
     ${IfNot} ${Errors}
         !insertmacro UnselectSection ${DesktopSection}
     ${EndIf}
+    ClearErrors
+    ${GetOptions} $1 "/SERVICE" $0
+    ${IfNot} ${Errors}
+        !insertmacro SelectSection ${ServiceSection}
+    ${EndIf}
     !insertmacro MUI_LANGDLL_DISPLAY
 FunctionEnd
 
@@ -247,6 +340,11 @@ FunctionEnd
 Section "Uninstall"
     SetShellVarContext all
     SetRegView 64
+
+    ; The service first, so that its program can go; its settings stay.
+    !insertmacro StopService
+    nsExec::ExecToLog '${SC} delete ${SERVICE}'
+    Pop $0
 
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     Delete "$DESKTOP\${PRODUCT}.lnk"

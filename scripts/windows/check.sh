@@ -14,7 +14,10 @@
 # its Start menu shortcut starts it, by a user who cannot write under Program
 # Files, the tools from a fresh prompt through the PATH, an upgrade over the
 # install, and the uninstaller. COM5 is mapped to a pseudo-terminal whose
-# other end is read here. The Wine prefix lives in the cache
+# other end is read here. Against real Linux programs on loopback: a Mosquitto
+# started here (plain and TLS, with authorities made here) for the fleet, and
+# headless Chromium for the web remote. Last, the setup again with /SERVICE:
+# the bridge as the Windows service tunaris-bridge, serving a line. The Wine prefix lives in the cache
 # (${TUNARIS_WINDOWS_CACHE:-$HOME/.cache/tunaris-windows}), set to Windows 10,
 # with Wine's own Tahoma: without it Qt falls back to a font whose line height
 # pushes the text out of line edits and spin boxes.
@@ -41,7 +44,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-need_packages wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev
+need_packages wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-utils python3 g++ libx11-dev \
+              mosquitto openssl chromium chromium-driver python3-selenium zbar-tools
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null)
 name=tunaris-console-$version-win64
@@ -57,10 +61,12 @@ qt_bin=$(sed -n 's/^Qt6_DIR:PATH=\(.*\)\/lib\/cmake\/Qt6$/\1/p' "$build/CMakeCac
 
 # --- What this run starts, and ends again -----------------------------------
 work=$(mktemp -d /tmp/tunaris-windows-check.XXXXXX)
-pty_reader= bridge=
+pty_reader= bridge= broker= trusted= keeper=
 export WINEPREFIX=$cache/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-    for pid in $console $bridge $pty_reader $xvfb; do kill "$pid" 2>/dev/null; done
+    for pid in $console $bridge $pty_reader $xvfb $broker $keeper; do kill "$pid" 2>/dev/null; done
+    # The authority made here leaves the prefix's trusted roots again.
+    [ -z "$trusted" ] || wine "$work/trustroot.exe" remove "$trusted" >/dev/null 2>&1
     # The prefix is this script's own: end its server and whatever still runs in it.
     wineserver -k 2>/dev/null
     rm -rf "$work"
@@ -114,6 +120,27 @@ for tool in "$bin"/*.exe; do
 done
 [ -z "$not_console" ] && pass "the tools are console-subsystem programs" \
     || fail "not console-subsystem programs:$not_console"
+
+# The fleet's and the remote's libraries beside the programs, each with its
+# licence in the folder LICENCE.txt names; OpenSSL's compiled-in folder one
+# that only administrators can make (a path without a drive would be a
+# folder on C: that any user can make and fill with authorities).
+absent=
+for part in libssl-3-x64.dll:OpenSSL libcrypto-3-x64.dll:OpenSSL libmosquitto.dll:Mosquitto \
+            "Qt6WebSockets.dll:Qt WebSockets" "Qt6HttpServer.dll:Qt HTTP Server" libqrencode.dll:libqrencode \
+            Qt6Core.dll:Qt libstdc++-6.dll:MinGW-w64; do
+    dll=${part%%:*} licence=${part#*:}
+    [ -f "$bin/$dll" ] || absent+=" bin/$dll"
+    [ -n "$(find "$package/licences/$licence" -type f -size +0 2>/dev/null)" ] || absent+=" licences/$licence"
+    tr -d '\r' <"$package/LICENCE.txt" | tr '\n' ' ' | grep -qF "licences\\$licence" || absent+=" (LICENCE.txt: licences\\$licence)"
+done
+openssl_dir=$(grep -aoE 'OPENSSLDIR: "[^"]*"' "$bin/libcrypto-3-x64.dll" | head -n 1)
+if [ -z "$absent" ] && [[ "$openssl_dir" == 'OPENSSLDIR: "C:/Program Files/'* ]]; then
+    pass "OpenSSL, libmosquitto, Qt WebSockets, Qt HTTP Server and libqrencode are in bin, each licence in" \
+         "licences and named in LICENCE.txt; $openssl_dir"
+else
+    fail "missing:${absent:- nothing}; OpenSSL's folder: ${openssl_dir:-not found}"
+fi
 
 # The icon where "../images/ico256x256Win.ico" leads from bin/, the
 # shortcut's working folder, and the README that names that folder as
@@ -313,14 +340,12 @@ $(tr -d '\r' <"$work/monitor.out")
 expected (after the time):
 $expected"
 
-# The bridge on loopback: a command line in over TCP, its frame on COM5 and
-# "ok" with the bytes back. The port number is one the system just handed out.
-cd "$bin" || die "no $bin"
-bridge_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-before=$(size_of "$work/wire.bin")
-wine tunaris-bridge.exe --port COM5 --listen "127.0.0.1:$bridge_port" >"$work/bridge.out" 2>&1 &
-bridge=$!
-reply=$(timeout 90 python3 - "$bridge_port" <<'PY'
+# A port number that the system just handed out, on the loopback address.
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+# ask_bridge PORT LINE: sends LINE to a bridge on 127.0.0.1:PORT, as soon as
+# it listens (within 60 s), and prints its answer.
+ask_bridge() {
+    timeout 90 python3 - "$1" "$2" <<'PY'
 import socket, sys, time
 deadline = time.monotonic() + 60
 while True:
@@ -332,7 +357,7 @@ while True:
             sys.exit("nothing listens")
         time.sleep(0.5)
 client.settimeout(20)
-client.sendall(b"spot 5 --x-in-seq 3\n")
+client.sendall(sys.argv[2].encode() + b"\n")
 reply = b""
 while not reply.endswith(b"\n"):
     chunk = client.recv(256)
@@ -341,16 +366,165 @@ while not reply.endswith(b"\n"):
     reply += chunk
 print(reply.decode(errors="replace").strip())
 PY
-)
+}
+# stop_bridge: ends the bridge started in the background, as Ctrl+C would not
+# (Wine passes no signal on), and waits until Wine is idle again.
+stop_bridge() {
+    kill "$bridge" 2>/dev/null
+    wait "$bridge" 2>/dev/null
+    bridge=
+    wineserver -w
+}
+
+# The bridge on loopback: a command line in over TCP, its frame on COM5 and
+# "ok" with the bytes back.
+cd "$bin" || die "no $bin"
+bridge_port=$(free_port)
+before=$(size_of "$work/wire.bin")
+wine tunaris-bridge.exe --port COM5 --listen "127.0.0.1:$bridge_port" >"$work/bridge.out" 2>&1 &
+bridge=$!
+reply=$(ask_bridge "$bridge_port" "spot 5 --x-in-seq 3")
 sleep 0.5
 wire=$(bytes_from "$work/wire.bin" "$before")
-kill "$bridge" 2>/dev/null
-wait "$bridge" 2>/dev/null
-bridge=
+stop_bridge
 [ "$reply" = "ok 14 00 05 03" ] && [ "$wire" = "14 00 05 03" ] \
     && pass "tunaris-bridge.exe on 127.0.0.1:$bridge_port put 14 00 05 03 on COM5 and answered '$reply'" \
     || fail "tunaris-bridge.exe answered '$reply' and put '$wire' on COM5: $(tr -d '\r' <"$work/bridge.out" | head -n 5)"
+
+# --- The fleet: a Linux Mosquitto on loopback -------------------------------
+# A plain listener and a TLS one, whose certificate for 127.0.0.1 an
+# authority made here signed; a second authority signed nothing of it.
+broker_dir=$work/broker
+mkdir -p "$broker_dir"
+(
+    set -e
+    cd "$broker_dir"
+    for authority in ca wrong-ca; do
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout $authority.key -out $authority.pem -days 2 \
+            -subj "/CN=tunaris check $authority"
+    done
+    openssl x509 -in ca.pem -outform der -out ca.der
+    openssl req -newkey rsa:2048 -nodes -keyout broker.key -out broker.csr -subj /CN=127.0.0.1
+    printf 'subjectAltName=IP:127.0.0.1\n' >broker.ext
+    openssl x509 -req -in broker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out broker.pem -days 2 \
+        -extfile broker.ext
+) >"$broker_dir/openssl.log" 2>&1 || die "openssl could not make the check's authorities: $(tail -n 3 "$broker_dir/openssl.log")"
+plain_port=$(free_port)
+tls_port=$(free_port)
+{
+    # Started as root, Mosquitto would drop to its own user, who cannot read here.
+    [ "$(id -u)" -ne 0 ] || echo "user root"
+    printf 'log_type error\nallow_anonymous true\nset_tcp_nodelay true\npersistence false\n'
+    printf 'listener %s 127.0.0.1\n' "$plain_port"
+    printf 'listener %s 127.0.0.1\ncafile %s/ca.pem\ncertfile %s/broker.pem\nkeyfile %s/broker.key\n' \
+        "$tls_port" "$broker_dir" "$broker_dir" "$broker_dir"
+} >"$broker_dir/mosquitto.conf"
+mosquitto -c "$broker_dir/mosquitto.conf" >"$broker_dir/mosquitto.log" 2>&1 &
+broker=$!
+for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$tls_port") 2>/dev/null && break
+    sleep 0.1
+done
+# wait_for FILE TEXT SECONDS: whether TEXT appears in FILE within SECONDS.
+wait_for() {
+    local _
+    for _ in $(seq "$(($3 * 2))"); do
+        tr -d '\r' <"$1" 2>/dev/null | grep -qF -- "$2" && return 0
+        sleep 0.5
+    done
+    return 1
+}
+
+# A player command and a group command from the sender to the bridge's COM5,
+# through the broker, the bridge trusting the check's authority through the
+# Windows certificate store and the sender through --mqtt-ca.
+gcc_windows=$(command -v x86_64-w64-mingw32-gcc-posix)
+"$gcc_windows" -O2 -o "$work/trustroot.exe" "$windows_scripts/trustroot.c" -lcrypt32 \
+    || die "cannot build trustroot.exe"
+wine "$work/trustroot.exe" add "$(winepath -w "$broker_dir/ca.der")" >/dev/null 2>&1 \
+    && trusted=$(winepath -w "$broker_dir/ca.der") || fail "the check's authority could not be added to the Windows store"
+cd "$bin" || die "no $bin"
+wine tunaris-bridge.exe --port COM5 --mqtt "mqtts://127.0.0.1:$tls_port" --player shop-1 --group shops \
+    >"$work/bridge.out" 2>&1 &
+bridge=$!
+if wait_for "$work/bridge.out" "taking the commands of" 90; then
+    for case in "--player shop-1 play|shop-1: ok 20 ff ff ff|20 ff ff ff" "--group shops stop|shop-1: ok 22 ff ff ff|22 ff ff ff"; do
+        IFS='|' read -r addressed answer frame <<<"$case"
+        # shellcheck disable=SC2086  # the player or group and the command, as words
+        run_on_line wine tunaris-send.exe --mqtt "mqtts://127.0.0.1:$tls_port" --mqtt-ca "$(winepath -w "$broker_dir/ca.pem")" \
+            $addressed
+        [ "$status" -eq 0 ] && [ "$wire" = "$frame" ] && tr -d '\r' <"$work/send.out" | grep -qxF "$answer" \
+            && pass "tunaris-send.exe --mqtt mqtts:// $addressed: '$answer', and $frame on COM5 from the bridge (TLS, Windows store)" \
+            || fail "tunaris-send.exe $addressed exited with $status, put '$wire' on COM5: $(tr -d '\r' <"$work/send.out" | head -n 3)"
+    done
+else
+    fail "the bridge did not join mqtts://127.0.0.1:$tls_port through the Windows store: $(tr -d '\r' <"$work/bridge.out" | tail -n 3)"
+fi
+stop_bridge
+# The store vouches for the authority, not for a name the certificate lacks.
+run_on_line wine tunaris-send.exe --mqtt "mqtts://localhost:$tls_port" --player nobody play
+says="the broker's certificate is not made out to localhost"
+[ "$status" -eq 1 ] && [ -z "$wire" ] && tr -d '\r' <"$work/send.out" | grep -qF "$says" \
+    && pass "tunaris-send.exe --mqtt mqtts://localhost, the authority in the store, exits 1 saying '$says'" \
+    || fail "tunaris-send.exe --mqtt mqtts://localhost exited with $status, sent '$wire': $(tr -d '\r' <"$work/send.out" | head -n 3)"
+
+# Brokers that cannot be trusted are refused in words, nothing sent: by the
+# sender at once, by the bridge on every try (its connection's thread goes
+# on), with the wrong authority or, once the check's is out of the store,
+# with none; the plain listener still takes the sender.
+wine "$work/trustroot.exe" remove "$trusted" >/dev/null 2>&1 && trusted=
+refused="the broker's certificate is not signed by an authority trusted here"
+for case in "send|mqtts://127.0.0.1:$tls_port|--mqtt-ca $(winepath -w "$broker_dir/wrong-ca.pem")|$refused" \
+            "send|mqtts://127.0.0.1:$tls_port||$refused" \
+            "bridge|mqtts://127.0.0.1:$tls_port|--mqtt-ca $(winepath -w "$broker_dir/wrong-ca.pem")|$refused" \
+            "send|mqtt://127.0.0.1:$plain_port||no player takes commands on tunaris/players/nobody/command"; do
+    IFS='|' read -r program broker_url ca says <<<"$case"
+    if [ "$program" = send ]; then
+        # shellcheck disable=SC2086  # --mqtt-ca and its file, or nothing
+        run_on_line wine tunaris-send.exe --mqtt "$broker_url" $ca --player nobody play
+        [ "$status" -eq 1 ] && [ -z "$wire" ] && tr -d '\r' <"$work/send.out" | grep -qF "$says" \
+            && pass "tunaris-send.exe --mqtt $broker_url ${ca:+with the wrong authority }exits 1 saying '$says'" \
+            || fail "tunaris-send.exe --mqtt $broker_url $ca exited with $status, sent '$wire': $(tr -d '\r' <"$work/send.out" | head -n 3)"
+    else
+        # shellcheck disable=SC2086
+        wine tunaris-bridge.exe --port COM5 --mqtt "$broker_url" $ca --player nobody >"$work/bridge.out" 2>&1 &
+        bridge=$!
+        # Said once a minute while it stays the same, each time with "trying again".
+        if wait_for "$work/bridge.out" "$says" 90 && sleep 5 && kill -0 "$bridge" 2>/dev/null \
+           && tr -d '\r' <"$work/bridge.out" | grep -F "$says" | grep -q '; trying again$'; then
+            pass "tunaris-bridge.exe with the wrong authority says '$says' and goes on trying"
+        else
+            fail "tunaris-bridge.exe with the wrong authority: $(tr -d '\r' <"$work/bridge.out" | tail -n 3)"
+        fi
+        stop_bridge
+    fi
+done
+
+# --- The venue's remote: its link and QR code on the console window, and a
+# phone's browser (headless Chromium) on the page that the code leads to.
+# A key of this run's: Wine keeps no access lists of files and shows one
+# made from the Unix mode, so an earlier run's key looks open to everybody
+# and would rightly be refused.
+remote_state=$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')")/tunaris-bridge
+rm -f "$remote_state/web-key"
+web_port=$(free_port)
+before=$(size_of "$work/wire.bin")
+/usr/bin/python3 "$windows_scripts/webremote.py" "$work/remote.out" \
+    wine tunaris-bridge.exe --port COM5 --web "127.0.0.1:$web_port" >"$work/remote.steps" 2>&1
+status=$?
+sleep 0.5
+wire=$(bytes_from "$work/wire.bin" "$before")
 wineserver -w
+link=$(sed -n 's/^link //p' "$work/remote.steps")
+if [ "$status" -eq 0 ] && [ "$(sed -n 's/^qr //p' "$work/remote.steps")" = "$link" ] \
+   && [[ "$link" == "http://127.0.0.1:$web_port/?key="* ]]; then
+    pass "tunaris-bridge.exe --web printed its link and a QR code that reads as the link on its console window"
+else
+    fail "the web remote's link or QR code (exit $status): $(tr '\n' ' ' <"$work/remote.steps" | head -c 300)"
+fi
+[ "$status" -eq 0 ] && [ "$wire" = "20 ff ff ff" ] && grep -qx 'echo Play : 0x20 0xff 0xff 0xff' "$work/remote.steps" \
+    && pass "headless Chromium on the page the QR code leads to tapped Play: 20 ff ff ff on COM5, echoed on the page" \
+    || fail "Play on the web remote put '$wire' on COM5: $(tail -n 3 "$work/remote.out")"
 
 # --- The setup program ------------------------------------------------------
 # Installed silently as a site's IT would, with the tools on the PATH; then
@@ -376,7 +550,9 @@ user_settings="$local_app_data/Tunaris Audio Systems/$product/$settings_name"
 if [ -n "$(reg_value "$uninstall_key" DisplayName)" ] || [ -e "$installed" ]; then
     echo "note: removing an install left by an earlier run"
     [ -f "$installed/uninstall.exe" ] && wine "$installed/uninstall.exe" /S >/dev/null 2>&1
-    wineserver -w
+    wine sc stop tunaris-bridge >/dev/null 2>&1
+    wine sc delete tunaris-bridge >/dev/null 2>&1
+    timeout 60 wineserver -w
     wine reg delete "$uninstall_key" /f >/dev/null 2>&1
     rm -rf "$installed" "$start_menu_link" "$desktop_link"
 fi
@@ -387,7 +563,7 @@ timeout 300 wine "$setup_file" /S /PATH >"$work/setup.out" 2>&1
 status=$?
 wineserver -w
 if [ "$status" -eq 0 ] && [ -f "$installed/bin/tunaris-console.exe" ] \
-   && diff -rq -x README-Windows.txt -x uninstall.exe -x "$settings_name" "$package" "$installed" >"$work/setup.diff" 2>&1; then
+   && diff -rq -x README-Windows.txt -x uninstall.exe -x "$settings_name" -x tunaris-bridge.cfg "$package" "$installed" >"$work/setup.diff" 2>&1; then
     pass "setup /S /PATH exited 0 and put the zip's files into $installed_win"
 else
     fail "setup /S /PATH exited with $status; installed files differ from the zip's: $(head -n 3 "$work/setup.diff")"
@@ -464,7 +640,7 @@ status=$?
 wineserver -w
 on_path=$(reg_value "$environment_key" Path | tr ';' '\n' | grep -cxF "$installed_win\\bin")
 if [ "$status" -eq 0 ] && user_kept && beside_kept && [ "$on_path" -eq 1 ] \
-   && diff -rq -x README-Windows.txt -x uninstall.exe -x "$settings_name" "$package" "$installed" >/dev/null 2>&1; then
+   && diff -rq -x README-Windows.txt -x uninstall.exe -x "$settings_name" -x tunaris-bridge.cfg "$package" "$installed" >/dev/null 2>&1; then
     pass "an upgrade over the install kept both settings files, the files and the one PATH entry"
 else
     fail "the upgrade exited with $status; user settings kept: $(user_kept && echo yes || echo no)," \
@@ -492,6 +668,70 @@ else
          "user settings kept: $(user_kept && echo yes || echo no)"
 fi
 rm -rf "$(dirname "$installed")" "$(dirname "$user_settings")"
+
+# --- The bridge as a Windows service ----------------------------------------
+# Installed silently with /SERVICE, as a site's IT would: listed by sc, its
+# settings file in place, naming no port yet (the service's log says so);
+# then set to COM5 and a loopback address, started again, serving a line;
+# last, the uninstaller stops it (in order: its log says how it ended),
+# removes it and keeps the settings. Wine ends a service with its own
+# programs once no other program runs, which Windows does not: a monitor
+# waiting for its input keeps one running. Nothing here waits for Wine to
+# be idle.
+service_settings=$installed/tunaris-bridge.cfg
+service_log=$local_app_data/tunaris-bridge/tunaris-bridge.log
+rm -f "$service_log"
+# sc_state: the service's state as sc query shows it (RUNNING, STOPPED), or nothing.
+sc_state() { wine sc query tunaris-bridge 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: [0-9]* *//p'; }
+mkfifo "$work/keeper"
+wine "$bin/tunaris-monitor.exe" <"$work/keeper" >/dev/null 2>&1 &
+keeper=$!
+exec 8>"$work/keeper"
+timeout 300 wine "$setup_file" /S /SERVICE >"$work/setup.out" 2>&1
+status=$?
+state=$(sc_state)
+if [ "$status" -eq 0 ] && [ -n "$state" ] && cmp -s "$service_settings" "$package/tunaris-bridge.cfg"; then
+    pass "setup /S /SERVICE installed the service: sc query lists tunaris-bridge ($state), its settings in $installed_win\\tunaris-bridge.cfg"
+else
+    fail "setup /S /SERVICE exited with $status; sc query: '${state:-no such service}'; settings file: $(ls "$service_settings" 2>&1)"
+fi
+wine sc start tunaris-bridge >/dev/null 2>&1
+wait_for "$service_log" "tunaris-bridge.cfg, no PORT= line" 60 \
+    && pass "started without a port in its settings, the service says so in its log, $service_log" \
+    || fail "no word of the missing port in $service_log: $(tail -n 3 "$service_log" 2>/dev/null)"
+
+service_port=$(free_port)
+sed -i "s/^#PORT=COM3\r\$/PORT=COM5\r/; s/^LISTEN=.*/LISTEN=127.0.0.1:$service_port\r/" "$service_settings"
+for _ in $(seq 30); do [ "$(sc_state)" = STOPPED ] && break; sleep 1; done
+before=$(size_of "$work/wire.bin")
+wine sc start tunaris-bridge >/dev/null 2>&1
+reply=$(ask_bridge "$service_port" "play")
+sleep 0.5
+wire=$(bytes_from "$work/wire.bin" "$before")
+if [ "$reply" = "ok 20 ff ff ff" ] && [ "$wire" = "20 ff ff ff" ] && [ "$(sc_state)" = RUNNING ] \
+   && wait_for "$service_log" "delivering to the player holding COM5" 5; then
+    pass "after PORT=COM5 and LISTEN=127.0.0.1:$service_port, the service started, answered '$reply' and put 20 ff ff ff on COM5"
+else
+    fail "the service answered '$reply', put '$wire' on COM5, is '$(sc_state)': $(tail -n 3 "$service_log" 2>/dev/null)"
+fi
+
+timeout 300 wine "$installed/uninstall.exe" /S >"$work/uninstall.out" 2>&1
+status=$?
+for _ in $(seq 30); do [ -z "$(sc_state)" ] && break; sleep 1; done
+left=$(cd "$installed" 2>/dev/null && find . -mindepth 1 | sort | tr '\n' ' ')
+if [ "$status" -eq 0 ] && [ -z "$(sc_state)" ] && [ "$left" = "./tunaris-bridge.cfg " ] \
+   && grep -q "^PORT=COM5" "$service_settings" && tail -n 1 "$service_log" | grep -q "ended with exit status 0"; then
+    pass "the uninstaller stopped the service in order, removed it and kept its settings"
+else
+    fail "after the uninstaller (status $status): sc query '$(sc_state)'; left: ${left:-nothing};" \
+         "the log ends: $(tail -n 1 "$service_log" 2>/dev/null)"
+fi
+kill "$keeper" 2>/dev/null
+wait "$keeper" 2>/dev/null
+exec 8>&-
+keeper=
+timeout 60 wineserver -w
+rm -rf "$(dirname "$installed")" "$(dirname "$service_log")"
 
 # --- The Qt Test programs that need no pseudo-terminal ----------------------
 # Wine hands QT_* to the program only as WINEQT_*; Qt Test prints nothing

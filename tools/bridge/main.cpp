@@ -17,15 +17,14 @@
 #include "remote/remotekey.h"
 #include "remote/webremote.h"
 #endif
+#if defined(Q_OS_WIN)
+#include "tools/bridge/windowsservice.h"
+#endif
 
 #include <QCoreApplication>
 #include <QPointer>
 
 #include <memory>
-
-#if defined(Q_OS_UNIX)
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -39,12 +38,7 @@ constexpr int journalIntervalMs = 100;
 // log or a service's journal.
 void showRemoteLink(const BridgeRequest &request, quint16 port, const QByteArray &key, const QString &keyPath)
 {
-#if defined(Q_OS_UNIX)
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-#else
-    const bool terminal = false;
-#endif
-    if (!terminal) {
+    if (!printsToTerminal()) {
         report(QStringLiteral("the web remote's link, with its key, is shown on a terminal only; the key is in %1")
                    .arg(keyPath));
         return;
@@ -92,7 +86,8 @@ QString journalLine(const CommandOrigin &origin, const QByteArray &text, const C
 
 } // namespace
 
-int main(int argc, char **argv)
+// The bridge as the command line asks (main's, or the Windows service's).
+static int runBridge(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     const BridgeRequest request = parseBridgeArguments(application.arguments().mid(1));
@@ -208,4 +203,14 @@ int main(int argc, char **argv)
     link.close();
     tellFleet = nullptr;
     return status;
+}
+
+int main(int argc, char **argv)
+{
+#if defined(Q_OS_WIN)
+    // Started by the service control manager: the settings file gives the arguments.
+    if (isServiceStart(argc, argv))
+        return runAsService(runBridge);
+#endif
+    return runBridge(argc, argv);
 }

@@ -5,17 +5,57 @@
 
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 
 #if defined(Q_OS_UNIX)
 #include <QSocketNotifier>
 #include <unistd.h>
 #endif
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
+
+namespace {
+
+std::mutex sinkMutex;
+std::function<void(const QString &)> reportSink;
+
+// The text on the stream, as Unicode when the stream is a Windows console.
+void put(const QString &text, std::FILE *stream)
+{
+#if defined(Q_OS_WIN)
+    HANDLE console = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) {
+        // The QR code's colours are terminal sequences; older consoles show
+        // the blocks without them.
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+        DWORD written = 0;
+        WriteConsoleW(console, text.utf16(), DWORD(text.size()), &written, nullptr);
+        return;
+    }
+#endif
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+void setReportSink(std::function<void(const QString &line)> sink)
+{
+    const std::lock_guard<std::mutex> lock(sinkMutex);
+    reportSink = std::move(sink);
+}
 
 void report(const QString &text)
 {
-    std::fputs(QStringLiteral("%1: %2\n").arg(QCoreApplication::applicationName(), text).toLocal8Bit().constData(),
-               stderr);
-    std::fflush(stderr);
+    const QString line = QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), text);
+    {
+        const std::lock_guard<std::mutex> lock(sinkMutex);
+        if (reportSink)
+            return reportSink(line);
+    }
+    put(line + QLatin1Char('\n'), stderr);
 }
 
 int fail(const QString &text, int exitCode)
@@ -26,8 +66,19 @@ int fail(const QString &text, int exitCode)
 
 void print(const QString &text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stdout);
-    std::fflush(stdout);
+    put(text, stdout);
+}
+
+bool printsToTerminal()
+{
+#if defined(Q_OS_UNIX)
+    return ::isatty(STDOUT_FILENO) == 1;
+#elif defined(Q_OS_WIN)
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+#else
+    return false;
+#endif
 }
 
 QList<HelpOption> helpOptions(const QList<QCommandLineOption> &options)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QCoreApplication;
 class QCommandLineOption;
 class QCommandLineParser;
@@ -15,11 +17,19 @@ class QCommandLineParser;
 // "<tool>: <text>" on standard error, at once (a service's journal and a
 // script's log see it in order). The tool is the executable's name.
 void report(const QString &text);
+// Where reports go instead, for a program with no standard error (a
+// Windows service): the sink gets each "<tool>: <text>" line, from the
+// thread that reported it. An empty sink: standard error again.
+void setReportSink(std::function<void(const QString &line)> sink);
 // Reports the text and returns the exit status, for `return fail(...)`.
 int fail(const QString &text, int exitCode);
 // The text as it is on standard output, at once (someone may be watching
-// through a pipe).
+// through a pipe). A Windows console gets it as Unicode, so that what is
+// not in the system's code page (a QR code's blocks) shows as it is.
 void print(const QString &text);
+// Whether standard output is a terminal (a console window on Windows), where
+// someone reads it as it comes.
+bool printsToTerminal();
 
 // A parser's options as the help lists them: "--port PORT" and its text.
 QList<HelpOption> helpOptions(const QList<QCommandLineOption> &options);
