@@ -103,7 +103,8 @@ static int runBridge(int argc, char **argv)
     // delivery, whose last outcomes may come as it goes.
     KnownMixer mixer;
     std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
-    std::function<void(const PlayerCommand &)> tellFleet; // what went out, for the retained state
+    // What became of each command, for the retained state.
+    std::function<void(const PlayerCommand &, const CommandIntake::Reply &)> tellFleet;
     ThrottledReport journal(report, journalBurst, journalIntervalMs);
     QString error;
     PlayerLink link(request.port, PlayerLink::Options{request.baudRate});
@@ -120,11 +121,10 @@ static int runBridge(int argc, char **argv)
                          journal(journalLine(origin, text, reply));
                          if (!reply.command)
                              return;
-                         if (reply.outcome.isSent()) {
+                         if (reply.outcome.isSent())
                              mixer.apply(*reply.command);
-                             if (tellFleet)
-                                 tellFleet(*reply.command);
-                         }
+                         if (tellFleet)
+                             tellFleet(*reply.command, reply);
                          if (echo)
                              echo(*reply.command, reply.outcome);
                      });
@@ -180,12 +180,12 @@ static int runBridge(int argc, char **argv)
     std::unique_ptr<FleetBridge> fleet;
     if (request.broker) {
         fleet = std::make_unique<FleetBridge>(
-            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port}, &intake,
-            [&link] { return linkText(link.state().kind); }, report);
+            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port, request.discovery},
+            &intake, [&link] { return linkText(link.state().kind); }, report);
         QObject::connect(&link, &PlayerLink::stateChanged, fleet.get(), &FleetBridge::publishState);
         QObject::connect(fleet.get(), &FleetBridge::refused, &application, [] { QCoreApplication::exit(Failed); });
-        tellFleet = [fleet = fleet.get(), &mixer](const PlayerCommand &command) {
-            fleet->noteSent(command, mixer.toJson());
+        tellFleet = [fleet = fleet.get(), &mixer](const PlayerCommand &command, const CommandIntake::Reply &reply) {
+            fleet->noteAnswered(command, reply, mixer.toJson());
         };
         if (!fleet->start(&error))
             return fail(error, Failed);
