@@ -3,6 +3,8 @@
 #include "fleet/fleetsender.h"
 #include "fleet/statereader.h"
 
+#include <QTimer>
+
 #include <cstdlib>
 
 namespace {
@@ -58,7 +60,14 @@ void FleetWatch::read()
     });
     connect(m_reader, &StateReader::changed, this, &FleetWatch::take);
     connect(m_reader, &StateReader::removed, this, &FleetWatch::drop);
-    connect(m_reader, &StateReader::failed, this, &FleetWatch::failed);
+    connect(m_reader, &StateReader::failed, this, [this, reader = m_reader](const QString &reason) {
+        emit failed(reason);
+        // Unless a new connection began another reading meanwhile.
+        QTimer::singleShot(ReadAgainMs, this, [this, reader] {
+            if (reader && m_reader == reader && m_sender->isReady())
+                read();
+        });
+    });
     m_reader->start();
 }
 

@@ -26,6 +26,8 @@ class FleetWatch : public QObject
 
 public:
     static constexpr int MaxPlayers = 2000;
+    // A reading that failed on a connection that stays is tried again.
+    static constexpr int ReadAgainMs = 5000;
 
     explicit FleetWatch(FleetSender *sender, QObject *parent = nullptr);
     ~FleetWatch() override;

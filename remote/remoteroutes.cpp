@@ -1,6 +1,7 @@
 #include "remote/remoteroutes.h"
 #include "command/commandline.h"
 #include "link/commandlistener.h"
+#include "remote/pageevents.h"
 
 #include <QFile>
 #include <QHash>
@@ -10,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrlQuery>
+#include <QWebSocket>
 
 #include <memory>
 
@@ -130,6 +132,22 @@ RemoteRoutes::RemoteRoutes(RemotePolicy &policy, Site site, QObject *parent)
 }
 
 RemoteRoutes::~RemoteRoutes() = default;
+
+void RemoteRoutes::sendPagesTo(PageEvents *events)
+{
+    connect(this, &QAbstractHttpServer::newWebSocketConnection, events, [this, events] {
+        while (std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection()) {
+            // Only an upgrade that the routes let through, whatever the
+            // server took for one.
+            if (m_policy.isPage(socket->peerAddress(), socket->peerPort())) {
+                events->take(std::move(socket));
+            } else {
+                socket->abort();
+                socket.release()->deleteLater();
+            }
+        }
+    });
+}
 
 bool RemoteRoutes::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {

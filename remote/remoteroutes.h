@@ -3,6 +3,8 @@
 #include "remote/remotepolicy.h"
 #include "remote/remotetexts.h"
 
+class PageEvents;
+
 #include <QAbstractHttpServer>
 #include <QByteArray>
 #include <QHttpServerResponder>
@@ -48,6 +50,10 @@ public:
 
     RemoteRoutes(RemotePolicy &policy, Site site, QObject *parent = nullptr);
     ~RemoteRoutes() override;
+
+    // The WebSockets of pages this server let in go to `events` (which must
+    // outlive the server's sockets); any other upgrade is closed.
+    void sendPagesTo(PageEvents *events);
 
 protected:
     // An upgrade goes ahead only when this says so, and is then answered by

@@ -89,7 +89,7 @@ WebRemote::WebRemote(const QByteArray &key, CommandIntake *intake, Report report
     , m_policy({key, "tunaris_key", QStringLiteral("the web remote")}, std::move(report))
     , m_routes(m_policy, remoteSite(intake))
 {
-    connect(&m_routes, &QAbstractHttpServer::newWebSocketConnection, this, &WebRemote::takePages);
+    m_routes.sendPagesTo(&m_events);
 }
 
 WebRemote::~WebRemote() = default;
@@ -129,18 +129,4 @@ void WebRemote::showMixer(const QJsonObject &mixer)
         return; // a command that set what was known already: nothing new to show
     m_mixer = mixer;
     m_events.tell(QStringLiteral("mixer"), mixer);
-}
-
-void WebRemote::takePages()
-{
-    while (std::unique_ptr<QWebSocket> socket = m_routes.nextPendingWebSocketConnection()) {
-        // Only an upgrade that the routes let through, whatever the server
-        // took for one.
-        if (m_policy.isPage(socket->peerAddress(), socket->peerPort())) {
-            m_events.take(std::move(socket));
-        } else {
-            socket->abort();
-            socket.release()->deleteLater();
-        }
-    }
 }

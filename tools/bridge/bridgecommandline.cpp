@@ -197,9 +197,9 @@ QString checkOffice(const QCommandLineParser &parser, BridgeRequest &request)
         return QStringLiteral("--office needs --mqtt URL: the office sees the players through their broker");
     if (!mqttSupported())
         return mqttUnsupported();
-#if !defined(TUNARIS_WEB_REMOTE)
+#if !defined(TUNARIS_OFFICE)
     return QStringLiteral("this build has no office's page (--office): it was made without Qt HttpServer, "
-                          "Qt WebSockets or libqrencode");
+                          "Qt WebSockets, libqrencode or libmosquitto");
 #endif
     const auto office = CommandListener::parseListenAddress(parser.value(officeName));
     if (!office)
