@@ -652,7 +652,7 @@
     <message>
         <location filename="../office/officetexts.cpp" line="35"/>
         <source>since %1</source>
-        <translation>depuis le %1</translation>
+        <translation>depuis %1</translation>
     </message>
     <message>
         <location filename="../office/officetexts.cpp" line="36"/>

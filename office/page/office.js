@@ -17,7 +17,15 @@
   let sortKey = "id";
   let sortUp = true;
   const dirty = { order: false, counts: false, targets: false, filters: false };
+  const changedRows = new Set(); // players whose row is to be drawn again
   let frame = 0;
+  let targetsDrawn = 0; // when the choices of whom to send to were last made
+  let targetsLater = 0;
+  // A frame draws rows for this long at most; the rest wait for the next,
+  // so that a change of every player at once never holds the page up.
+  const frameBudgetMs = 8;
+  // The choices of whom to send to are made again at most this often.
+  const targetsEveryMs = 500;
 
   const t = (source) => (page && page.texts[source]) || source;
   // "%1 of %2" with its values, all in one pass: a value holding "%2" stays as it is.
@@ -40,9 +48,10 @@
   }
 
   let timeFormat = null;
-  function when(utc) {
+  let dayFormat = null; // to the minute: since when a player is online or offline
+  function when(utc, format = timeFormat) {
     const time = new Date(utc);
-    return utc && !Number.isNaN(time.getTime()) ? timeFormat.format(time) : "";
+    return utc && !Number.isNaN(time.getTime()) ? format.format(time) : "";
   }
 
   // "ok 20 ff ff ff" → ["ok", "20 ff ff ff"]
@@ -107,12 +116,13 @@
     return sortUp ? order : -order;
   }
 
+  // A row of the grid: a row of a table to assistive technologies, laid out
+  // only while on screen, however many there are.
   function makeRow(id) {
     const cells = {};
-    const row = element("tr");
+    const row = element("div", { className: "row", role: "row" });
     for (const column of columns) {
-      cells[column.key] = element(column.key === "id" ? "th" : "td", { className: column.key });
-      if (column.key === "id") cells.id.setAttribute("scope", "row");
+      cells[column.key] = element("div", { className: column.key, role: column.key === "id" ? "rowheader" : "cell" });
       row.append(cells[column.key]);
     }
     const pick = element("button", { type: "button", className: "pick", title: t("Send to this player"),
@@ -121,13 +131,14 @@
       byId("target").value = "player:" + id;
       byId("words").focus();
     });
-    cells.pick = element("td", { className: "pick" }, [pick]);
+    cells.pick = element("div", { className: "pick", role: "cell" }, [pick]);
     row.append(cells.pick);
     return { row, cells };
   }
 
   function drawPlayer(entry) {
     const { data, cells, row } = entry;
+    entry.drawn = data;
     setText(cells.id, data.id);
     setText(cells.groups, (data.groups || []).join(", "));
     const state = stateOf(data);
@@ -136,41 +147,54 @@
     if (state === "unreadable") {
       setText(cells.state, t("its state cannot be read"));
     } else {
-      const since = data.since ? " " + fill(t("since %1"), when(data.since)) : "";
+      const since = data.since ? " " + fill(t("since %1"), when(data.since, dayFormat)) : "";
       setText(cells.state, t(state) + since);
     }
     if (data.readable && !data.mqtt5) cells.state.title = t("its state came without the MQTT 5 properties, so commands cannot reach it");
     else cells.state.removeAttribute("title");
     setText(cells.link, data.online ? t(data.link || "waiting") : "");
     const last = lastOf(data);
-    if (last) {
-      const [word, rest] = split(last.reply);
-      cells.last.className = "last " + word;
-      cells.last.replaceChildren(element("span", { className: "words" }, [last.command]), " ",
-        element("span", { className: "reply" }, [word + (rest ? " " + rest : "")]), " ",
-        element("time", { dateTime: last.time }, [when(last.time)]));
-    } else {
-      cells.last.className = "last";
-      setText(cells.last, t("none"));
+    const lastKey = last ? [last.command, last.reply, last.time].join("\n") : "";
+    if (lastKey !== entry.lastKey) {
+      entry.lastKey = lastKey;
+      if (last) {
+        const [word, rest] = split(last.reply);
+        cells.last.className = "last " + word;
+        cells.last.replaceChildren(element("span", { className: "words" }, [last.command]), " ",
+          element("span", { className: "reply" }, [word + (rest ? " " + rest : "")]), " ",
+          element("time", { dateTime: last.time }, [when(last.time)]));
+      } else {
+        cells.last.className = "last";
+        setText(cells.last, t("none"));
+      }
     }
     setText(cells.host, [data.host, data.port].filter(Boolean).join(" · "));
   }
 
+  // Kept at once, drawn with the next frame's rows.
   function takePlayer(data) {
     let entry = players.get(data.id);
-    const before = entry ? sortValue(entry) : null;
-    const groupsBefore = entry ? (entry.data.groups || []).join("\n") : null;
     if (!entry) {
-      entry = Object.assign({ data, shown: true }, makeRow(data.id));
+      entry = Object.assign({ data, shown: true, drawn: null }, makeRow(data.id));
       players.set(data.id, entry);
-      schedule("order", "targets");
     }
     entry.data = data;
-    drawPlayer(entry);
-    if (before !== null && before !== sortValue(entry)) schedule("order");
-    if (groupsBefore !== null && groupsBefore !== (data.groups || []).join("\n")) schedule("targets");
-    showRow(entry);
+    changedRows.add(data.id);
     schedule("counts");
+  }
+
+  // What a drawn row's change asks of the rest of the page.
+  function redraw(entry) {
+    const before = entry.drawn;
+    const sortBefore = before ? sortValue({ data: before }) : null;
+    drawPlayer(entry);
+    if (!before) {
+      schedule("order", "targets");
+    } else {
+      if (sortBefore !== sortValue(entry)) schedule("order");
+      if ((before.groups || []).join("\n") !== (entry.data.groups || []).join("\n")) schedule("targets");
+    }
+    showRow(entry);
   }
 
   function dropPlayer(id) {
@@ -178,6 +202,7 @@
     if (!entry) return;
     entry.row.remove();
     players.delete(id);
+    changedRows.delete(id);
     schedule("counts", "targets");
   }
 
@@ -249,11 +274,28 @@
 
   function render() {
     frame = 0;
+    const started = performance.now();
+    for (const id of changedRows) {
+      if (performance.now() - started > frameBudgetMs) break;
+      changedRows.delete(id);
+      const entry = players.get(id);
+      if (entry) redraw(entry);
+    }
     if (dirty.filters) for (const entry of players.values()) showRow(entry);
-    if (dirty.targets) drawTargets();
+    if (dirty.targets) {
+      const due = targetsEveryMs - (performance.now() - targetsDrawn);
+      if (due <= 0) {
+        drawTargets();
+        targetsDrawn = performance.now();
+        dirty.targets = false;
+      } else if (!targetsLater) {
+        targetsLater = setTimeout(() => { targetsLater = 0; schedule(); }, due);
+      }
+    }
     if (dirty.order) reorder();
     if (dirty.counts) drawCounts();
-    dirty.order = dirty.counts = dirty.targets = dirty.filters = false;
+    dirty.order = dirty.counts = dirty.filters = false;
+    if (changedRows.size) frame = requestAnimationFrame(render);
   }
 
   function showBroker(state) {
@@ -385,6 +427,7 @@
   function build() {
     document.documentElement.lang = page.language;
     timeFormat = new Intl.DateTimeFormat(page.language, { dateStyle: "short", timeStyle: "medium" });
+    dayFormat = new Intl.DateTimeFormat(page.language, { dateStyle: "short", timeStyle: "short" });
     document.title = t("Tunaris - Office");
     byId("title").textContent = t("Tunaris - Office");
     byId("target-label").firstElementChild.textContent = t("Send to");
@@ -410,8 +453,8 @@
         sort.parentElement.setAttribute("aria-sort", sortUp ? "ascending" : "descending");
         schedule("order");
       });
-      return element("th", { scope: "col", className: column.key }, [sort]);
-    }), element("th", { className: "pick" }));
+      return element("div", { role: "columnheader", className: column.key }, [sort]);
+    }), element("div", { role: "columnheader", className: "pick" }));
     byId("headers").firstElementChild.setAttribute("aria-sort", "ascending");
     for (const id of ["group-filter", "state-filter"]) byId(id).addEventListener("change", () => schedule("filters"));
     byId("search").addEventListener("input", () => schedule("filters"));

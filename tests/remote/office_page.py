@@ -304,29 +304,34 @@ class OfficePageTest(unittest.TestCase):
 
             english.get(f"{self.origin}/?key={self.key}")
             self.assertEqual(english.current_url, self.origin + "/", "the key leaves the address bar")
-            rows = lambda page: page.find_elements(By.CSS_SELECTOR, "#rows tr")  # noqa: E731
+            rows = lambda page: page.find_elements(By.CSS_SELECTOR, "#rows > [role=row]")  # noqa: E731
             WebDriverWait(english, WAIT_S).until(lambda page: len(rows(page)) == 50)
             WebDriverWait(english, WAIT_S).until(
                 lambda page: page.find_element(By.ID, "counts").text == "50 players: 46 online, 4 offline")
-            row = lambda page, player: page.find_element(By.XPATH, f"//tbody/tr[th='{player}']")  # noqa: E731
+            row = lambda page, player: page.find_element(  # noqa: E731
+                By.XPATH, f"//div[@id='rows']/div[div[@role='rowheader']='{player}']")  # noqa: E731
             self.assertEqual(row(english, LOST).get_attribute("data-link"), "lost")
             self.assertIn("error not sent: the line to /dev/ttyUSB0 was lost", row(english, LOST).text)
             self.assertIn("offline since", row(english, "shop-07").text)
 
+            # The choices of groups and players are made again twice a second at most.
+            choose = lambda page, option: WebDriverWait(page, WAIT_S).until(  # noqa: E731
+                lambda page: page.find_element(By.CSS_SELECTOR, option)).click()
             # Filtered by group and state, sorted by state: the offline ones of the south.
-            shown = lambda page: [r.find_element(By.TAG_NAME, "th").text for r in rows(page) if r.is_displayed()]  # noqa: E731
-            english.find_element(By.CSS_SELECTOR, "#group-filter option[value='south']").click()
+            shown = lambda page: [r.find_element(By.CSS_SELECTOR, "[role=rowheader]").text for r in rows(page)
+                                 if r.is_displayed()]  # noqa: E731
+            choose(english, "#group-filter option[value='south']")
             english.find_element(By.CSS_SELECTOR, "#state-filter option[value='offline']").click()
             WebDriverWait(english, WAIT_S).until(lambda page: shown(page) == ["shop-28", "shop-44"])
             english.find_element(By.CSS_SELECTOR, "#state-filter option[value='']").click()
-            english.find_element(By.CSS_SELECTOR, "#headers th.state button").click()
+            english.find_element(By.CSS_SELECTOR, "#headers .state button").click()
             WebDriverWait(english, WAIT_S).until(lambda page: shown(page)[:2] == ["shop-28", "shop-44"])
             english.find_element(By.CSS_SELECTOR, "#group-filter option[value='']").click()
 
             # A group with a frozen member: every other answer shows as it comes, the frozen one's is unknown.
             os.kill(self.bridges["shop-02"].pid, signal.SIGSTOP)
             try:
-                english.find_element(By.CSS_SELECTOR, "#target option[value='group:south']").click()
+                choose(english, "#target option[value='group:south']")
                 english.find_element(By.CSS_SELECTOR, "#transport button[title='Next']").click()
                 answers = lambda page, word: page.find_elements(  # noqa: E731
                     By.CSS_SELECTOR, f"#send-list > li:first-child .answers li.{word}")
