@@ -385,16 +385,20 @@
     drawSummary(send);
   }
 
-  async function submit(event) {
+  // The words typed in, on Enter or Send.
+  function submit(event) {
     event.preventDefault();
+    const words = byId("words").value.trim();
+    if (words) send(words);
+  }
+
+  async function send(words) {
     const problem = byId("send-problem");
     const [kind, name] = byId("target").value.split(/:(.*)/s);
-    const words = event.submitter && event.submitter.dataset.word ? event.submitter.dataset.word : byId("words").value.trim();
     if (!name) {
       problem.textContent = t("Choose a player or a group to send to.");
       return;
     }
-    if (!words) return;
     problem.textContent = "";
     const ref = Array.from(crypto.getRandomValues(new Uint8Array(8)), (byte) => byte.toString(16).padStart(2, "0")).join("");
     ownRefs.add(ref);
@@ -414,11 +418,12 @@
       return;
     }
     // The answer has every player's reply: what the events may have missed.
-    const send = Array.from(sends.values()).find((candidate) => candidate.data.ref === ref);
-    if (!send) return;
+    const sent = Array.from(sends.values()).find((candidate) => candidate.data.ref === ref);
+    if (!sent) return;
     for (const line of text.split("\n")) {
       const at = line.indexOf(": ");
-      if (at > 0 && send.data.players.includes(line.slice(0, at))) takeAnswer({ send: send.data.id, player: line.slice(0, at), reply: line.slice(at + 2) });
+      if (at > 0 && sent.data.players.includes(line.slice(0, at)))
+        takeAnswer({ send: sent.data.id, player: line.slice(0, at), reply: line.slice(at + 2) });
     }
   }
 
@@ -435,9 +440,11 @@
     byId("words").placeholder = "play, folder 300 --seq, volume all -20";
     byId("send").textContent = t("Send");
     byId("sends-title").textContent = t("Commands sent from the office");
-    byId("transport").replaceChildren(...page.transport.map(({ word, name }) =>
-      element("button", { type: "submit", className: "transport", title: name }, [name])));
-    for (const [index, button] of Array.from(byId("transport").children).entries()) button.dataset.word = page.transport[index].word;
+    byId("transport").replaceChildren(...page.transport.map(({ word, name }) => {
+      const button = element("button", { type: "button", className: "transport", title: name }, [name]);
+      button.addEventListener("click", () => send(word));
+      return button;
+    }));
     byId("search").placeholder = t("Find a player");
     byId("search").setAttribute("aria-label", t("Find a player"));
     byId("group-filter").setAttribute("aria-label", t("Groups"));

@@ -25,6 +25,7 @@ import time
 import unittest
 
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -350,7 +351,13 @@ class OfficePageTest(unittest.TestCase):
             english.find_element(By.CSS_SELECTOR, "#transport button[title='Play']").click()
             self.frames(["shop-01"], bytes.fromhex("20ffffff"))
             WebDriverWait(english, WAIT_S).until(lambda page: "play ok 20 ff ff ff" in row(page, "shop-01").text)
-            self.assertIn("shop-01 sent ok 20 ff ff ff", english.find_element(
+            # Words typed in and Enter: those words, not the first button's.
+            english.find_element(By.ID, "words").send_keys("volume xlr -20", Keys.ENTER)
+            self.frames(["shop-01"], bytes.fromhex("30002c02"))
+            english.find_element(By.ID, "words").clear()
+            english.find_element(By.CSS_SELECTOR, "#transport button[title='Play']").click()
+            self.frames(["shop-01"], bytes.fromhex("20ffffff"))
+            WebDriverWait(english, WAIT_S).until(lambda page: "shop-01 sent ok 20 ff ff ff" in page.find_element(
                 By.CSS_SELECTOR, "#send-list > li:first-child .answers").get_attribute("textContent"))
 
             # The French page, with the key now, sees the English page's commands and the same players.
