@@ -190,6 +190,21 @@ void PlayerLink::letGo()
     m_ownPort.reset();
 }
 
+QString PlayerLink::State::word() const
+{
+    switch (kind) {
+    case Kind::Open:
+        return QStringLiteral("open");
+    case Kind::Owner:
+        return QStringLiteral("held by the console");
+    case Kind::Lost:
+        return QStringLiteral("lost");
+    case Kind::Waiting:
+        break;
+    }
+    return QStringLiteral("waiting");
+}
+
 PlayerLink::State PlayerLink::state() const
 {
     using Kind = State::Kind;

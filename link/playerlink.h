@@ -44,6 +44,9 @@ public:
         };
         Kind kind = Kind::Waiting;
         QString reason;
+        // "open", "held by the console", "lost" or "waiting": the one way the
+        // link is named to other programs (a fleet's state, the pages).
+        QString word() const;
         bool operator==(const State &other) const { return kind == other.kind && reason == other.reason; }
         bool operator!=(const State &other) const { return !(*this == other); }
     };
