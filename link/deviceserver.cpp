@@ -332,6 +332,15 @@ DeviceServerLink::DeviceServerLink(const QString &portName, QObject *parent)
     setParent(parent);
 }
 
+DeviceServerLink::~DeviceServerLink()
+{
+    delete m_sending;
+    for (const DeliveryDone &done : std::exchange(m_leaving, {}))
+        done(SendOutcome::unknown(QStringLiteral("the connection to the device server was abandoned")));
+    for (const DeliveryDone &done : std::exchange(m_batch, {}))
+        done(SendOutcome::notSent(QStringLiteral("not sent: the link to the device server was let go")));
+}
+
 int DeviceServerLink::room()
 {
     return m_sending ? 0 : int(MaxBatch - m_batch.size());
@@ -350,13 +359,13 @@ void DeviceServerLink::send(const CommandFrame &frame, const QString &, Delivery
 void DeviceServerLink::start()
 {
     m_starting = false;
-    const QList<DeliveryDone> batch = std::exchange(m_batch, {});
+    m_leaving = std::exchange(m_batch, {});
     m_sending = new DeviceServerSend(
         m_portName, std::exchange(m_bytes, {}),
-        [this, batch](const SendOutcome &outcome) {
+        [this](const SendOutcome &outcome) {
             m_sending->deleteLater();
             m_sending = nullptr;
-            for (const DeliveryDone &done : batch)
+            for (const DeliveryDone &done : std::exchange(m_leaving, {}))
                 done(outcome);
             if (outcome.isSent())
                 emit roomChanged();

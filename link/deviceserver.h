@@ -95,6 +95,9 @@ public:
     static constexpr int MaxBatch = 64;
 
     explicit DeviceServerLink(const QString &portName, QObject *parent = nullptr);
+    // What it still held is answered: a connection under way may have
+    // delivered its bytes (unknown); what waited for one never will.
+    ~DeviceServerLink() override;
 
     int room() override;
     void send(const CommandFrame &frame, const QString &words, DeliveryDone done) override;
@@ -104,7 +107,8 @@ private:
 
     QString m_portName;
     QByteArray m_bytes;
-    QList<DeliveryDone> m_batch;
+    QList<DeliveryDone> m_batch;   // taken, for the next connection
+    QList<DeliveryDone> m_leaving; // on the connection under way
     bool m_starting = false;
     DeviceServerSend *m_sending = nullptr;
 };

@@ -174,8 +174,15 @@ void PlayerLink::letGo()
     }
     if (m_route) {
         m_route->disconnect(this);
-        // Its answers for what it had taken come before it goes.
-        delete std::exchange(m_route, nullptr);
+        LinkRoute *route = std::exchange(m_route, nullptr);
+        // The owner's way may be let go of from inside its own answer (one
+        // found gone when the next command comes): it goes from the event
+        // loop, answering then what it still holds. The port's writer goes
+        // now, before the port it writes to.
+        if (m_viaOwner)
+            route->deleteLater();
+        else
+            delete route;
     }
     m_viaOwner = false;
     if (m_port) {
