@@ -18,10 +18,10 @@ constexpr int ownerConnectTimeoutMs = 1000;
 } // namespace
 
 PlayerLink::PlayerLink(const QString &portName, const Options &options, QObject *parent)
-    : QObject(parent)
-    , m_portName(portName)
+    : m_portName(portName)
     , m_options(options)
 {
+    setParent(parent);
 }
 
 PlayerLink::~PlayerLink()
