@@ -163,8 +163,9 @@ void BridgeTest::clientsServedOrRefused()
         QTcpSocket client;
         QVERIFY(client.bind(QHostAddress(from), 0));
         client.connectToHost(to, port);
-        QVERIFY(client.waitForConnected(answerMs));
-        // A refused client is closed at once, without a word.
+        // A refused client is closed at once, without a word: so soon that
+        // its reset may come before the connection is seen to be made.
+        QVERIFY(client.waitForConnected(answerMs) || !admitted);
         QCOMPARE(line(client, commands[0] + ending), admitted ? QByteArray("ok 14 00 05 03") : QByteArray());
         QCOMPARE(line(client, commands[1] + ending), admitted ? QByteArray("ok 03 01 2c ff") : QByteArray());
     }
