@@ -200,7 +200,8 @@ void DeviceServerSend::endSending()
     if (SocketCalls::peerEnded(m_socket))
         m_closedInOrder = false;
     if (!SocketCalls::endSending(m_socket))
-        fail(failureText(SocketCalls::lastError()), true);
+        return fail(failureText(SocketCalls::lastError()), true);
+    m_endSent = true;
 }
 
 void DeviceServerSend::readable()
@@ -212,10 +213,13 @@ void DeviceServerSend::readable()
             continue;
         if (got == 0) {
             // The end of the server's side; a reset that came with it, or a
-            // close before our bytes arrived, still shows below.
+            // close before our bytes arrived, still shows below. An end that
+            // came before ours was sent cannot follow it, whatever the system
+            // tells (and Windows tells nothing, nor counts what was
+            // acknowledged, so this is all it has).
             m_serverClosed = true;
             if (!m_closedInOrder)
-                m_closedInOrder = closedAfterUs();
+                m_closedInOrder = m_endSent ? closedAfterUs() : std::optional<bool>(false);
             m_readNotifier->setEnabled(false);
             return checkClosed();
         }
