@@ -378,12 +378,12 @@ bool measureSlowLine(Console &console)
     const QByteArray next("\x23\xff\xff\xff", 4);
     const QByteArray okReply("ok 23 ff ff ff\n");
 
-    // The far end is not read yet: clicks fill the system's buffer.
-    int clicks = 0;
-    while (clicks < 100000 && serialPort->isOpen() && serialPort->bytesToWrite() == 0) {
-        console.window.sendCommand(QStringLiteral("Play"), Commands::transport(Commands::Play));
+    // The far end is not read yet: clicks fill the system's buffer, the last
+    // one waits for room.
+    int clicks = 1;
+    const PlayerCommand click = PlayerCommand::transportCommand(Commands::Play);
+    while (clicks < 100000 && serialPort->isOpen() && console.window.sendCommand(click))
         ++clicks;
-    }
     const QByteArray expected = play.repeated(clicks) + next.repeated(commands);
 
     // The line drains at its own pace, on a thread as a device would.

@@ -1,7 +1,7 @@
 #include "link/commandintake.h"
 #include "command/commanddecoder.h"
 #include "command/commandgrammar.h"
-#include "link/playerlink.h"
+#include "link/linkroute.h"
 
 #include <algorithm>
 
@@ -28,13 +28,13 @@ QString CommandIntake::earlierNotSent()
     return QStringLiteral("not sent: an earlier command from this client did not go out");
 }
 
-CommandIntake::CommandIntake(PlayerLink *link, QObject *parent)
+CommandIntake::CommandIntake(LinkRoute *link, QObject *parent)
     : QObject(parent)
     , m_link(link)
 {
     m_expiry.setSingleShot(true);
     connect(&m_expiry, &QTimer::timeout, this, &CommandIntake::pump);
-    connect(link, &PlayerLink::roomChanged, this, &CommandIntake::pump);
+    connect(link, &LinkRoute::roomChanged, this, &CommandIntake::pump);
 }
 
 // What still waits is answered: nothing taken goes without a word.

@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-class PlayerLink;
+class LinkRoute;
 
 // Who sent a command, for the answers' reports and the journal.
 struct CommandOrigin
@@ -31,7 +31,8 @@ struct CommandOrigin
 // Every command, whichever door it came through (the console's endpoint,
 // TCP lines, datagrams, the web remote, a broker, the window), comes in
 // here: it is parsed with the one grammar, admitted, waits in the one queue
-// and goes through the one link (playerlink.h), and is answered exactly
+// and goes through the one link (playerlink.h, or any way to the player:
+// linkroute.h), and is answered exactly
 // once, in the delivery contract's words (commandline.h). A door keeps only
 // its transport.
 //
@@ -78,7 +79,7 @@ public:
     };
     static std::shared_ptr<Client> client(const CommandOrigin &origin, const QString &unit = QStringLiteral("line"));
 
-    explicit CommandIntake(PlayerLink *link, QObject *parent = nullptr);
+    explicit CommandIntake(LinkRoute *link, QObject *parent = nullptr);
     ~CommandIntake() override;
 
     // Whether a command of this client would be admitted now; when not,
@@ -127,7 +128,7 @@ private:
     void armExpiry();
     bool counted(const Client &client) const;
 
-    PlayerLink *m_link;
+    LinkRoute *m_link;
     QQueue<Item> m_queue;
     int m_counted = 0; // of the doors, not the window's
     QHash<QString, int> m_perSource;

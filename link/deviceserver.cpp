@@ -200,7 +200,8 @@ void DeviceServerSend::endSending()
     if (SocketCalls::peerEnded(m_socket))
         m_closedInOrder = false;
     if (!SocketCalls::endSending(m_socket))
-        fail(failureText(SocketCalls::lastError()), true);
+        return fail(failureText(SocketCalls::lastError()), true);
+    m_endSent = true;
 }
 
 void DeviceServerSend::readable()
@@ -212,10 +213,13 @@ void DeviceServerSend::readable()
             continue;
         if (got == 0) {
             // The end of the server's side; a reset that came with it, or a
-            // close before our bytes arrived, still shows below.
+            // close before our bytes arrived, still shows below. An end that
+            // came before ours was sent cannot follow it, whatever the system
+            // tells (and Windows tells nothing, nor counts what was
+            // acknowledged, so this is all it has).
             m_serverClosed = true;
             if (!m_closedInOrder)
-                m_closedInOrder = closedAfterUs();
+                m_closedInOrder = m_endSent ? closedAfterUs() : std::optional<bool>(false);
             m_readNotifier->setEnabled(false);
             return checkClosed();
         }
@@ -332,6 +336,15 @@ DeviceServerLink::DeviceServerLink(const QString &portName, QObject *parent)
     setParent(parent);
 }
 
+DeviceServerLink::~DeviceServerLink()
+{
+    delete m_sending;
+    for (const DeliveryDone &done : std::exchange(m_leaving, {}))
+        done(SendOutcome::unknown(QStringLiteral("the connection to the device server was abandoned")));
+    for (const DeliveryDone &done : std::exchange(m_batch, {}))
+        done(SendOutcome::notSent(QStringLiteral("not sent: the link to the device server was let go")));
+}
+
 int DeviceServerLink::room()
 {
     return m_sending ? 0 : int(MaxBatch - m_batch.size());
@@ -350,13 +363,13 @@ void DeviceServerLink::send(const CommandFrame &frame, const QString &, Delivery
 void DeviceServerLink::start()
 {
     m_starting = false;
-    const QList<DeliveryDone> batch = std::exchange(m_batch, {});
+    m_leaving = std::exchange(m_batch, {});
     m_sending = new DeviceServerSend(
         m_portName, std::exchange(m_bytes, {}),
-        [this, batch](const SendOutcome &outcome) {
+        [this](const SendOutcome &outcome) {
             m_sending->deleteLater();
             m_sending = nullptr;
-            for (const DeliveryDone &done : batch)
+            for (const DeliveryDone &done : std::exchange(m_leaving, {}))
                 done(outcome);
             if (outcome.isSent())
                 emit roomChanged();

@@ -32,8 +32,11 @@ class QSocketNotifier;
 // A server that had ended its side before the connection was made takes
 // nothing: NotSent, without a byte written.
 // Where the system cannot tell acknowledged bytes (not Linux), a failure
-// after the first byte left is Unknown. With no bytes it only connects and
-// ends the connection: a check that the server can be reached at all.
+// after the first byte left is Unknown. Nor does it tell the connection's
+// state there: a server's end that came before ours left is still Unknown,
+// but one that crossed ours on the way passes for one after it.
+// With no bytes it only connects and ends the connection: a check that the
+// server can be reached at all.
 class DeviceServerSend : public QObject
 {
     Q_OBJECT
@@ -73,6 +76,7 @@ private:
     qintptr m_socket = -1;
     bool m_connected = false;
     bool m_serverClosed = false;
+    bool m_endSent = false;              // our side ended
     std::optional<bool> m_closedInOrder; // known at the server's end, where the system tells
     qint64 m_handed = 0;                 // bytes the system took from us
     qint64 m_ackedAtStart = 0;           // the system's count when the connection was made
@@ -95,6 +99,9 @@ public:
     static constexpr int MaxBatch = 64;
 
     explicit DeviceServerLink(const QString &portName, QObject *parent = nullptr);
+    // What it still held is answered: a connection under way may have
+    // delivered its bytes (unknown); what waited for one never will.
+    ~DeviceServerLink() override;
 
     int room() override;
     void send(const CommandFrame &frame, const QString &words, DeliveryDone done) override;
@@ -104,7 +111,8 @@ private:
 
     QString m_portName;
     QByteArray m_bytes;
-    QList<DeliveryDone> m_batch;
+    QList<DeliveryDone> m_batch;   // taken, for the next connection
+    QList<DeliveryDone> m_leaving; // on the connection under way
     bool m_starting = false;
     DeviceServerSend *m_sending = nullptr;
 };

@@ -3,6 +3,8 @@
 
 #include <QPointer>
 
+#include <utility>
+
 namespace {
 
 constexpr qint64 readChunk = 16 * 1024;
@@ -47,8 +49,13 @@ LineSession::LineSession(std::unique_ptr<ByteStream> stream, CommandIntake *inta
     });
     connect(m_stream.get(), &ByteStream::closed, this, [this] {
         m_stream->disconnect(this);
-        emit ended();
-        deleteLater();
+        // The lines already read still go out, answered to nobody (the
+        // intake reports them), before the session ends: an answer that
+        // meets the closed connection must not drop the commands behind it.
+        m_closed = true;
+        m_idle.stop();
+        m_lineDeadline.stop();
+        work();
     });
     connect(intake, &CommandIntake::roomAgain, this, &LineSession::work);
     QMetaObject::invokeMethod(this, &LineSession::work, Qt::QueuedConnection);
@@ -75,8 +82,10 @@ void LineSession::turnAway(const QString &reason)
 
 void LineSession::work()
 {
-    if (m_finishing && m_refusal.isEmpty())
-        return writeReady();
+    if (m_finishing && m_refusal.isEmpty()) {
+        writeReady();
+        return endIfClosed();
+    }
     for (;;) {
         if (m_lines.isEmpty() && !readMore())
             break;
@@ -88,6 +97,15 @@ void LineSession::work()
     if (!m_refusal.isEmpty() || m_inputEnded)
         end();
     writeReady();
+    endIfClosed();
+}
+
+void LineSession::endIfClosed()
+{
+    if (m_closed && (m_lines.isEmpty() || m_finishing) && !std::exchange(m_over, true)) {
+        emit ended();
+        deleteLater();
+    }
 }
 
 bool LineSession::readMore()

@@ -72,6 +72,7 @@ private:
     void say(const QByteArray &line);
     void writeReady();
     void end();
+    void endIfClosed();
 
     std::unique_ptr<ByteStream> m_stream;
     CommandIntake *m_intake;
@@ -87,6 +88,8 @@ private:
     bool m_inputEnded = false;
     bool m_finishing = false; // nothing more is taken from the client
     bool m_proven = false;
+    bool m_closed = false; // the connection is over; what was read still goes
+    bool m_over = false;   // ended() was emitted
     QString m_refusal;
     qint64 m_refusedBytes = 0;
     QTimer m_idle;

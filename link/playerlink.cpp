@@ -18,10 +18,10 @@ constexpr int ownerConnectTimeoutMs = 1000;
 } // namespace
 
 PlayerLink::PlayerLink(const QString &portName, const Options &options, QObject *parent)
-    : QObject(parent)
-    , m_portName(portName)
+    : m_portName(portName)
     , m_options(options)
 {
+    setParent(parent);
 }
 
 PlayerLink::~PlayerLink()
@@ -174,8 +174,15 @@ void PlayerLink::letGo()
     }
     if (m_route) {
         m_route->disconnect(this);
-        // Its answers for what it had taken come before it goes.
-        delete std::exchange(m_route, nullptr);
+        LinkRoute *route = std::exchange(m_route, nullptr);
+        // The owner's way may be let go of from inside its own answer (one
+        // found gone when the next command comes): it goes from the event
+        // loop, answering then what it still holds. The port's writer goes
+        // now, before the port it writes to.
+        if (m_viaOwner)
+            route->deleteLater();
+        else
+            delete route;
     }
     m_viaOwner = false;
     if (m_port) {
@@ -188,6 +195,21 @@ void PlayerLink::letGo()
         m_port = nullptr;
     }
     m_ownPort.reset();
+}
+
+QString PlayerLink::State::word() const
+{
+    switch (kind) {
+    case Kind::Open:
+        return QStringLiteral("open");
+    case Kind::Owner:
+        return QStringLiteral("held by the console");
+    case Kind::Lost:
+        return QStringLiteral("lost");
+    case Kind::Waiting:
+        break;
+    }
+    return QStringLiteral("waiting");
 }
 
 PlayerLink::State PlayerLink::state() const

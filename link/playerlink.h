@@ -27,7 +27,7 @@ class QSerialPort;
 // When the way fails (the owner left, the line was lost), the next command
 // looks for it again, unless the link was made to be opened only by hand
 // (the console's Open button).
-class PlayerLink : public QObject
+class PlayerLink : public LinkRoute
 {
     Q_OBJECT
 
@@ -44,6 +44,9 @@ public:
         };
         Kind kind = Kind::Waiting;
         QString reason;
+        // "open", "held by the console", "lost" or "waiting": the one way the
+        // link is named to other programs (a fleet's state, the pages).
+        QString word() const;
         bool operator==(const State &other) const { return kind == other.kind && reason == other.reason; }
         bool operator!=(const State &other) const { return !(*this == other); }
     };
@@ -87,11 +90,12 @@ public:
     bool holdsPort() const;
     bool throughOwner() const;
 
-    // For the intake (commandintake.h).
-    int room();
-    void awaitRoom();
-    void send(const CommandFrame &frame, const QString &words, DeliveryDone done);
-    void flush();
+    // The way as the intake (commandintake.h) uses it; without a way, a
+    // command is taken to look for one, or to be refused.
+    int room() override;
+    void awaitRoom() override;
+    void send(const CommandFrame &frame, const QString &words, DeliveryDone done) override;
+    void flush() override;
 
     State state() const;
     QString portName() const { return m_portName; }
@@ -104,11 +108,10 @@ public:
     void drain();
 
 signals:
-    void roomChanged();
     // The state changed; a burst of changes is told once, from the event loop.
+    // (failed() tells that the way failed while in use: the line was lost,
+    // the owner left.)
     void stateChanged();
-    // The way failed while in use (the line was lost, the owner left).
-    void failed(const QString &reason);
 
 private:
     void letGo();

@@ -25,22 +25,6 @@ const char *outcomeWord(const SendOutcome &outcome)
     return "unknown";
 }
 
-const char *stateWord(PlayerLink::State::Kind state)
-{
-    using State = PlayerLink::State::Kind;
-    switch (state) {
-    case State::Waiting:
-        return "waiting";
-    case State::Open:
-        return "open";
-    case State::Owner:
-        return "owner";
-    case State::Lost:
-        break;
-    }
-    return "lost";
-}
-
 using Status = RemoteRoutes::Status;
 
 Status statusOf(const SendOutcome &outcome)
@@ -110,8 +94,7 @@ quint16 WebRemote::port() const
 
 void WebRemote::showLink(const QString &portName, const PlayerLink::State &link)
 {
-    m_events.tell(QStringLiteral("link"),
-                  {{"state", stateWord(link.kind)}, {"port", portName}, {"reason", link.reason}});
+    m_events.tell(QStringLiteral("link"), {{"state", link.word()}, {"port", portName}, {"reason", link.reason}});
 }
 
 void WebRemote::echo(const PlayerCommand &command, const SendOutcome &outcome)

@@ -1,6 +1,6 @@
 // The delivery contract, door by door and way by way, with real programs:
-// a bridge's TCP lines and web remote, and the endpoint of the program that
-// holds the port; the port held by the bridge itself, by a console or a
+// a bridge's TCP lines, web remote and broker (a real Mosquitto), and the
+// endpoint of the program that holds the port; the port held by the bridge itself, by a console or a
 // bridge it goes through, or a serial device server behind it; clients that
 // send three commands at once and then end their sending or go away; and
 // an owner that stops or dies under them. Whatever happens: every line gets
@@ -9,6 +9,7 @@
 #include "base/configurationfile.h"
 #include "link/ownerlink.h"
 #include "link/portendpoint.h"
+#include "tests/support/brokerprocess.h"
 #include "tests/support/deviceserverstub.h"
 #include "tests/support/ptypair.h"
 #include "tests/support/toolrun.h"
@@ -50,7 +51,8 @@ private slots:
 
 private:
     bool startOwner(const QString &kind);
-    quint16 startDoor(const QString &port, bool web);
+    quint16 startDoor(const QString &port, const QString &door);
+    QByteArrayList overBroker(bool waits);
     QByteArrayList exchange(QIODevice &client, qintptr descriptor, const QByteArray &request, bool halfClose);
     QByteArrayList overWeb(quint16 port, bool halfClose);
 
@@ -60,6 +62,8 @@ private:
     std::unique_ptr<DeviceServerStub> deviceServer;
     std::unique_ptr<QProcess> owner;
     std::unique_ptr<QProcess> door;
+    Broker broker;
+    quint16 brokerPort = 0;
 };
 
 void ConformanceTest::initTestCase()
@@ -71,6 +75,7 @@ void ConformanceTest::initTestCase()
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), scratch.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), scratch.filePath(QStringLiteral("state")));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 }
 
@@ -124,12 +129,47 @@ bool ConformanceTest::startOwner(const QString &kind)
 }
 
 // The bridge whose doors are under test, delivering to `port`.
-quint16 ConformanceTest::startDoor(const QString &port, bool web)
+quint16 ConformanceTest::startDoor(const QString &port, const QString &kind)
 {
     door = std::make_unique<QProcess>();
     door->setProcessEnvironment(environment);
-    return startBridge(*door, QStringLiteral(BRIDGE_PATH),
-                       QStringList{"--port", port, web ? "--web" : "--listen", "127.0.0.1:0"});
+    QStringList options = {"--port", port, kind == QLatin1String("web") ? "--web" : "--listen", "127.0.0.1:0"};
+    if (kind == QLatin1String("broker")) {
+        if (brokerPort == 0) {
+            brokerPort = freePort();
+            if (!broker.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(brokerPort)))
+                return 0;
+        }
+        options << "--mqtt" << QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort) << "--player"
+                << QStringLiteral("conformance");
+    }
+    const quint16 listening = startBridge(*door, QStringLiteral(BRIDGE_PATH), options);
+    if (kind == QLatin1String("broker")
+        && !QTest::qWaitFor([&] { return door->peek(1 << 16).contains("taking the commands of"); }, answerMs))
+        return 0;
+    return listening;
+}
+
+// The three commands from the office: tunaris-send's requests, each answered
+// on its reply topic, the next only after the last went out; or, from a
+// client that does not wait, three plain publishes answered to nobody.
+QByteArrayList ConformanceTest::overBroker(bool waits)
+{
+    const QString url = QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort);
+    if (!waits) {
+        for (const QByteArray &command : commands.trimmed().split('\n')) {
+            runTool(QStringLiteral("mosquitto_pub"),
+                    {"-p", QString::number(brokerPort), "-V", "mqttv5", "-q", "1", "-t",
+                     "tunaris/players/conformance/command", "-m", QString::fromLatin1(command)});
+        }
+        return {};
+    }
+    const ToolRun run =
+        runTool(QStringLiteral(SEND_PATH), {"--mqtt", url, "--player", "conformance", "play", "stop", "next"});
+    QByteArrayList answers;
+    for (const QByteArray &line : run.output.trimmed().split('\n'))
+        answers << line.mid(line.indexOf(": ") + 2);
+    return answers;
 }
 
 // Sends the three commands in one write; then ends its sending and reads
@@ -204,7 +244,7 @@ QByteArrayList ConformanceTest::overWeb(quint16 port, bool halfClose)
 // clang-format off
 void ConformanceTest::everyDoorKeepsTheContract_data()
 {
-    QTest::addColumn<QString>("door");   // tcp, web, endpoint (the owner's own)
+    QTest::addColumn<QString>("door");   // tcp, web, broker, endpoint (the owner's own)
     QTest::addColumn<QString>("route");  // port: the bridge holds it; console, bridge: it goes through that owner; device server
     QTest::addColumn<bool>("halfClose"); // the client reads its answers after ending its sending; else it goes away
     QTest::addColumn<QString>("fault");  // of the owner: stopped past the answers' deadline, killed holding a command
@@ -232,6 +272,11 @@ void ConformanceTest::everyDoorKeepsTheContract_data()
     QTest::newRow("endpoint, console, half-closed") << "endpoint" << "console" << true << "" << allOk;
     QTest::newRow("endpoint, bridge, half-closed") << "endpoint" << "bridge" << true << "" << allOk;
     QTest::newRow("endpoint, console, gone") << "endpoint" << "console" << false << "" << QByteArrayList();
+#if defined(CONFORMANCE_BROKER)
+    QTest::newRow("broker, port") << "broker" << "port" << true << "" << allOk;
+    QTest::newRow("broker, console") << "broker" << "console" << true << "" << allOk;
+    QTest::newRow("broker, port, gone") << "broker" << "port" << false << "" << QByteArrayList();
+#endif
 }
 // clang-format on
 
@@ -252,7 +297,7 @@ void ConformanceTest::everyDoorKeepsTheContract()
     }
     quint16 doorPort = 0;
     if (door != QLatin1String("endpoint")) {
-        doorPort = startDoor(port, door == QLatin1String("web"));
+        doorPort = startDoor(port, door);
         QVERIFY2(doorPort > 0, this->door->readAllStandardError().constData());
     }
     if (fault == QLatin1String("stopped") || fault == QLatin1String("killed"))
@@ -265,6 +310,8 @@ void ConformanceTest::everyDoorKeepsTheContract()
     QByteArrayList got;
     if (door == QLatin1String("web")) {
         got = overWeb(doorPort, halfClose);
+    } else if (door == QLatin1String("broker")) {
+        got = overBroker(halfClose);
     } else if (door == QLatin1String("tcp")) {
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, doorPort);

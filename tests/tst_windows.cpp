@@ -8,12 +8,13 @@
 #include <QTest>
 
 #if defined(Q_OS_WIN)
+#include "link/commandintake.h"
+#include "link/playerlink.h"
 #include "link/portendpoint.h"
 #include "link/windowspipe.h"
 
 #include <QDir>
 #include <QLocalSocket>
-#include <QSerialPort>
 #include <QTemporaryDir>
 
 #include <windows.h>
@@ -130,8 +131,9 @@ void WindowsTest::pipeServerChecked()
 {
     // The endpoint of a port, served here: its server is this account's.
     const QString portName = QStringLiteral("COM%1").arg(GetCurrentProcessId() % 200 + 50);
-    QSerialPort port;
-    PortEndpoint endpoint(portName, &port, [](const PlayerCommand &) { return QString(); });
+    PlayerLink link(portName, PlayerLink::Options{});
+    CommandIntake intake(&link);
+    PortEndpoint endpoint(portName, &intake);
     QString error;
     QVERIFY2(endpoint.listen(&error), qPrintable(error));
     QLocalSocket owner;

@@ -67,12 +67,12 @@
   function showLink(link) {
     const texts = {
       open: "Port open: %1",
-      owner: "Through the console, which holds %1",
+      "held by the console": "Through the console, which holds %1",
       waiting: "Waiting: the next command opens %1",
       lost: "Port lost: %1 (the next command tries again)",
     };
     const line = byId("link");
-    line.className = link.state;
+    line.dataset.state = link.state;
     line.textContent = fill(t(texts[link.state] || texts.waiting), link.state === "lost" ? link.reason : link.port);
   }
 

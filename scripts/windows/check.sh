@@ -14,7 +14,9 @@
 # its Start menu shortcut starts it, by a user who cannot write under Program
 # Files, the tools from a fresh prompt through the PATH, an upgrade over the
 # install, and the uninstaller. COM5 is mapped to a pseudo-terminal whose
-# other end is read here. Against real Linux programs on loopback: a Mosquitto
+# other end is read here. Against real Linux programs on loopback: clients
+# of the bridge's TCP door (one that ends its sending, and a busy venue), a
+# serial device server taking its connections three ways, a Mosquitto
 # started here (plain and TLS, with authorities made here) for the fleet, and
 # headless Chromium for the web remote. Last, the setup again with /SERVICE:
 # the bridge as the Windows service tunaris-bridge, serving a line. The Wine prefix lives in the cache
@@ -259,11 +261,18 @@ run_console() {
         && pass "$name: COM5 chosen, Open and Play with the mouse put 20 ff ff ff on the line" \
         || fail "$name: COM5, Open and Play put '$wire' on the line, not '20 ff ff ff'"
     # While the console holds COM5 (a Windows COM port has one owner at a
-    # time), the sender hands its command to the console's named pipe.
-    run_on_line wine tunaris-send.exe --port COM5 stop
-    [ "$status" -eq 0 ] && [ "$wire" = "22 ff ff ff" ] \
-        && pass "$name: tunaris-send.exe beside the connected console put 22 ff ff ff on the line" \
-        || fail "$name: tunaris-send.exe beside the console exited with $status, put '$wire': $(tr -d '\r' <"$work/send.out")"
+    # time), the sender hands its commands to the console's named pipe, in
+    # runs of 1, 8 and then 64.
+    local commands=() frames=() i
+    for i in $(seq 72); do
+        commands+=(folder "$i")
+        frames+=("00 $(printf '%02x %02x' $((i >> 8)) $((i & 255))) ff")
+    done
+    run_on_line wine tunaris-send.exe --port COM5 "${commands[@]}" stop
+    [ "$status" -eq 0 ] && [ "$wire" = "${frames[*]} 22 ff ff ff" ] \
+        && pass "$name: tunaris-send.exe beside the connected console handed it 73 commands (folder 1 to 72, stop)" \
+                "through its pipe, in runs of 1, 8 and 64: their 292 bytes on the line, in order" \
+        || fail "$name: tunaris-send.exe beside the console exited with $status, put '${wire:0:120}...': $(tr -d '\r' <"$work/send.out" | head -n 3)"
     sleep 1
     import -window "$window" "$shots/$name.png"
 
@@ -342,10 +351,12 @@ $expected"
 
 # A port number that the system just handed out, on the loopback address.
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-# ask_bridge PORT LINE: sends LINE to a bridge on 127.0.0.1:PORT, as soon as
-# it listens (within 60 s), and prints its answer.
+# ask_bridge PORT LINE...: sends the LINEs in one write to a bridge on
+# 127.0.0.1:PORT, as soon as it listens (within 60 s), ends its sending as a
+# script piped into nc does, and prints every answer until the bridge ends
+# the connection (or "no end" after them if it does not within 20 s).
 ask_bridge() {
-    timeout 90 python3 - "$1" "$2" <<'PY'
+    timeout 90 python3 - "$@" <<'PY'
 import socket, sys, time
 deadline = time.monotonic() + 60
 while True:
@@ -357,13 +368,14 @@ while True:
             sys.exit("nothing listens")
         time.sleep(0.5)
 client.settimeout(20)
-client.sendall(sys.argv[2].encode() + b"\n")
+client.sendall("".join(line + "\n" for line in sys.argv[2:]).encode())
+client.shutdown(socket.SHUT_WR)
 reply = b""
-while not reply.endswith(b"\n"):
-    chunk = client.recv(256)
-    if not chunk:
-        break
-    reply += chunk
+try:
+    while chunk := client.recv(4096):
+        reply += chunk
+except OSError:
+    reply += b"no end\n"
 print(reply.decode(errors="replace").strip())
 PY
 }
@@ -381,15 +393,150 @@ stop_bridge() {
 cd "$bin" || die "no $bin"
 bridge_port=$(free_port)
 before=$(size_of "$work/wire.bin")
-wine tunaris-bridge.exe --port COM5 --listen "127.0.0.1:$bridge_port" >"$work/bridge.out" 2>&1 &
+wine tunaris-bridge.exe --port COM5 --listen "127.0.0.1:$bridge_port" --allow 127.0.0.0/8 >"$work/bridge.out" 2>&1 &
 bridge=$!
-reply=$(ask_bridge "$bridge_port" "spot 5 --x-in-seq 3")
+reply=$(ask_bridge "$bridge_port" "spot 5 --x-in-seq 3" "rewind" "play")
 sleep 0.5
 wire=$(bytes_from "$work/wire.bin" "$before")
-stop_bridge
-[ "$reply" = "ok 14 00 05 03" ] && [ "$wire" = "14 00 05 03" ] \
-    && pass "tunaris-bridge.exe on 127.0.0.1:$bridge_port put 14 00 05 03 on COM5 and answered '$reply'" \
+answers="ok 14 00 05 03 | error unknown command 'rewind' | ok 20 ff ff ff"
+[ "$(tr -d '\r' <<<"$reply" | paste -sd'|' | sed 's/|/ | /g')" = "$answers" ] && [ "$wire" = "14 00 05 03 20 ff ff ff" ] \
+    && pass "tunaris-bridge.exe on 127.0.0.1:$bridge_port answered three lines after their client ended its sending" \
+            "($answers), then ended the connection, and put 14 00 05 03 20 ff ff ff on COM5" \
     || fail "tunaris-bridge.exe answered '$reply' and put '$wire' on COM5: $(tr -d '\r' <"$work/bridge.out" | head -n 5)"
+
+# A busy venue: 16 clients from four addresses at once, 20 commands each
+# (folders numbered by client and command): a third write byte by byte, a
+# third leave as soon as they have written. Every command goes out once,
+# each client's in its order, and every client still there reads 20 "ok".
+before=$(size_of "$work/wire.bin")
+venue=$(timeout 120 python3 - "$bridge_port" "$work/wire.bin" "$before" <<'PY'
+import socket, sys, threading, time
+port, wire_path, before = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+clients, each = 16, 20
+def folder(k, i): return k * each + i + 1
+problems = []
+def client(k):
+    lines = b"".join(b"folder %d\n" % folder(k, i) for i in range(each))
+    c = socket.create_connection(("127.0.0.1", port), timeout=10, source_address=("127.0.0.%d" % (2 + k % 4), 0))
+    c.settimeout(30)
+    if k % 3 == 0:
+        for byte in lines:
+            c.send(bytes([byte]))
+    else:
+        c.sendall(lines)
+    if k % 3 == 2:
+        c.close()
+        return
+    c.shutdown(socket.SHUT_WR)
+    reply = b""
+    try:
+        while chunk := c.recv(4096):
+            reply += chunk
+    except OSError as e:
+        problems.append("client %d: %s after %r" % (k, e, reply[-40:]))
+    if reply.count(b"ok ") != each or reply.count(b"\n") != each:
+        problems.append("client %d read %r" % (k, reply[:120]))
+threads = [threading.Thread(target=client, args=(k,)) for k in range(clients)]
+for t in threads: t.start()
+for t in threads: t.join()
+expected = clients * each * 4
+for _ in range(100):
+    with open(wire_path, "rb") as f:
+        f.seek(before)
+        wire = f.read()
+    if len(wire) >= expected:
+        break
+    time.sleep(0.2)
+sent = [int.from_bytes(wire[j + 1:j + 3], "big") for j in range(0, len(wire), 4)]
+if len(wire) != expected or sorted(sent) != list(range(1, clients * each + 1)):
+    problems.append("COM5 got %d bytes, not %d, or not every folder once" % (len(wire), expected))
+for k in range(clients):
+    mine = [n for n in sent if folder(k, 0) <= n <= folder(k, each - 1)]
+    if mine != sorted(mine):
+        problems.append("client %d's commands out of order" % k)
+print("; ".join(problems[:4]) or "ok")
+PY
+)
+stop_bridge
+[ "$venue" = ok ] \
+    && pass "tunaris-bridge.exe with --allow 127.0.0.0/8: 16 clients from four addresses, 20 commands each (some byte by byte," \
+            "some leaving at once): 320 frames on COM5, each once and in its client's order, every answer read" \
+    || fail "tunaris-bridge.exe with 16 clients at once: $venue"
+
+# --- A serial device server: tunaris-send.exe --port tcp://... -----------------
+# A server on loopback that takes each connection one way: "good" reads to
+# our end and closes; "ends at once" ends its side as it accepts, never
+# reads, and resets a moment later; "resets after 2" reads two bytes and
+# resets. Only an orderly close after our end is ok; Windows tells neither
+# what the server acknowledged nor the connection's state, so the others are
+# "unknown" (or "not sent"), never ok. The server serves until it is ended
+# (its process is the background job's own: exec), then prints what it read.
+device_server() {
+    exec python3 - "$1" "$work/device-server.port" <<'PY'
+import os, signal, socket, struct, sys, threading, time
+stop = threading.Event()
+signal.signal(signal.SIGTERM, lambda *_: stop.set())
+behaviour, port_file = sys.argv[1], sys.argv[2]
+listener = socket.create_server(("127.0.0.1", 0))
+listener.settimeout(0.2)
+with open(port_file + ".tmp", "w") as f:
+    f.write(str(listener.getsockname()[1]))
+os.rename(port_file + ".tmp", port_file)
+read = []
+def reset(c):
+    c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    c.close()
+def serve(c):
+    c.settimeout(20)
+    got = b""
+    try:
+        if behaviour == "good":
+            while chunk := c.recv(4096):
+                got += chunk
+            c.close()
+        elif behaviour == "ends at once":
+            c.shutdown(socket.SHUT_WR)
+            time.sleep(0.2)
+            reset(c)
+        else:
+            got = c.recv(2)
+            reset(c) if got else c.close()
+    except OSError:
+        pass
+    read.append(got)
+end = time.monotonic() + 90
+while not stop.is_set() and time.monotonic() < end:
+    try:
+        threading.Thread(target=serve, args=(listener.accept()[0],)).start()
+    except socket.timeout:
+        pass
+time.sleep(0.5)
+print(" ".join(got.hex(" ") for got in read if got))
+PY
+}
+cd "$bin" || die "no $bin"
+for case in "good|0|20 ff ff ff 00 01 2c ff" "ends at once|1 3|" "resets after 2|3|20 ff"; do
+    IFS='|' read -r behaviour statuses taken <<<"$case"
+    rm -f "$work/device-server.port"
+    device_server "$behaviour" >"$work/device-server.out" 2>&1 &
+    server=$!
+    for _ in $(seq 50); do [ -s "$work/device-server.port" ] && break; sleep 0.1; done
+    timeout 60 wine tunaris-send.exe --port "tcp://127.0.0.1:$(cat "$work/device-server.port")" play folder 300 \
+        >"$work/send.out" 2>&1
+    status=$?
+    sleep 0.5
+    kill "$server"
+    wait "$server"
+    said=$(tr -d '\r' <"$work/send.out" | head -n 1)
+    if [[ " $statuses " == *" $status "* ]] && [ "$(cat "$work/device-server.out")" = "$taken" ] \
+       && { [ "$status" -ne 3 ] || [[ "$said" == *"do not send it again"* ]]; }; then
+        pass "tunaris-send.exe to a device server that $( [ "$behaviour" = good ] && echo "reads to our end and closes" || echo "$behaviour")" \
+             "exited with $status, the server having read '${taken:-nothing}'${said:+: $said}"
+    else
+        fail "tunaris-send.exe to a device server that $behaviour exited with $status (not $statuses)," \
+             "the server read '$(cat "$work/device-server.out")', not '$taken': $said"
+    fi
+done
 
 # --- The fleet: a Linux Mosquitto on loopback -------------------------------
 # A plain listener and a TLS one, whose certificate for 127.0.0.1 an
@@ -477,7 +624,7 @@ refused="the broker's certificate is not signed by an authority trusted here"
 for case in "send|mqtts://127.0.0.1:$tls_port|--mqtt-ca $(winepath -w "$broker_dir/wrong-ca.pem")|$refused" \
             "send|mqtts://127.0.0.1:$tls_port||$refused" \
             "bridge|mqtts://127.0.0.1:$tls_port|--mqtt-ca $(winepath -w "$broker_dir/wrong-ca.pem")|$refused" \
-            "send|mqtt://127.0.0.1:$plain_port||no player takes commands on tunaris/players/nobody/command"; do
+            "send|mqtt://127.0.0.1:$plain_port||no player nobody is known to the broker"; do
     IFS='|' read -r program broker_url ca says <<<"$case"
     if [ "$program" = send ]; then
         # shellcheck disable=SC2086  # --mqtt-ca and its file, or nothing

@@ -103,25 +103,6 @@ int runOffice(QCoreApplication &application, const BridgeRequest &request)
 }
 #endif
 
-#if defined(TUNARIS_MQTT)
-// The port's link as a fleet's state names it.
-QString linkText(PlayerLink::State::Kind link)
-{
-    using Kind = PlayerLink::State::Kind;
-    switch (link) {
-    case Kind::Open:
-        return QStringLiteral("open");
-    case Kind::Owner:
-        return QStringLiteral("held by the console");
-    case Kind::Lost:
-        return QStringLiteral("lost");
-    case Kind::Waiting:
-        break;
-    }
-    return QStringLiteral("waiting");
-}
-#endif
-
 // The journal's line for a command taken: where it came from, what it was,
 // what became of it. "tcp 192.168.1.7:50122: play: ok 20 ff ff ff"
 QString journalLine(const CommandOrigin &origin, const QByteArray &text, const CommandIntake::Reply &reply)
@@ -239,7 +220,7 @@ static int runBridge(int argc, char **argv)
     if (request.broker) {
         fleet = std::make_unique<FleetBridge>(
             FleetBridge::Settings{*request.broker, request.player, request.groups, request.port, request.discovery},
-            &intake, [&link] { return linkText(link.state().kind); }, report);
+            &intake, [&link] { return link.state().word(); }, report);
         QObject::connect(&link, &PlayerLink::stateChanged, fleet.get(), &FleetBridge::publishState);
         QObject::connect(fleet.get(), &FleetBridge::refused, &application, [] { QCoreApplication::exit(Failed); });
         tellFleet = [fleet = fleet.get(), &mixer](const PlayerCommand &command, const CommandIntake::Reply &reply) {
