@@ -71,7 +71,7 @@ class Fleet:
         config = os.path.join(folder, "mosquitto.conf")
         with open(config, "w") as file:
             # Started as root, Mosquitto would drop to its own user.
-            file.write(("user root\n" if os.geteuid() == 0 else "") + "log_type error\nset_tcp_nodelay true\n"
+            file.write(("user root\n" if os.geteuid() == 0 else "") + "log_type error\nset_tcp_nodelay true\nmax_queued_messages 10000\n"
                        f"listener {self.port} 127.0.0.1\nallow_anonymous true\n")
         self.broker_log = open(os.path.join(folder, "mosquitto.log"), "w")
         self.broker = subprocess.Popen(["mosquitto", "-c", config], stdout=self.broker_log, stderr=self.broker_log)
