@@ -1,5 +1,7 @@
 #include "fleet/fleetbridge.h"
+#include "base/version.h"
 #include "command/commandgrammar.h"
+#include "fleet/fleetdiscovery.h"
 #include "fleet/messagelife.h"
 #include "fleet/mqttclient.h"
 #include "fleet/statereader.h"
@@ -19,6 +21,9 @@ constexpr int repeatFailureMs = 60 * 1000;
 constexpr int stopWaitMs = 2000;
 // Copies of commands that the broker may still hand over again.
 constexpr int maxUnacknowledged = 1024;
+// A flood of refused commands must not become a flood of states.
+constexpr int answerStateMs = 200;
+constexpr int maxRemovalReports = 64;
 
 QByteArray withoutLineEnd(const QByteArray &reply)
 {
@@ -69,6 +74,9 @@ FleetBridge::FleetBridge(const Settings &settings, CommandIntake *intake, LinkSt
     will.lastCommand.clear();
     will.lastBytes.clear();
     will.lastTime.clear();
+    will.answerCommand.clear();
+    will.answerReply.clear();
+    will.answerTime.clear();
     session.willPayload = will.toJson();
     session.willExpirySeconds = FleetTopics::StateExpirySeconds;
     session.willUserProperties << qMakePair(QByteArray(FleetTopics::PlayerProperty), m_settings.player.toUtf8());
@@ -88,7 +96,11 @@ FleetBridge::FleetBridge(const Settings &settings, CommandIntake *intake, LinkSt
         m_refused = true;
         emit refused();
     });
-    connect(m_client.get(), &MqttClient::subscribed, this, [this](int, const QList<int> &codes) {
+    connect(m_client.get(), &MqttClient::subscribed, this, [this](int mid, const QList<int> &codes) {
+        // The discovery configurations' subscription only serves to remove
+        // stale ones: a broker that will not show them has none of ours.
+        if (mid != m_commandSubscription)
+            return;
         QStringList taken;
         for (int i = 0; i < codes.size() && i < m_commandTopics.size(); ++i) {
             const QString topic = QString::fromUtf8(m_commandTopics.at(i));
@@ -104,6 +116,13 @@ FleetBridge::FleetBridge(const Settings &settings, CommandIntake *intake, LinkSt
             m_report(QStringLiteral("taking the commands of %1").arg(taken.join(QLatin1String(", "))));
         m_taking = taken;
     });
+    m_answerState.setSingleShot(true);
+    connect(&m_answerState, &QTimer::timeout, this, &FleetBridge::publishState);
+    if (m_settings.discovery) {
+        for (const FleetDiscovery::Config &config :
+             FleetDiscovery::configs(m_settings.player, QStringLiteral(TUNARIS_VERSION)))
+            m_announced << config.topic;
+    }
     m_probeTimeout.setSingleShot(true);
     connect(&m_probeTimeout, &QTimer::timeout, this, [this] {
         connectionFailed(QStringLiteral("cannot tell who serves player %1: %2 did not answer within %3 s")
@@ -254,9 +273,11 @@ void FleetBridge::connected(bool sessionPresent)
         settle(m_unacknowledged);
         m_unacknowledged.clear();
     }
-    m_client->subscribe(m_commandTopics,
-                        MqttClient::NoLocal | MqttClient::RetainAsPublished | MqttClient::SendRetainedNever);
+    m_commandSubscription = m_client->subscribe(m_commandTopics, MqttClient::NoLocal | MqttClient::RetainAsPublished
+                                                                     | MqttClient::SendRetainedNever);
+    m_since = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     publishState();
+    announce();
     if (!m_wasConnected || !m_lastFailure.isEmpty())
         m_report(QStringLiteral("connected to %1").arg(m_settings.broker.address()));
     m_wasConnected = true;
@@ -275,6 +296,8 @@ void FleetBridge::connectionFailed(const QString &reason)
 void FleetBridge::take(const MqttMessage &message)
 {
     ++m_received;
+    if (FleetDiscovery::isNodeConfig(message.topic, m_settings.player))
+        return discoveryConfig(message);
     if (!m_commandTopics.contains(message.topic))
         return;
     ReplyTo to{FleetTopics::playerReply(m_settings.player), QByteArray()};
@@ -432,13 +455,52 @@ void FleetBridge::finish(const std::shared_ptr<Taken> &taken, const CommandIntak
     taken->waiting.clear();
 }
 
-void FleetBridge::noteSent(const PlayerCommand &command, const QJsonObject &levels)
+void FleetBridge::noteAnswered(const PlayerCommand &command, const CommandIntake::Reply &reply,
+                               const QJsonObject &levels)
 {
-    m_last.lastCommand = commandWords(command);
+    const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    m_last.answerCommand = commandWords(command);
+    m_last.answerReply = QString::fromUtf8(withoutLineEnd(reply.line()));
+    m_last.answerTime = now;
+    if (!reply.outcome.isSent()) {
+        if (!m_answerState.isActive())
+            m_answerState.start(answerStateMs);
+        return;
+    }
+    m_last.lastCommand = m_last.answerCommand;
     m_last.lastBytes = QString::fromLatin1(frameBytes(toFrame(command)).toHex(' '));
-    m_last.lastTime = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    m_last.lastTime = now;
     m_last.levels = levels;
+    m_answerState.stop();
     publishState();
+}
+
+// The player's entities for building automation, on every connection: a
+// broker that lost its retained messages gets them again.
+void FleetBridge::announce()
+{
+    // Every configuration of this node the broker keeps comes on this
+    // subscription; those not announced now are removed.
+    m_client->subscribe({FleetDiscovery::nodeFilter(m_settings.player)}, MqttClient::RetainAsPublished);
+    if (!m_settings.discovery)
+        return;
+    for (const FleetDiscovery::Config &config :
+         FleetDiscovery::configs(m_settings.player, QStringLiteral(TUNARIS_VERSION)))
+        publish(config.topic, config.payload, true);
+}
+
+void FleetBridge::discoveryConfig(const MqttMessage &message)
+{
+    if (message.size == 0 || m_announced.contains(message.topic))
+        return;
+    publish(message.topic, QByteArray(), true);
+    const QString topic = QString::fromUtf8(message.topic);
+    // Told once each; a flood of them is removed without a word.
+    if (!m_removedConfigs.contains(topic) && m_removedConfigs.size() < maxRemovalReports) {
+        m_removedConfigs << topic;
+        m_report(
+            QStringLiteral("removed the discovery configuration %1, which this bridge no longer announces").arg(topic));
+    }
 }
 
 void FleetBridge::reply(const ReplyTo &to, const QByteArray &text)
@@ -481,6 +543,7 @@ PlayerState FleetBridge::state(bool online) const
     state.port = m_settings.port;
     state.groups = m_settings.groups;
     state.link = online ? m_link() : QString();
+    state.since = online ? m_since : QString();
     return state;
 }
 

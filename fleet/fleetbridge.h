@@ -56,6 +56,9 @@ public:
         QString player;
         QStringList groups;
         QString port; // as the state shows it
+        // Announce the player to building automation (fleetdiscovery.h);
+        // without it, any announcement of it is removed.
+        bool discovery = false;
     };
     using Report = std::function<void(const QString &)>;
     using LinkState = std::function<QString()>;
@@ -77,9 +80,10 @@ public:
     bool start(QString *error);
     // The port's link changed: the retained state says so.
     void publishState();
-    // A command that went out to the player, from whichever door, and what
-    // is now known of its volume: the retained state says so.
-    void noteSent(const PlayerCommand &command, const QJsonObject &levels);
+    // A command answered, from whichever door: the retained state says what
+    // became of it and, when it went out, that it was the last to, and what
+    // is now known of the volume.
+    void noteAnswered(const PlayerCommand &command, const CommandIntake::Reply &reply, const QJsonObject &levels);
     // Publishes the state "offline" and leaves the broker, waiting a moment
     // at most for the broker to take it.
     void stop();
@@ -128,6 +132,8 @@ private:
     int publish(const QByteArray &topic, const QByteArray &payload, bool retain, const QByteArray &correlation = {});
     PlayerState state(bool online) const;
     void forget();
+    void announce();
+    void discoveryConfig(const MqttMessage &message);
 
     Settings m_settings;
     QString m_host; // this machine's name
@@ -152,7 +158,12 @@ private:
     QQueue<QByteArray> m_requestOrder;
     QHash<int, Publish> m_publishes;
 
-    PlayerState m_last; // the last command that went out
+    PlayerState m_last;   // the last command that went out, and the last answered
+    QString m_since;      // this connection's, UTC
+    QTimer m_answerState; // a state for answers that sent nothing, at most this often
+    int m_commandSubscription = 0;
+    QList<QByteArray> m_announced; // the discovery topics of this bridge's entities
+    QStringList m_removedConfigs;
     QString m_lastFailure;
     QElapsedTimer m_lastFailureReport;
     bool m_wasConnected = false;

@@ -74,12 +74,20 @@ QByteArray PlayerState::toJson() const
                       {QStringLiteral("host"), host},
                       {QStringLiteral("port"), port},
                       {QStringLiteral("groups"), QJsonArray::fromStringList(groups)}};
-    if (online)
+    if (online) {
         state.insert(QStringLiteral("link"), link);
+        if (!since.isEmpty())
+            state.insert(QStringLiteral("since"), since);
+    }
     if (!lastBytes.isEmpty()) {
         state.insert(QStringLiteral("last"), QJsonObject{{QStringLiteral("command"), lastCommand},
                                                          {QStringLiteral("bytes"), lastBytes},
                                                          {QStringLiteral("time"), lastTime}});
+    }
+    if (!answerReply.isEmpty()) {
+        state.insert(QStringLiteral("answer"), QJsonObject{{QStringLiteral("command"), answerCommand},
+                                                           {QStringLiteral("reply"), answerReply},
+                                                           {QStringLiteral("time"), answerTime}});
     }
     if (online && !levels.isEmpty())
         state.insert(QStringLiteral("levels"), levels);
@@ -99,6 +107,7 @@ std::optional<PlayerState> PlayerState::fromJson(const QByteArray &json)
     state.host = textOf(object, "host");
     state.port = textOf(object, "port");
     state.link = textOf(object, "link");
+    state.since = textOf(object, "since");
     const QJsonArray groups = object.value(QLatin1String("groups")).toArray();
     for (const QJsonValue &group : groups) {
         if (group.isString() && state.groups.size() < maxShownGroups)
@@ -108,6 +117,10 @@ std::optional<PlayerState> PlayerState::fromJson(const QByteArray &json)
     state.lastCommand = textOf(last, "command");
     state.lastBytes = textOf(last, "bytes");
     state.lastTime = textOf(last, "time");
+    const QJsonObject answer = object.value(QLatin1String("answer")).toObject();
+    state.answerCommand = textOf(answer, "command");
+    state.answerReply = textOf(answer, "reply");
+    state.answerTime = textOf(answer, "time");
     return state;
 }
 
@@ -141,6 +154,44 @@ QString listingLine(const QString &player, const SeenState &seen)
                      .arg(shown(state->lastCommand), shown(state->lastBytes), shown(state->lastTime));
     }
     return parts.join(QLatin1String("  "));
+}
+
+namespace {
+
+// "2025-05-01T12:00:00.250Z" as a table shows it: "2025-05-01 12:00:00Z".
+QString shownTime(const QString &utc)
+{
+    const QDateTime time = QDateTime::fromString(utc, Qt::ISODateWithMs);
+    return time.isValid() && time.timeSpec() == Qt::UTC ? time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss'Z'"))
+                                                        : shown(utc);
+}
+
+} // namespace
+
+ListingRow listingRow(const QString &player, const SeenState &seen)
+{
+    ListingRow row;
+    row.player = shown(player);
+    const std::optional<PlayerState> &state = seen.state;
+    if (!state) {
+        row.state = QStringLiteral("unreadable");
+        return row;
+    }
+    row.state = state->online ? QStringLiteral("online") : QStringLiteral("offline");
+    if (state->online)
+        row.since = shownTime(state->since);
+    else if (seen.published.isValid())
+        row.since = seen.published.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss'Z'"));
+    row.link = state->online ? shown(state->link) : QString();
+    row.port = shown(state->port);
+    QStringList groups;
+    for (const QString &group : state->groups)
+        groups << shown(group);
+    row.groups = groups.join(QLatin1String(", "));
+    if (!state->lastBytes.isEmpty())
+        row.last = QStringLiteral("%1 (%2) at %3")
+                       .arg(shown(state->lastCommand), shown(state->lastBytes), shownTime(state->lastTime));
+    return row;
 }
 
 QList<Addressee> addressees(const QMap<QString, SeenState> &states, const QString &player, const QString &group,

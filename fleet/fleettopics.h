@@ -42,19 +42,28 @@ inline constexpr quint32 StateExpirySeconds = 10 * 365 * 24 * 3600;
 
 } // namespace FleetTopics
 
-// {"online":true,"host":"shop12-pc","port":"/dev/ttyUSB0","link":"open","groups":["shops"],
-//  "last":{"command":"play","bytes":"20 ff ff ff","time":"2025-05-01T12:00:00.250Z"}}
-// "link" is left out while offline, "last" until a command went out.
+// {"online":true,"since":"2025-05-01T08:00:00.125Z","host":"shop12-pc","port":"/dev/ttyUSB0",
+//  "link":"open","groups":["shops"],
+//  "last":{"command":"play","bytes":"20 ff ff ff","time":"2025-05-01T12:00:00.250Z"},
+//  "answer":{"command":"next","reply":"unknown ...","time":"2025-05-01T12:00:05.500Z"}}
+// "since" and "link" are left out while offline, "last" until a command went
+// out, "answer" until a command was answered since the bridge started.
 struct PlayerState
 {
     bool online = false;
-    QString host; // the machine the bridge runs on
+    QString since; // online: when its bridge joined the broker, UTC
+    QString host;  // the machine the bridge runs on
     QString port;
     QString link; // "open", "held by the console", "lost", "waiting"
     QStringList groups;
-    QString lastCommand; // words, "folder 300 --seq --reset"
+    QString lastCommand; // what went out last: words, "folder 300 --seq --reset"
     QString lastBytes;   // "03 01 2c ff"
     QString lastTime;    // UTC, ISO 8601 with milliseconds
+    // The last command the bridge answered, from whichever door, and its
+    // reply in the contract's words: what became of it, sent or not.
+    QString answerCommand;
+    QString answerReply; // "ok 20 ff ff ff", "error not sent: ...", "unknown ..."
+    QString answerTime;
     // What is known of the player's volume (KnownMixer::toJson()), as the
     // console's window and the remote's pages show it; empty: not told.
     QJsonObject levels;
@@ -80,6 +89,19 @@ struct SeenState
 // last: play 20 ff ff ff at 2025-...", "shop-14  offline since 2025-...Z ...",
 // every text made safe for a terminal.
 QString listingLine(const QString &player, const SeenState &seen);
+
+// The same as a table's columns, for a listing kept up to date on a terminal.
+struct ListingRow
+{
+    QString player;
+    QString state; // "online", "offline", or why it cannot be read
+    QString since; // UTC, "2025-05-01 11:58:20Z"; empty: unknown
+    QString link;
+    QString port;
+    QString groups;
+    QString last; // "play (20 ff ff ff) at 2025-05-01 12:00:00Z"
+};
+ListingRow listingRow(const QString &player, const SeenState &seen);
 
 // Who a command for one player, or for every member of a group (the players
 // whose state names it), goes to: each is sent the command, or answered at

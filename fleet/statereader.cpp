@@ -15,12 +15,13 @@ QByteArray randomHex(int bytes)
 
 } // namespace
 
-StateReader::StateReader(MqttClient *client, const QByteArray &filter, QObject *parent)
+StateReader::StateReader(MqttClient *client, const QByteArray &filter, QObject *parent, Mode mode)
     : QObject(parent)
     , m_client(client)
     , m_filter(filter)
     , m_markerTopic("tunaris/senders/" + randomHex(8) + "/listed")
     , m_marker(randomHex(8))
+    , m_mode(mode)
 {
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, [this] {
@@ -31,11 +32,20 @@ StateReader::StateReader(MqttClient *client, const QByteArray &filter, QObject *
                         : QStringLiteral("the broker did not confirm the subscription to the players' states"));
     });
     connect(m_client, &MqttClient::messageArrived, this, [this](const MqttMessage &message) {
-        if (m_done)
+        if (m_done) {
+            const QString player = m_watching ? FleetTopics::playerOfState(message.topic) : QString();
+            if (player.isEmpty())
+                return;
+            if (message.size > 0)
+                emit changed(player, seen(message));
+            else
+                emit removed(player);
             return;
+        }
         if (message.topic == m_markerTopic) {
             if (message.payload == m_marker) {
                 m_done = true;
+                m_watching = m_mode == Mode::Watch;
                 m_timeout.stop();
                 emit finished(m_states);
             }

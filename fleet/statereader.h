@@ -16,7 +16,8 @@ struct MqttMessage;
 // then has the broker echo a marker there. The broker sends the retained
 // states right after it confirms the subscription, and handles what we
 // publish next only after that: the marker coming back says that every state
-// is here. A state published while reading is taken too.
+// is here. A state published while reading is taken too. Watching, it goes on
+// after that: each state published later is told as it comes.
 class StateReader : public QObject
 {
     Q_OBJECT
@@ -24,7 +25,9 @@ class StateReader : public QObject
 public:
     static constexpr int ReadWithinMs = 5000;
 
-    StateReader(MqttClient *client, const QByteArray &filter, QObject *parent = nullptr);
+    enum class Mode { Once, Watch };
+
+    StateReader(MqttClient *client, const QByteArray &filter, QObject *parent = nullptr, Mode mode = Mode::Once);
     // Once; finished() or failed() tells how it went, within ReadWithinMs.
     void start();
 
@@ -34,6 +37,10 @@ public:
 signals:
     void finished(const QMap<QString, SeenState> &states);
     void failed(const QString &reason);
+    // Watching, after finished(): a state published, or removed (an empty
+    // retained message).
+    void changed(const QString &player, const SeenState &seen);
+    void removed(const QString &player);
 
 private:
     MqttClient *m_client;
@@ -43,6 +50,8 @@ private:
     int m_subscription = 0;
     bool m_subscribed = false;
     bool m_done = false;
+    Mode m_mode;
+    bool m_watching = false; // listed, and watching on
     QMap<QString, SeenState> m_states;
     QTimer m_timeout;
 };

@@ -8,8 +8,16 @@
 
 namespace {
 
-// Events a page leaves unread, at most, before it is dropped.
-constexpr qint64 maxUnsentEventBytes = 64 * 1024;
+QByteArray message(const QString &kind, const QJsonObject &content)
+{
+    return QJsonDocument(QJsonObject{{kind, content}}).toJson(QJsonDocument::Compact);
+}
+
+// Kinds are words of ours; a key is any text after them.
+QString latestKey(const QString &kind, const QString &key)
+{
+    return key.isNull() ? kind : kind + QLatin1Char('\n') + key;
+}
 
 } // namespace
 
@@ -19,8 +27,9 @@ struct PageEvents::Page
     bool answered = true; // the last ping
 };
 
-PageEvents::PageEvents(QObject *parent)
+PageEvents::PageEvents(qint64 maxUnsentBytes, QObject *parent)
     : QObject(parent)
+    , m_maxUnsentBytes(maxUnsentBytes)
 {
     connect(&m_ping, &QTimer::timeout, this, &PageEvents::ping);
 }
@@ -42,21 +51,52 @@ void PageEvents::take(std::unique_ptr<QWebSocket> socket)
             page->answered = true;
     });
     m_pages.push_back(std::make_unique<Page>(Page{std::move(socket)}));
-    for (const auto &[kind, message] : std::as_const(m_latest)) {
-        if (!tellPage(events, message))
+    for (const QByteArray &latest : std::as_const(m_latest)) {
+        if (!tellPage(events, latest))
             return;
     }
 }
 
-void PageEvents::tell(const QString &kind, const QJsonObject &content)
+void PageEvents::tell(const QString &kind, const QJsonObject &content, const QString &key)
 {
-    const QByteArray message = QJsonDocument(QJsonObject{{kind, content}}).toJson(QJsonDocument::Compact);
-    const auto latest =
-        std::find_if(m_latest.begin(), m_latest.end(), [&kind](const auto &kept) { return kept.first == kind; });
-    if (latest == m_latest.end())
-        m_latest.append({kind, message});
-    else
-        latest->second = message;
+    const QByteArray told = message(kind, content);
+    const QString at = latestKey(kind, key);
+    const auto order = m_latestOrder.constFind(at);
+    if (order == m_latestOrder.cend()) {
+        m_latestOrder.insert(at, m_nextOrder);
+        m_latest.insert(m_nextOrder++, told);
+    } else {
+        m_latest.insert(*order, told);
+    }
+    tellAll(told);
+}
+
+void PageEvents::keep(const QString &kind, const QString &key, const QJsonObject &content)
+{
+    const QString at = latestKey(kind, key);
+    const auto order = m_latestOrder.find(at);
+    if (content.isEmpty()) {
+        if (order != m_latestOrder.end()) {
+            m_latest.remove(*order);
+            m_latestOrder.erase(order);
+        }
+        return;
+    }
+    if (order == m_latestOrder.end()) {
+        m_latestOrder.insert(at, m_nextOrder);
+        m_latest.insert(m_nextOrder++, message(kind, content));
+    } else {
+        m_latest.insert(*order, message(kind, content));
+    }
+}
+
+void PageEvents::tellOpen(const QString &kind, const QJsonObject &content)
+{
+    tellAll(message(kind, content));
+}
+
+void PageEvents::tellAll(const QByteArray &message)
+{
     QList<QWebSocket *> sockets;
     for (const auto &page : m_pages)
         sockets << page->socket.get();
@@ -86,7 +126,7 @@ void PageEvents::ping()
 bool PageEvents::tellPage(QWebSocket *socket, const QByteArray &message)
 {
     socket->sendTextMessage(QString::fromUtf8(message));
-    if (socket->bytesToWrite() <= maxUnsentEventBytes)
+    if (socket->bytesToWrite() <= m_maxUnsentBytes)
         return true;
     drop(socket);
     return false;

@@ -94,13 +94,27 @@ QString linkTo(const QHostAddress &host, quint16 port, const QByteArray &key)
 
 } // namespace
 
-QString remoteKeyPath()
+namespace {
+
+QString keyPath(const char *name)
 {
     const QString state = QFile::decodeName(qgetenv("STATE_DIRECTORY")).section(QLatin1Char(':'), 0, 0);
     if (!state.isEmpty())
-        return state + QLatin1String("/web-key");
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QLatin1String("/tunaris-bridge/web-key");
+        return state + QLatin1Char('/') + QLatin1String(name);
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1String("/tunaris-bridge/")
+           + QLatin1String(name);
+}
+
+} // namespace
+
+QString remoteKeyPath()
+{
+    return keyPath("web-key");
+}
+
+QString officeKeyPath()
+{
+    return keyPath("office-key");
 }
 
 QByteArray loadOrMakeRemoteKey(const QString &path, QString *error)

@@ -19,6 +19,8 @@
 // %LOCALAPPDATA%\tunaris-bridge\web-key of the account, whose access list
 // is then what keeps it private (remote/windowskeyfile.h).
 QString remoteKeyPath();
+// The office's page's key, beside it and never the same: office-key.
+QString officeKeyPath();
 
 // The key kept at `path`, made there first when no file is. Empty, with the
 // reason in words, when the file cannot be trusted or used: not a regular

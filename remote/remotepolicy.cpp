@@ -20,7 +20,6 @@ constexpr qint64 readBufferBytes = 16 * 1024;
 constexpr int maxBuckets = 1024;
 constexpr qint64 bucketRefilledMs = 1000 * RemotePolicy::CommandBurst / RemotePolicy::CommandsPerSecond;
 constexpr int keyCookieSeconds = 365 * 24 * 60 * 60;
-const QByteArray keyCookieName = QByteArrayLiteral("tunaris_key");
 
 QList<QByteArray> headerValues(const QHttpServerRequest &request, const QByteArray &name)
 {
@@ -126,9 +125,9 @@ private:
     QTimer m_deadline;
 };
 
-RemotePolicy::RemotePolicy(const QByteArray &key, Report report, QObject *parent)
+RemotePolicy::RemotePolicy(const Site &site, Report report, QObject *parent)
     : QObject(parent)
-    , m_key(key)
+    , m_site(site)
     , m_report(std::move(report))
 {
 }
@@ -145,7 +144,7 @@ bool RemotePolicy::admit(QTcpSocket *socket)
     else
         makeRoom(share, clientText(peer), &refusal);
     if (!refusal.isEmpty()) {
-        m_report(QStringLiteral("refused a connection to the web remote from %1: %2").arg(clientText(peer), refusal));
+        m_report(QStringLiteral("refused a connection to %1 from %2: %3").arg(m_site.name, clientText(peer), refusal));
         socket->abort();
         return false;
     }
@@ -186,8 +185,8 @@ bool RemotePolicy::makeRoom(const QHostAddress &share, const QString &newcomer, 
         return false;
     }
     QTcpSocket *closed = yielding->socket;
-    m_report(QStringLiteral("closed a connection to the web remote from %1 that showed no key, to make room for %2")
-                 .arg(clientText(closed->peerAddress()), newcomer));
+    m_report(QStringLiteral("closed a connection to %1 from %2 that showed no key, to make room for %3")
+                 .arg(m_site.name, clientText(closed->peerAddress()), newcomer));
     yielding->leave();
     closed->abort();
     return true;
@@ -227,7 +226,7 @@ RemotePolicy::Key RemotePolicy::keyOf(const QHttpServerRequest &request) const
 {
     Key key = Key::None;
     for (const QByteArray &header : headerValues(request, "Cookie")) {
-        if (const std::optional<QByteArray> given = cookieValue(header, keyCookieName)) {
+        if (const std::optional<QByteArray> given = cookieValue(header, m_site.cookie)) {
             if (isKey(*given))
                 return Key::Held;
             key = Key::Wrong;
@@ -238,12 +237,12 @@ RemotePolicy::Key RemotePolicy::keyOf(const QHttpServerRequest &request) const
 
 bool RemotePolicy::isKey(const QByteArray &given) const
 {
-    return isRemoteKey(given, m_key);
+    return isRemoteKey(given, m_site.key);
 }
 
 QByteArray RemotePolicy::keyCookie() const
 {
-    return keyCookieName + '=' + m_key + "; Path=/; Max-Age=" + QByteArray::number(keyCookieSeconds)
+    return m_site.cookie + '=' + m_site.key + "; Path=/; Max-Age=" + QByteArray::number(keyCookieSeconds)
            + "; HttpOnly; SameSite=Strict";
 }
 

@@ -58,7 +58,17 @@ public:
     // the connection may idle out again.
     using AnswerOwed = std::shared_ptr<void>;
 
-    RemotePolicy(const QByteArray &key, Report report, QObject *parent = nullptr);
+    // Which page this is: its key, the cookie that holds it (a browser sends
+    // a host's cookies to each of its ports, so a page of each kind has its
+    // own) and its name in reports, "the web remote".
+    struct Site
+    {
+        QByteArray key;
+        QByteArray cookie;
+        QString name;
+    };
+
+    RemotePolicy(const Site &site, Report report, QObject *parent = nullptr);
     ~RemotePolicy() override;
 
     // No networks: the loopback addresses only.
@@ -96,7 +106,7 @@ private:
     bool makeRoom(const QHostAddress &share, const QString &newcomer, QString *refusal);
     Connection *connectionOf(const QTcpSocket *socket) const;
 
-    QByteArray m_key;
+    Site m_site;
     ThrottledReport m_report;
     QList<Network> m_allowed;
     QList<Connection *> m_connections; // each its socket's, gone with it

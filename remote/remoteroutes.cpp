@@ -1,45 +1,34 @@
 #include "remote/remoteroutes.h"
-#include "command/commandgrammar.h"
-#include "link/commandintake.h"
+#include "command/commandline.h"
 #include "link/commandlistener.h"
-#include "remote/remotetexts.h"
+#include "remote/pageevents.h"
 
 #include <QFile>
 #include <QHash>
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
 #include <QPointer>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrlQuery>
+#include <QWebSocket>
+
+#include <memory>
 
 namespace {
 
 using Status = RemoteRoutes::Status;
 using Key = RemotePolicy::Key;
 
-// Commands of all pages waiting for the line at most; more are refused.
 const QByteArray textType = QByteArrayLiteral("text/plain; charset=utf-8");
 
-struct PageFile
+QByteArray pageFile(const QString &resource)
 {
-    const char *path;
-    const char *resource;
-    const char *type;
-};
-const PageFile pageFiles[] = {
-    {"/", ":/remote/page/index.html", "text/html; charset=utf-8"},
-    {"/remote.css", ":/remote/page/remote.css", "text/css; charset=utf-8"},
-    {"/remote.js", ":/remote/page/remote.js", "text/javascript; charset=utf-8"},
-    {"/icon.png", ":/remote/tunaris-256.png", "image/png"},
-};
-
-QByteArray pageFile(const char *resource)
-{
-    static QHash<const char *, QByteArray> loaded;
+    static QHash<QString, QByteArray> loaded;
     if (!loaded.contains(resource)) {
-        QFile file(QString::fromLatin1(resource));
+        QFile file(resource);
         if (!file.open(QIODevice::ReadOnly))
-            qFatal("the web remote's page %s is missing from its resources", resource);
+            qFatal("the page's file %s is missing from its resources", qPrintable(resource));
         loaded.insert(resource, file.readAll());
     }
     return loaded.value(resource);
@@ -62,19 +51,6 @@ QHttpServerResponse reply(Status status, const QByteArray &type, const QByteArra
 void refuse(QHttpServerResponder &&responder, Status status, const QString &reason)
 {
     reply(status, textType, errorReply(reason)).write(std::move(responder));
-}
-
-Status statusOf(const SendOutcome &outcome)
-{
-    switch (outcome.kind) {
-    case SendOutcome::Kind::Sent:
-        return Status::Ok;
-    case SendOutcome::Kind::NotSent:
-        return Status::ServiceUnavailable;
-    case SendOutcome::Kind::Unknown:
-        break;
-    }
-    return Status::BadGateway;
 }
 
 const char *keyWord(Key key)
@@ -111,16 +87,67 @@ QString advised(const QString &refusal, Key key)
     return key == Key::Held ? refusal : refusal + QStringLiteral(": ask the operator for the remote's link");
 }
 
+// Takes only the clients the policy admits, before a byte of theirs is read.
+class AdmittingServer : public QTcpServer
+{
+public:
+    explicit AdmittingServer(RemotePolicy &policy)
+        : m_policy(policy)
+    {
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto socket = std::make_unique<QTcpSocket>();
+        if (!socket->setSocketDescriptor(descriptor) || !m_policy.admit(socket.get()))
+            return;
+        socket->setParent(this);
+        addPendingConnection(socket.release());
+    }
+
+private:
+    RemotePolicy &m_policy;
+};
+
 } // namespace
 
-RemoteRoutes::RemoteRoutes(RemotePolicy &policy, CommandIntake *intake, QObject *parent)
+bool listenWithPolicy(RemoteRoutes &routes, RemotePolicy &policy, const QHostAddress &address, quint16 port,
+                      QString *error)
+{
+    auto server = std::make_unique<AdmittingServer>(policy);
+    if (!server->listen(CommandListener::bindAddress(address), port)) {
+        *error = server->errorString();
+        return false;
+    }
+    routes.bind(server.release()); // which takes it as its child
+    return true;
+}
+
+RemoteRoutes::RemoteRoutes(RemotePolicy &policy, Site site, QObject *parent)
     : QAbstractHttpServer(parent)
     , m_policy(policy)
-    , m_intake(intake)
+    , m_site(std::move(site))
 {
 }
 
 RemoteRoutes::~RemoteRoutes() = default;
+
+void RemoteRoutes::sendPagesTo(PageEvents *events)
+{
+    connect(this, &QAbstractHttpServer::newWebSocketConnection, events, [this, events] {
+        while (std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection()) {
+            // Only an upgrade that the routes let through, whatever the
+            // server took for one.
+            if (m_policy.isPage(socket->peerAddress(), socket->peerPort())) {
+                events->take(std::move(socket));
+            } else {
+                socket->abort();
+                socket.release()->deleteLater();
+            }
+        }
+    });
+}
 
 bool RemoteRoutes::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
@@ -159,12 +186,12 @@ void RemoteRoutes::answer(const QHttpServerRequest &request, Key key, QHttpServe
     if (path == QLatin1String("/session")) {
         // The texts in the browser's language, and whether it may send:
         // all a page needs to know before it opens its events.
-        const QByteArray session = QByteArrayLiteral("{\"key\":\"") + keyWord(key)
-                                   + "\",\"page\":" + pageTexts(pageLanguage(request.value("Accept-Language"))) + '}';
+        const QByteArray session = QByteArrayLiteral("{\"key\":\"") + keyWord(key) + "\",\"page\":"
+                                   + m_site.texts(pageLanguage(request.value("Accept-Language"))) + '}';
         return reply(Status::Ok, "application/json", session).write(std::move(responder));
     }
-    for (const PageFile &file : pageFiles) {
-        if (path == QLatin1String(file.path))
+    for (const Site::File &file : std::as_const(m_site.files)) {
+        if (path == file.path)
             return reply(Status::Ok, file.type, pageFile(file.resource)).write(std::move(responder));
     }
     refuse(std::move(responder), Status::NotFound, QStringLiteral("nothing here"));
@@ -221,25 +248,11 @@ void RemoteRoutes::takeCommand(const QHttpServerRequest &request, Key key, QTcpS
     // The responder writes to the socket it was made for: kept until the
     // outcome, used only if that socket is still there.
     auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
-    handOver(request.body(), request.remoteAddress(),
-             [alive = QPointer<QTcpSocket>(socket), held,
-              owed = m_policy.oweAnswer(socket)](Status status, const QByteArray &line) mutable {
-                 owed.reset();
-                 if (alive && alive->state() == QAbstractSocket::ConnectedState)
-                     reply(status, textType, line).write(std::move(*held));
-             });
-}
-
-// The command's text to the intake, and its outcome back as the answer:
-// all that the remote does with a command itself.
-void RemoteRoutes::handOver(const QByteArray &body, const QHostAddress &client, Answer answer)
-{
-    const auto from = CommandIntake::client(
-        {QStringLiteral("web"), RemotePolicy::clientText(client), CommandListener::shareOf(client).toString()},
-        QStringLiteral("request"));
-    const bool tooLong = body.size() > MaxCommandLineLength;
-    m_intake->take(from, body, [answer = std::move(answer), tooLong](const CommandIntake::Reply &reply) {
-        const Status refused = tooLong ? Status::PayloadTooLarge : Status::BadRequest;
-        answer(reply.frame ? statusOf(reply.outcome) : refused, reply.line());
-    });
+    m_site.command(request.body(), request.remoteAddress(),
+                   [alive = QPointer<QTcpSocket>(socket), held,
+                    owed = m_policy.oweAnswer(socket)](Status status, const QByteArray &text) mutable {
+                       owed.reset();
+                       if (alive && alive->state() == QAbstractSocket::ConnectedState)
+                           reply(status, textType, text).write(std::move(*held));
+                   });
 }

@@ -87,12 +87,8 @@ QList<PlayerCommand> oneOfEachName()
 
 QByteArray buildTexts(PageLanguage language)
 {
-    QTranslator translator;
-    if (language == PageLanguage::French && !translator.load(QStringLiteral(":/remote/LanguageData_fr.qm")))
-        qWarning("the web remote's French translation is missing from its resources");
-    const auto translated = [&](const char *context, const char *source) {
-        const QString text = translator.translate(context, source);
-        return text.isEmpty() ? QString::fromUtf8(source) : text;
+    const auto translated = [language](const char *context, const char *source) {
+        return translatedText(language, context, source);
     };
     QJsonObject texts;
     for (const char *source : windowTexts)
@@ -131,6 +127,18 @@ QByteArray buildTexts(PageLanguage language)
 }
 
 } // namespace
+
+QString translatedText(PageLanguage language, const char *context, const char *source)
+{
+    static const QTranslator *const french = [] {
+        auto *translator = new QTranslator; // for the program's life
+        if (!translator->load(QStringLiteral(":/remote/LanguageData_fr.qm")))
+            qWarning("the pages' French translation is missing from their resources");
+        return translator;
+    }();
+    const QString text = language == PageLanguage::French ? french->translate(context, source) : QString();
+    return text.isEmpty() ? QString::fromUtf8(source) : text;
+}
 
 PageLanguage pageLanguage(const QByteArray &acceptLanguage)
 {

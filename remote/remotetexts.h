@@ -14,6 +14,10 @@ enum class PageLanguage { English, French };
 // asks for none of them.
 PageLanguage pageLanguage(const QByteArray &acceptLanguage);
 
+// `source` in `context` of the console's translation into `language`; the
+// source itself where it has none (and in English).
+QString translatedText(PageLanguage language, const char *context, const char *source);
+
 // The page's texts as JSON: "language"; "texts", every text by its English
 // source; "sources" and "channels", each word of the grammar with its name;
 // "limits", the ranges the encoder takes.

@@ -1,5 +1,8 @@
 #include "remote/webremote.h"
 #include "command/commandgrammar.h"
+#include "link/commandintake.h"
+#include "link/commandlistener.h"
+#include "remote/remotetexts.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -22,49 +25,63 @@ const char *outcomeWord(const SendOutcome &outcome)
     return "unknown";
 }
 
-// Takes only the clients the policy admits, before a byte of theirs is read.
-class AdmittingServer : public QTcpServer
+using Status = RemoteRoutes::Status;
+
+Status statusOf(const SendOutcome &outcome)
 {
-public:
-    explicit AdmittingServer(RemotePolicy &policy)
-        : m_policy(policy)
-    {
+    switch (outcome.kind) {
+    case SendOutcome::Kind::Sent:
+        return Status::Ok;
+    case SendOutcome::Kind::NotSent:
+        return Status::ServiceUnavailable;
+    case SendOutcome::Kind::Unknown:
+        break;
     }
+    return Status::BadGateway;
+}
 
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto socket = std::make_unique<QTcpSocket>();
-        if (!socket->setSocketDescriptor(descriptor) || !m_policy.admit(socket.get()))
-            return;
-        socket->setParent(this);
-        addPendingConnection(socket.release());
-    }
-
-private:
-    RemotePolicy &m_policy;
-};
+// The page's files, its texts, and each command's text to the intake with
+// its outcome back as the answer: all that the remote does with a command
+// itself.
+RemoteRoutes::Site remoteSite(CommandIntake *intake)
+{
+    RemoteRoutes::Site site;
+    site.files = {
+        {QStringLiteral("/"), QStringLiteral(":/remote/page/index.html"), "text/html; charset=utf-8"},
+        {QStringLiteral("/remote.css"), QStringLiteral(":/remote/page/remote.css"), "text/css; charset=utf-8"},
+        {QStringLiteral("/remote.js"), QStringLiteral(":/remote/page/remote.js"), "text/javascript; charset=utf-8"},
+        {QStringLiteral("/icon.png"), QStringLiteral(":/remote/tunaris-256.png"), "image/png"},
+    };
+    site.texts = pageTexts;
+    site.command = [intake](const QByteArray &body, const QHostAddress &client, RemoteRoutes::Answer answer) {
+        const auto from = CommandIntake::client(
+            {QStringLiteral("web"), RemotePolicy::clientText(client), CommandListener::shareOf(client).toString()},
+            QStringLiteral("request"));
+        const bool tooLong = body.size() > MaxCommandLineLength;
+        intake->take(from, body, [answer = std::move(answer), tooLong](const CommandIntake::Reply &reply) {
+            const Status refused = tooLong ? Status::PayloadTooLarge : Status::BadRequest;
+            answer(reply.frame ? statusOf(reply.outcome) : refused, reply.line());
+        });
+    };
+    return site;
+}
 
 } // namespace
 
 WebRemote::WebRemote(const QByteArray &key, CommandIntake *intake, Report report, QObject *parent)
     : QObject(parent)
-    , m_policy(key, std::move(report))
-    , m_routes(m_policy, intake)
+    , m_policy({key, "tunaris_key", QStringLiteral("the web remote")}, std::move(report))
+    , m_routes(m_policy, remoteSite(intake))
 {
-    connect(&m_routes, &QAbstractHttpServer::newWebSocketConnection, this, &WebRemote::takePages);
+    m_routes.sendPagesTo(&m_events);
 }
 
 WebRemote::~WebRemote() = default;
 
 bool WebRemote::listen(const QHostAddress &address, quint16 port, QString *error)
 {
-    auto server = std::make_unique<AdmittingServer>(m_policy);
-    if (!server->listen(CommandListener::bindAddress(address), port)) {
-        *error = server->errorString();
+    if (!listenWithPolicy(m_routes, m_policy, address, port, error))
         return false;
-    }
-    m_routes.bind(server.release()); // which takes it as its child
     m_events.startPings();
     return true;
 }
@@ -95,18 +112,4 @@ void WebRemote::showMixer(const QJsonObject &mixer)
         return; // a command that set what was known already: nothing new to show
     m_mixer = mixer;
     m_events.tell(QStringLiteral("mixer"), mixer);
-}
-
-void WebRemote::takePages()
-{
-    while (std::unique_ptr<QWebSocket> socket = m_routes.nextPendingWebSocketConnection()) {
-        // Only an upgrade that the routes let through, whatever the server
-        // took for one.
-        if (m_policy.isPage(socket->peerAddress(), socket->peerPort())) {
-            m_events.take(std::move(socket));
-        } else {
-            socket->abort();
-            socket.release()->deleteLater();
-        }
-    }
 }

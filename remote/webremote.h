@@ -58,8 +58,6 @@ public:
     void showMixer(const QJsonObject &mixer);
 
 private:
-    void takePages();
-
     RemotePolicy m_policy;
     RemoteRoutes m_routes; // the server; its sockets go before the policy that counts them
     PageEvents m_events;   // first to go: a page's socket lives in its WebSocket

@@ -3,6 +3,7 @@
 // pseudo-terminals whose far ends the test reads byte for byte, commands
 // published with mosquitto_pub and tunaris-send, replies and states read by
 // a client of the test's own.
+#include "fleet/fleetdiscovery.h"
 #include "fleet/fleetjournal.h"
 #include "fleet/fleettopics.h"
 #include "fleet/messagelife.h"
@@ -15,8 +16,12 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -147,6 +152,9 @@ private slots:
     void frozenBridgePlaysNothingStale();
     void groupAnswersOfflineMembersAtOnce();
     void onePlayerIdOneBridge();
+    void discoveryFollowsTheConvention();
+    void watchedListing_data();
+    void watchedListing();
     void bridgedBrokers_data();
     void bridgedBrokers();
     void refusesBrokersItCannotTrust_data();
@@ -739,6 +747,238 @@ void FleetTest::onePlayerIdOneBridge()
     QCOMPARE(first.pty.readRest() + third.pty.readRest(), QByteArray());
 }
 
+// Each configuration message a bridge announces its player with, read back
+// from a real Mosquitto, uses only the keys Home Assistant's MQTT discovery
+// documents for its component (button, binary_sensor and sensor, the
+// device's, an availability's and the origin's), with those it requires; a
+// button pressed as Home Assistant presses it (a plain publish at QoS 0)
+// plays; a configuration of the node the bridge does not announce, and then
+// every one once the option is taken away, is removed.
+void FleetTest::discoveryFollowsTheConvention()
+{
+    const QHash<QString, QStringList> documented = {
+        {"button",
+         {"availability",
+          "availability_mode",
+          "availability_template",
+          "availability_topic",
+          "command_template",
+          "command_topic",
+          "device",
+          "device_class",
+          "enabled_by_default",
+          "encoding",
+          "entity_category",
+          "entity_picture",
+          "icon",
+          "json_attributes_template",
+          "json_attributes_topic",
+          "name",
+          "object_id",
+          "payload_available",
+          "payload_not_available",
+          "payload_press",
+          "platform",
+          "qos",
+          "retain",
+          "unique_id"}},
+        {"binary_sensor",
+         {"availability",
+          "availability_mode",
+          "availability_template",
+          "availability_topic",
+          "device",
+          "device_class",
+          "enabled_by_default",
+          "encoding",
+          "entity_category",
+          "entity_picture",
+          "expire_after",
+          "force_update",
+          "icon",
+          "json_attributes_template",
+          "json_attributes_topic",
+          "name",
+          "object_id",
+          "off_delay",
+          "payload_available",
+          "payload_not_available",
+          "payload_off",
+          "payload_on",
+          "platform",
+          "qos",
+          "state_topic",
+          "unique_id",
+          "value_template"}},
+        {"sensor",
+         {"availability",
+          "availability_mode",
+          "availability_template",
+          "availability_topic",
+          "device",
+          "device_class",
+          "enabled_by_default",
+          "encoding",
+          "entity_category",
+          "entity_picture",
+          "expire_after",
+          "force_update",
+          "icon",
+          "json_attributes_template",
+          "json_attributes_topic",
+          "last_reset_value_template",
+          "name",
+          "object_id",
+          "options",
+          "payload_available",
+          "payload_not_available",
+          "platform",
+          "qos",
+          "state_class",
+          "state_topic",
+          "suggested_display_precision",
+          "unique_id",
+          "unit_of_measurement",
+          "value_template"}},
+    };
+    const QHash<QString, QString> required = {
+        {"button", "command_topic"}, {"binary_sensor", "state_topic"}, {"sensor", "state_topic"}};
+    const QStringList deviceKeys = {"configuration_url", "connections",    "hw_version", "identifiers",
+                                    "manufacturer",      "model",          "model_id",   "name",
+                                    "serial_number",     "suggested_area", "sw_version", "via_device"};
+    const QStringList availabilityKeys = {"payload_available", "payload_not_available", "topic", "value_template"};
+    const QStringList originKeys = {"name", "sw_version", "support_url"};
+    const auto within = [](const QJsonObject &object, const QStringList &keys) {
+        const QStringList given = object.keys();
+        return std::all_of(given.begin(), given.end(), [&](const QString &key) { return keys.contains(key); });
+    };
+
+    // One of an older version of ours, and a stranger's in our node.
+    const QByteArray stale = "homeassistant/switch/" + FleetDiscovery::nodeId("shop-24.b_c") + "/old/config";
+    QCOMPARE(publish(port, stale, {"-r", "-m", "{\"command_topic\":\"x\"}"}).exitCode, 0);
+    Bridge shop24;
+    QVERIFY(shop24.start(port, {"--player", "shop-24.b_c", "--discovery"}));
+    QVERIFY(shop24.waitFor("removed the discovery configuration " + stale));
+    Observer configs;
+    QVERIFY(configs.watch(port, {"homeassistant/#"}));
+    const QList<QByteArray> payloads = configs.payloads(8);
+    QCOMPARE(payloads.size(), 8);
+    static const QRegularExpression topicForm(
+        QStringLiteral("^homeassistant/(button|binary_sensor|sensor)/[a-zA-Z0-9_-]+/[a-zA-Z0-9_-]+/config$"));
+    QSet<QString> unique;
+    QByteArray nextTopic;
+    for (const MqttMessage &message : std::as_const(configs.messages)) {
+        const QString topic = QString::fromUtf8(message.topic);
+        const QRegularExpressionMatch form = topicForm.match(topic);
+        QVERIFY2(form.hasMatch(), qPrintable(topic));
+        QVERIFY2(message.retain, qPrintable(topic));
+        const QString component = form.captured(1);
+        const QJsonObject config = QJsonDocument::fromJson(message.payload).object();
+        QVERIFY2(within(config, documented.value(component) + QStringList{"origin"}), message.payload);
+        QVERIFY2(config.value(required.value(component)).isString(), message.payload);
+        QVERIFY2(within(config.value("device").toObject(), deviceKeys), message.payload);
+        QVERIFY2(within(config.value("origin").toObject(), originKeys), message.payload);
+        for (const QJsonValue &availability : config.value("availability").toArray())
+            QVERIFY2(within(availability.toObject(), availabilityKeys), message.payload);
+        QVERIFY(config.value("device").toObject().value("identifiers").toArray().contains("tunaris-shop-24.b_c"));
+        const QString id = config.value("unique_id").toString();
+        QVERIFY2(!id.isEmpty() && !unique.contains(id), qPrintable(id));
+        unique << id;
+        for (const char *key : {"state_topic", "json_attributes_topic"}) {
+            if (config.contains(key))
+                QCOMPARE(config.value(key).toString(), QStringLiteral("tunaris/players/shop-24.b_c/state"));
+        }
+        if (component == "button") {
+            QCOMPARE(config.value("command_topic").toString(), QStringLiteral("tunaris/players/shop-24.b_c/command"));
+            QCOMPARE(config.value("qos").toInt(-1), 0);
+            if (config.value("payload_press") == "next")
+                nextTopic = config.value("command_topic").toString().toUtf8();
+        }
+    }
+    Observer replies;
+    QVERIFY(replies.watch(port, {"tunaris/players/shop-24.b_c/reply"}));
+    QCOMPARE(publish(port, nextTopic, {"-q", "0", "-m", "next"}).exitCode, 0);
+    QCOMPARE(wire(shop24.pty, 4), QByteArray("23 ff ff ff"));
+    QCOMPARE(replies.payloads(1).value(0), QByteArray("ok 23 ff ff ff"));
+
+    // Without the option, nothing of the node is left on the broker.
+    shop24.process.terminate();
+    QVERIFY(shop24.process.waitForFinished(answerMs));
+    QVERIFY(shop24.start(port, {"--player", "shop-24.b_c"}));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return runTool(QStringLiteral("mosquitto_sub"),
+                           {"-p", QString::number(port), "-t", "homeassistant/#", "--retained-only", "-W", "1"})
+                .output.isEmpty();
+        },
+        answerMs));
+    QCOMPARE(shop24.pty.readRest(), QByteArray());
+}
+
+// tunaris-send --list-players --watch keeps the listing up to date: on a
+// terminal as a table with its column headers until q, elsewhere one line
+// per change as it happens; a player that joins, goes offline and whose
+// state is removed is told each time.
+void FleetTest::watchedListing_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("pipe") << false;
+    QTest::newRow("terminal") << true;
+}
+
+void FleetTest::watchedListing()
+{
+    QFETCH(bool, terminal);
+    const QString player = terminal ? QStringLiteral("shop-30") : QStringLiteral("shop-32");
+    PtyPair screen;
+    QProcess watch;
+    watch.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (terminal) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm"));
+        environment.insert(QStringLiteral("LINES"), QStringLiteral("40"));
+        environment.insert(QStringLiteral("COLUMNS"), QStringLiteral("200"));
+        watch.setProcessEnvironment(environment);
+        watch.setStandardInputFile(screen.slavePath());
+        watch.setStandardOutputFile(screen.slavePath());
+    }
+    watch.start(QStringLiteral(SEND_PATH),
+                {"--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--list-players", "--watch"});
+    QByteArray seen;
+    const auto shows = [&](const QByteArray &text) {
+        return QTest::qWaitFor(
+            [&] {
+                seen += terminal ? screen.readRest(10) : watch.readAllStandardOutput();
+                return seen.contains(text);
+            },
+            answerMs);
+    };
+    QVERIFY2(shows("shop-12"), seen.constData());
+    if (terminal)
+        QVERIFY2(seen.contains("PLAYER") && seen.contains("LAST COMMAND"), seen.constData());
+    seen.clear();
+    Bridge joining;
+    QVERIFY(joining.start(port, {"--player", player}));
+    QVERIFY2(shows(player.toUtf8() + (terminal ? "" : "  online  ")), seen.constData());
+    seen.clear();
+    ::kill(pid_t(joining.process.processId()), SIGKILL);
+    QVERIFY(joining.process.waitForFinished(answerMs));
+    // A terminal is only sent what changed on it, which a byte stream does
+    // not show as text: the lines tell each change in words.
+    if (!terminal)
+        QVERIFY2(shows(player.toUtf8() + "  offline since "), seen.constData());
+    QCOMPARE(publish(port, FleetTopics::playerState(player), {"-r", "-n"}).exitCode, 0);
+    if (!terminal) {
+        QVERIFY2(shows(player.toUtf8() + "  (its state was removed from the broker)"), seen.constData());
+        watch.terminate(); // as Ctrl+C does
+    } else {
+        QVERIFY(screen.write("q"));
+    }
+    QVERIFY(watch.waitForFinished(answerMs));
+    QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(watch.exitCode(), 0);
+}
+
 // Two real brokers, the player's bridged to the office's: with MQTT 5 the
 // promises hold across; with MQTT 3.1.1, which drops every property, the
 // sender says so and sends nothing.
@@ -927,6 +1167,27 @@ void FleetTest::argumentChecks_data()
     QTest::newRow("send: listing and a command") << false << QStringList{"--mqtt", "mqtt://b", "--list-players", "play"}
                                                  << "--list-players takes no player, group or command";
     QTest::newRow("send: a group") << false << QStringList{"--mqtt", "mqtt://b", "--group", "shops", "play"} << "";
+    QTest::newRow("send: watch without a listing") << false << QStringList{"--mqtt", "mqtt://b", "--watch"}
+                                                   << "--watch keeps a listing up to date: it needs --list-players";
+    QTest::newRow("send: watch without a broker")
+        << false << QStringList{"--list-players", "--watch"} << "--list-players is for a broker";
+    QTest::newRow("discovery without a broker")
+        << true << port + QStringList{"--discovery"} << "--discovery is for a broker: it needs --mqtt URL";
+    QTest::newRow("the office") << true << QStringList{"--mqtt",       "mqtt://b", "--office",
+                                                       "0.0.0.0:8090", "--allow",  "10.0.0.0/8"}
+                                << "";
+    QTest::newRow("the office, as a service names no address")
+        << true << QStringList{"--mqtt", "mqtt://b", "--office", "[::]:8090", "--listen", "off", "--web", "off"} << "";
+    QTest::newRow("the office without a broker")
+        << true << QStringList{"--office", "127.0.0.1:8090"} << "--office needs --mqtt URL";
+    QTest::newRow("the office with a port")
+        << true << QStringList{"--mqtt", "mqtt://b", "--office", "127.0.0.1:8090"} + port
+        << "--port is for a player's bridge: --office holds no port";
+    QTest::newRow("the office as a player")
+        << true << QStringList{"--mqtt", "mqtt://b", "--office", "127.0.0.1:8090", "--player", "a"}
+        << "--player is for a player's bridge";
+    QTest::newRow("the office on no address")
+        << true << QStringList{"--mqtt", "mqtt://b", "--office", "8090"} << "'8090' is not an address and port number";
 }
 
 void FleetTest::argumentChecks()

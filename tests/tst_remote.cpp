@@ -224,7 +224,7 @@ void RemoteTest::whoGivesWayWhenTheSlotsAreFull()
 
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
-    RemotePolicy policy("the-key", [](const QString &) {});
+    RemotePolicy policy({"the-key", "tunaris_key", QStringLiteral("the web remote")}, [](const QString &) {});
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     const auto connectFrom = [&](const QString &address) -> QTcpSocket * {
         clients.push_back(std::make_unique<QTcpSocket>());

@@ -553,6 +553,259 @@
     </message>
 </context>
 <context>
+    <name>OfficePage</name>
+    <message>
+        <location filename="../office/officetexts.cpp" line="13"/>
+        <source>Tunaris - Office</source>
+        <translation>Tunaris - Siège</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="14"/>
+        <source>Ask the operator for the office&apos;s link: only the key in it opens this page.</source>
+        <translation>Demandez à l&apos;opérateur le lien du siège : seule la clé qu&apos;il contient ouvre cette page.</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="15"/>
+        <source>This browser&apos;s key is no longer the office&apos;s: ask the operator for its link.</source>
+        <translation>La clé de ce navigateur n&apos;est plus celle du siège : demandez-en le lien à l&apos;opérateur.</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="17"/>
+        <source>Connected to %1</source>
+        <translation>Connecté à %1</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="18"/>
+        <source>Reading the players&apos; states from %1</source>
+        <translation>Lecture des états des lecteurs sur %1</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="19"/>
+        <source>No link to %1: %2; trying again</source>
+        <translation>Pas de liaison avec %1 : %2 ; nouvel essai</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="20"/>
+        <source>No link to the office&apos;s bridge; trying again</source>
+        <translation>Pas de liaison avec la passerelle du siège ; nouvel essai</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="21"/>
+        <source>%1 players: %2 online, %3 offline</source>
+        <translation>%1 lecteurs : %2 en ligne, %3 hors ligne</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="22"/>
+        <source>The broker keeps more players than this page shows.</source>
+        <translation>Le broker garde plus de lecteurs que cette page n&apos;en montre.</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="23"/>
+        <source>Showing %1 of %2 players</source>
+        <translation>%1 lecteurs affichés sur %2</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="25"/>
+        <source>Player</source>
+        <translation>Lecteur</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="26"/>
+        <source>Groups</source>
+        <translation>Groupes</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="27"/>
+        <source>State</source>
+        <translation>État</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="28"/>
+        <source>Link</source>
+        <translation>Liaison</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="29"/>
+        <source>Last command</source>
+        <translation>Dernière commande</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="30"/>
+        <source>Host and port</source>
+        <translation>Machine et port</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="31"/>
+        <source>Sort by %1</source>
+        <translation>Trier par %1</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="33"/>
+        <source>online</source>
+        <translation>en ligne</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="34"/>
+        <source>offline</source>
+        <translation>hors ligne</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="35"/>
+        <source>since %1</source>
+        <translation>depuis %1</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="36"/>
+        <source>open</source>
+        <translation>ouvert</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="37"/>
+        <source>held by the console</source>
+        <translation>tenu par la console</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="38"/>
+        <source>lost</source>
+        <translation>perdu</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="39"/>
+        <source>waiting</source>
+        <translation>en attente</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="40"/>
+        <source>its state cannot be read</source>
+        <translation>son état est illisible</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="42"/>
+        <source>its state came without the MQTT 5 properties, so commands cannot reach it</source>
+        <translation>son état est arrivé sans les propriétés MQTT 5 : les commandes ne peuvent pas l&apos;atteindre</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="43"/>
+        <source>none</source>
+        <translation>aucune</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="45"/>
+        <source>Every group</source>
+        <translation>Tous les groupes</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="46"/>
+        <source>Every state</source>
+        <translation>Tous les états</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="47"/>
+        <source>Online</source>
+        <translation>En ligne</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="48"/>
+        <source>Offline</source>
+        <translation>Hors ligne</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="49"/>
+        <source>Link lost or waiting</source>
+        <translation>Liaison perdue ou en attente</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="50"/>
+        <source>Find a player</source>
+        <translation>Chercher un lecteur</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="52"/>
+        <source>Send to</source>
+        <translation>Envoyer à</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="53"/>
+        <source>Player %1</source>
+        <translation>Lecteur %1</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="54"/>
+        <source>Group %1 (%2 players)</source>
+        <translation>Groupe %1 (%2 lecteurs)</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="55"/>
+        <source>Command</source>
+        <translation>Commande</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="56"/>
+        <source>Send</source>
+        <translation>Envoyer</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="57"/>
+        <source>Send to this player</source>
+        <translation>Envoyer à ce lecteur</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="58"/>
+        <source>Choose a player or a group to send to.</source>
+        <translation>Choisissez un lecteur ou un groupe destinataire.</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="59"/>
+        <source>Commands sent from the office</source>
+        <translation>Commandes envoyées du siège</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="60"/>
+        <source>%1 to %2</source>
+        <translation>%1 %2</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="61"/>
+        <source>player %1</source>
+        <translation>au lecteur %1</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="62"/>
+        <source>group %1</source>
+        <translation>au groupe %1</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="63"/>
+        <source>%1 of %2 answered: %3 ok, %4 not sent, %5 unknown</source>
+        <translation>réponses : %1 sur %2 ; ok : %3, non envoyées : %4, inconnues : %5</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="64"/>
+        <source>sent</source>
+        <translation>envoyée</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="65"/>
+        <source>not sent</source>
+        <translation>non envoyée</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="66"/>
+        <source>outcome unknown: check the player before sending it again</source>
+        <translation>résultat inconnu : vérifiez le lecteur avant de la renvoyer</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="67"/>
+        <source>waiting for its answer</source>
+        <translation>en attente de sa réponse</translation>
+    </message>
+    <message>
+        <location filename="../office/officetexts.cpp" line="69"/>
+        <source>The office&apos;s bridge did not answer: the outcome of this command is unknown.</source>
+        <translation>La passerelle du siège n&apos;a pas répondu : le résultat de cette commande est inconnu.</translation>
+    </message>
+</context>
+<context>
     <name>WebRemote</name>
     <message>
         <location filename="../remote/remotetexts.cpp" line="57"/>

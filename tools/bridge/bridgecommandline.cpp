@@ -21,10 +21,15 @@ const QString playerName = QStringLiteral("player");
 const QString groupName = QStringLiteral("group");
 const QString credentialsName = QStringLiteral("mqtt-credentials");
 const QString caName = QStringLiteral("mqtt-ca");
+const QString discoveryName = QStringLiteral("discovery");
+const QString officeName = QStringLiteral("office");
 
 // The options that name one thing each; --allow and --group may be given again.
-const QStringList singleOptions = {portName,   QStringLiteral("baud"), listenName, udpName, webName, mqttName,
-                                   playerName, credentialsName,        caName};
+const QStringList singleOptions = {portName,   QStringLiteral("baud"), listenName, udpName,       webName,   mqttName,
+                                   playerName, credentialsName,        caName,     discoveryName, officeName};
+// What a player's bridge takes and the office's, which holds no port, does not.
+const QStringList playerOptions = {portName,  QStringLiteral("baud"), listenName, udpName, webName, playerName,
+                                   groupName, discoveryName};
 
 struct Options
 {
@@ -59,6 +64,14 @@ struct Options
          QStringLiteral("FILE")},
         {caName, QStringLiteral("trust only this certificate authority (PEM) for an mqtts:// broker"),
          QStringLiteral("FILE")},
+        {discoveryName,
+         QStringLiteral("announce the player to building automation on the broker, in Home Assistant's MQTT "
+                        "discovery convention; without it, an announcement made before is removed")},
+        {officeName,
+         QStringLiteral("serve the office's page, every player the broker knows and commands to them, on this "
+                        "address and port number, 0.0.0.0:8090, with --mqtt and without --port. Its link, with "
+                        "its own key, is shown at start on a terminal"),
+         QStringLiteral("ADDRESS:NUMBER")},
     };
 
     Options()
@@ -74,7 +87,8 @@ struct Options
         help.program = QStringLiteral("tunaris-bridge");
         help.usages = QStringList{QStringLiteral("--port PORT --listen ADDRESS:NUMBER [--udp] [--allow NETWORK]..."),
                                   QStringLiteral("--port PORT --web ADDRESS:NUMBER [--allow NETWORK]..."),
-                                  QStringLiteral("--port PORT --mqtt URL --player ID [--group NAME]...")};
+                                  QStringLiteral("--port PORT --mqtt URL --player ID [--group NAME]... [--discovery]"),
+                                  QStringLiteral("--mqtt URL --office ADDRESS:NUMBER [--allow NETWORK]...")};
         help.summary =
             QStringLiteral(
                 "Takes player commands from the network, in tunaris-send's words, and delivers them through the "
@@ -88,13 +102,17 @@ struct Options
                 "are numeric only, IPv4 as four decimal numbers without leading zeros. With --mqtt it joins "
                 "an MQTT broker as the player --player names and takes the commands of "
                 "tunaris/players/ID/command and of each --group's tunaris/groups/NAME/command, with or "
-                "without --listen; the README's fleet section has every topic.")
+                "without --listen; the README's fleet section has every topic. With --office instead of --port it "
+                "holds no port and serves the office's page: every player the broker knows, live, and commands "
+                "to a player or a group.")
                 .arg(LineSession::LineDeadlineMs / 1000);
         help.options = helpOptions(options);
         help.sections = {
             {QStringLiteral("Examples"),
              QStringLiteral("  tunaris-bridge --port /dev/ttyUSB0 --listen 0.0.0.0:4001 --allow 192.168.1.0/24\n"
-                            "  tunaris-bridge --port /dev/ttyUSB0 --web 0.0.0.0:8080 --allow 192.168.1.0/24\n")},
+                            "  tunaris-bridge --port /dev/ttyUSB0 --web 0.0.0.0:8080 --allow 192.168.1.0/24\n"
+                            "  tunaris-bridge --mqtt mqtt://broker.example.com --office 0.0.0.0:8090 --allow "
+                            "10.1.0.0/16\n")},
             {QStringLiteral("Exit status"),
              QStringLiteral("  0  stopped when asked to (Ctrl+C, SIGTERM)\n"
                             "  1  the port, an address, the web key or the broker could not be used\n"
@@ -135,6 +153,8 @@ QList<QHostAddress> listeningAddresses(const BridgeRequest &request)
         addresses << request.listenAddress;
     if (request.web)
         addresses << request.webAddress;
+    if (request.office)
+        addresses << request.officeAddress;
     return addresses;
 }
 
@@ -160,6 +180,40 @@ QString checkFleet(const QCommandLineParser &parser, BridgeRequest &request)
     return error;
 }
 
+QString checkAllowed(const QCommandLineParser &parser, BridgeRequest &request);
+
+// The office's bridge: a broker, an address for its page, whom it serves;
+// nothing of a player's.
+QString checkOffice(const QCommandLineParser &parser, BridgeRequest &request)
+{
+    for (const QString &name : playerOptions) {
+        // "off", as a service's settings say when they name no address.
+        const bool off = (name == listenName || name == webName) && parser.value(name) == QLatin1String("off");
+        if (parser.isSet(name) && !off)
+            return QStringLiteral("--%1 is for a player's bridge: --office holds no port and serves no player")
+                .arg(name);
+    }
+    if (!parser.isSet(mqttName))
+        return QStringLiteral("--office needs --mqtt URL: the office sees the players through their broker");
+    if (!mqttSupported())
+        return mqttUnsupported();
+#if !defined(TUNARIS_OFFICE)
+    return QStringLiteral("this build has no office's page (--office): it was made without Qt HttpServer, "
+                          "Qt WebSockets, libqrencode or libmosquitto");
+#endif
+    const auto office = CommandListener::parseListenAddress(parser.value(officeName));
+    if (!office)
+        return notAnAddress(parser.value(officeName), 8090);
+    request.officeAddress = office->first;
+    request.officePort = office->second;
+    QString error;
+    request.broker =
+        brokerSettings(parser.value(mqttName), parser.value(credentialsName), parser.value(caName), &error);
+    if (!error.isEmpty())
+        return error;
+    return checkAllowed(parser, request);
+}
+
 // The first reason the arguments are not usable, or none.
 QString check(const QCommandLineParser &parser, BridgeRequest &request)
 {
@@ -167,6 +221,9 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
         return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
     if (const QString repeated = repeatedOption(parser, singleOptions); !repeated.isEmpty())
         return repeated;
+    request.office = parser.isSet(officeName) && parser.value(officeName) != QLatin1String("off");
+    if (request.office)
+        return checkOffice(parser, request);
     request.port = parser.value(portName);
     if (!parser.isSet(portName))
         return QStringLiteral("no port given (--port PORT)");
@@ -183,7 +240,7 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
     // "off", as the service's settings say when they name no address.
     request.listens = parser.isSet(listenName) && parser.value(listenName) != QLatin1String("off");
     request.web = parser.isSet(webName) && parser.value(webName) != QLatin1String("off");
-    for (const QString &name : {playerName, groupName, credentialsName, caName}) {
+    for (const QString &name : {playerName, groupName, credentialsName, caName, discoveryName}) {
         if (!joins && parser.isSet(name))
             return QStringLiteral("--%1 is for a broker: it needs --mqtt URL").arg(name);
     }
@@ -191,6 +248,7 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
         error = checkFleet(parser, request);
         if (!error.isEmpty())
             return error;
+        request.discovery = parser.isSet(discoveryName);
     }
     if (!request.listens && !request.web && parser.isSet(allowName))
         return QStringLiteral("--allow is for a listening bridge: it needs --listen or --web ADDRESS:NUMBER");
@@ -215,6 +273,12 @@ QString check(const QCommandLineParser &parser, BridgeRequest &request)
         request.webAddress = web->first;
         request.webPort = web->second;
     }
+    return checkAllowed(parser, request);
+}
+
+// The networks allowed, and that each listening address can serve one.
+QString checkAllowed(const QCommandLineParser &parser, BridgeRequest &request)
+{
     for (const QString &text : parser.values(allowName)) {
         const auto network = CommandListener::parseNetwork(text);
         if (!network) {
@@ -270,7 +334,7 @@ QString bridgeVersion()
 QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webPort)
 {
     QStringList lines;
-    if (!request.listens && !request.web) {
+    if (!request.listens && !request.web && !request.office) {
         // A broker's client, or the port's holder for this user's programs
         // alone (tunaris-send, the console): nothing listens on the network.
         if (!request.broker)
@@ -284,6 +348,12 @@ QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webP
                      .arg(port)
                      .arg(request.udp ? "UDP" : "TCP",
                           CommandListener::isDualStack(request.listenAddress) ? ", IPv6 and IPv4" : "");
+    }
+    if (request.office) {
+        lines << QStringLiteral("office's page on %1:%2 (HTTP%3)")
+                     .arg(addressText(request.officeAddress))
+                     .arg(webPort)
+                     .arg(CommandListener::isDualStack(request.officeAddress) ? ", IPv6 and IPv4" : "");
     }
     if (request.web) {
         lines << QStringLiteral("web remote on %1:%2 (HTTP%3)")

@@ -31,6 +31,11 @@ struct BridgeRequest
     std::optional<BrokerSettings> broker;
     QString player;
     QStringList groups;
+    bool discovery = false; // --discovery: the player announced to building automation
+    // --office: the office's page over the broker's players; no port, no player.
+    bool office = false;
+    QHostAddress officeAddress;
+    quint16 officePort = 0;
     QString error; // why the arguments are not usable; empty when they are
 };
 
@@ -42,9 +47,9 @@ QString bridgeUsage();
 QString bridgeVersion();
 
 // What the bridge says at start, listening on `port` (and serving the web
-// remote on `webPort`): where and whom it serves, "serving 192.168.1.0/24,
-// fd00::/8" or the loopback addresses only; each allowed network a
-// listening address cannot reach gets a line of its own.
+// remote or the office's page on `webPort`): where and whom it serves,
+// "serving 192.168.1.0/24, fd00::/8" or the loopback addresses only; each
+// allowed network a listening address cannot reach gets a line of its own.
 QStringList startReport(const BridgeRequest &request, quint16 port, quint16 webPort = 0);
 
 // "0.0.0.0", "[::]": an address as it stands before ":NUMBER".

@@ -17,6 +17,11 @@
 #include "remote/remotekey.h"
 #include "remote/webremote.h"
 #endif
+#if defined(TUNARIS_OFFICE)
+#include "office/officeserver.h"
+
+#include <QFileInfo>
+#endif
 #if defined(Q_OS_WIN)
 #include "tools/bridge/windowsservice.h"
 #endif
@@ -35,21 +40,66 @@ constexpr int journalIntervalMs = 100;
 
 #if defined(TUNARIS_WEB_REMOTE)
 // The link with its key goes only where the operator reads it, never into a
-// log or a service's journal.
-void showRemoteLink(const BridgeRequest &request, quint16 port, const QByteArray &key, const QString &keyPath)
+// log or a service's journal. `page` names it in reports, "the web remote";
+// `invitation` says what to do with it.
+void showLink(const QString &page, const QString &invitation, const QHostAddress &address, quint16 port,
+              const QList<CommandListener::Network> &allowed, const QByteArray &key, const QString &keyPath)
 {
     if (!printsToTerminal()) {
-        report(QStringLiteral("the web remote's link, with its key, is shown on a terminal only; the key is in %1")
-                   .arg(keyPath));
+        report(QStringLiteral("%1's link, with its key, is shown on a terminal only; the key is in %2")
+                   .arg(page, keyPath));
         return;
     }
-    const QStringList links = remoteLinks(request.webAddress, port, request.allowed, key);
-    print(QStringLiteral("The venue's remote: open this link on a phone (it holds the key; give it to the staff "
-                         "only):\n"));
+    const QStringList links = remoteLinks(address, port, allowed, key);
+    print(invitation + QLatin1Char('\n'));
     for (const QString &link : links)
         print(QStringLiteral("  %1\n").arg(link));
     if (!links.isEmpty())
         print(terminalQrCode(links.first().toUtf8()));
+}
+#endif
+
+#if defined(TUNARIS_OFFICE)
+// The office's page, in place of a player's bridge: no port and no player;
+// the broker's players, and commands to them.
+int runOffice(QCoreApplication &application, const BridgeRequest &request)
+{
+    QString error;
+    const QString keyPath = officeKeyPath();
+    const QByteArray key = loadOrMakeRemoteKey(keyPath, &error);
+    if (key.isEmpty())
+        return fail(error, Failed);
+    // Whoever holds a venue's link must not be let into the office.
+    const QString venuePath = remoteKeyPath();
+    if (QFileInfo::exists(venuePath)) {
+        QString ignored;
+        if (isRemoteKey(loadOrMakeRemoteKey(venuePath, &ignored), key)) {
+            return fail(QStringLiteral("%1 holds the venue remote's key (%2): the office's page has a key of its "
+                                       "own; remove %1 and a new one is made at the next start")
+                            .arg(keyPath, venuePath),
+                        Failed);
+        }
+    }
+    OfficeServer office(*request.broker, key, report);
+    office.allow(request.allowed);
+    if (!office.start(request.officeAddress, request.officePort, &error)) {
+        return fail(QStringLiteral("cannot serve the office's page on %1:%2: %3")
+                        .arg(addressText(request.officeAddress))
+                        .arg(request.officePort)
+                        .arg(error),
+                    Failed);
+    }
+    for (const QString &line : startReport(request, 0, office.port()))
+        report(line);
+    showLink(QStringLiteral("the office's page"),
+             QStringLiteral("The office's page: open this link in the office's browsers (it holds the key; give it "
+                            "to the office's staff only):"),
+             request.officeAddress, office.port(), request.allowed, key, keyPath);
+    catchStopSignals(&application);
+    const int status = application.exec();
+    report(QStringLiteral("stopping: leaving %1").arg(request.broker->address()));
+    office.stop();
+    return status;
 }
 #endif
 
@@ -78,13 +128,18 @@ static int runBridge(int argc, char **argv)
     }
     if (!request.error.isEmpty())
         return fail(request.error, BadArguments);
+#if defined(TUNARIS_OFFICE)
+    if (request.office)
+        return runOffice(application, request);
+#endif
 
     // Every command, whoever sent it, is echoed on the remote's pages; what
     // went out is what is known of the player's volume. Both outlive the
     // delivery, whose last outcomes may come as it goes.
     KnownMixer mixer;
     std::function<void(const PlayerCommand &, const SendOutcome &)> echo;
-    std::function<void(const PlayerCommand &)> tellFleet; // what went out, for the retained state
+    // What became of each command, for the retained state.
+    std::function<void(const PlayerCommand &, const CommandIntake::Reply &)> tellFleet;
     ThrottledReport journal(report, journalBurst, journalIntervalMs);
     QString error;
     PlayerLink link(request.port, PlayerLink::Options{request.baudRate});
@@ -101,11 +156,10 @@ static int runBridge(int argc, char **argv)
                          journal(journalLine(origin, text, reply));
                          if (!reply.command)
                              return;
-                         if (reply.outcome.isSent()) {
+                         if (reply.outcome.isSent())
                              mixer.apply(*reply.command);
-                             if (tellFleet)
-                                 tellFleet(*reply.command);
-                         }
+                         if (tellFleet)
+                             tellFleet(*reply.command, reply);
                          if (echo)
                              echo(*reply.command, reply.outcome);
                      });
@@ -154,19 +208,23 @@ static int runBridge(int argc, char **argv)
     for (const QString &line : startReport(request, listener.port(), webPort))
         report(line);
 #if defined(TUNARIS_WEB_REMOTE)
-    if (remote)
-        showRemoteLink(request, webPort, key, keyPath);
+    if (remote) {
+        showLink(QStringLiteral("the web remote"),
+                 QStringLiteral("The venue's remote: open this link on a phone (it holds the key; give it to the "
+                                "staff only):"),
+                 request.webAddress, webPort, request.allowed, key, keyPath);
+    }
 #endif
 #if defined(TUNARIS_MQTT)
     std::unique_ptr<FleetBridge> fleet;
     if (request.broker) {
         fleet = std::make_unique<FleetBridge>(
-            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port}, &intake,
-            [&link] { return link.state().word(); }, report);
+            FleetBridge::Settings{*request.broker, request.player, request.groups, request.port, request.discovery},
+            &intake, [&link] { return link.state().word(); }, report);
         QObject::connect(&link, &PlayerLink::stateChanged, fleet.get(), &FleetBridge::publishState);
         QObject::connect(fleet.get(), &FleetBridge::refused, &application, [] { QCoreApplication::exit(Failed); });
-        tellFleet = [fleet = fleet.get(), &mixer](const PlayerCommand &command) {
-            fleet->noteSent(command, mixer.toJson());
+        tellFleet = [fleet = fleet.get(), &mixer](const PlayerCommand &command, const CommandIntake::Reply &reply) {
+            fleet->noteAnswered(command, reply, mixer.toJson());
         };
         if (!fleet->start(&error))
             return fail(error, Failed);

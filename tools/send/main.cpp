@@ -7,7 +7,7 @@
 #include "tools/common/toolplumbing.h"
 #include "tools/send/sendcommandline.h"
 #if defined(TUNARIS_MQTT)
-#include "fleet/fleetsender.h"
+#include "tools/send/brokerrun.h"
 #endif
 
 #include <QCoreApplication>
@@ -17,8 +17,12 @@
 
 namespace {
 
-// Also in the --help text (sendcommandline.cpp).
-enum ExitCode { Sent = 0, NotSent = 1, BadArguments = 2, OutcomeUnknown = 3 };
+enum ExitCode {
+    Sent = ExitSent,
+    NotSent = ExitNotSent,
+    BadArguments = ExitBadArguments,
+    OutcomeUnknown = ExitOutcomeUnknown
+};
 
 QString wordsOf(const QList<PlayerCommand> &commands)
 {
@@ -96,111 +100,6 @@ int sendCommands(const SendRequest &request)
     return reportOutcomes(request, outcomes);
 }
 
-#if defined(TUNARIS_MQTT)
-// Through a broker: each command goes to each player addressed on its own
-// topic, and the next only once every one said ok. A player whose state shows
-// it offline, or that the path to it cannot serve, is answered at once and
-// sent nothing. Each reply is shown as "shop-12: ok 20 ff ff ff", in the
-// order of the players' names.
-int sendThroughBroker(const SendRequest &request)
-{
-    FleetSender sender(*request.broker);
-    QString error;
-    if (!sender.connectToBroker(&error)) {
-        report(QStringLiteral("%1; nothing sent").arg(error));
-        return NotSent;
-    }
-    const bool listing = request.action == SendRequest::Action::ListPlayers;
-    const auto states = sender.players(&error, request.group.isEmpty() && !listing ? request.player : QString());
-    if (!states) {
-        report(listing ? error : QStringLiteral("%1; nothing sent").arg(error));
-        return NotSent;
-    }
-    if (listing) {
-        for (auto player = states->cbegin(); player != states->cend(); ++player)
-            print(listingLine(player.key(), player.value()) + QLatin1Char('\n'));
-        sender.stop();
-        return Sent;
-    }
-    const QList<Addressee> addressed = addressees(*states, request.player, request.group, &error);
-    if (addressed.isEmpty()) {
-        report(QStringLiteral("%1; nothing sent").arg(error));
-        return NotSent;
-    }
-    // Those answered at once get no command of the run; the others each
-    // command in turn, the next once every one of them said ok.
-    QStringList sendTo;
-    QStringList answeredAtOnce;
-    for (const Addressee &addressee : addressed) {
-        if (addressee.answer.isEmpty())
-            sendTo << addressee.player;
-        else
-            answeredAtOnce << QStringLiteral("%1 (%2)").arg(addressee.player, QString::fromUtf8(addressee.answer));
-    }
-    for (qsizetype i = 0; i < request.commands.size(); ++i) {
-        const PlayerCommand &command = request.commands.at(i);
-        const QString words = commandWords(command);
-        FleetSender::Delivery delivery;
-        if (!sendTo.isEmpty())
-            delivery = sender.send(command, sendTo);
-        QStringList failed;
-        bool unknown = false;
-        if (!delivery.refusal.isEmpty()) {
-            failed << delivery.refusal;
-        } else {
-            QStringList players = sendTo;
-            for (auto reply = delivery.replies.cbegin(); reply != delivery.replies.cend(); ++reply) {
-                if (!players.contains(reply.key()))
-                    players << reply.key();
-            }
-            for (const Addressee &addressee : addressed) {
-                if (!addressee.answer.isEmpty())
-                    delivery.replies.insert(addressee.player, addressee.answer);
-            }
-            QStringList shownPlayers = players;
-            for (const Addressee &addressee : addressed)
-                shownPlayers << addressee.player;
-            shownPlayers.removeDuplicates();
-            shownPlayers.sort();
-            for (const QString &player : std::as_const(shownPlayers)) {
-                const QByteArray reply = delivery.replies.value(player);
-                const QString shown = reply.isEmpty() ? delivery.silence : QString::fromUtf8(reply);
-                print(QStringLiteral("%1: %2\n").arg(player, shown));
-                if (!players.contains(player))
-                    continue;
-                const SendOutcome outcome =
-                    reply.isEmpty() ? SendOutcome::unknown(delivery.silence) : outcomeOfReply(reply, toFrame(command));
-                if (!outcome.isSent()) {
-                    failed << QStringLiteral("%1 (%2)").arg(player,
-                                                            reply.isEmpty() ? QStringLiteral("no answer") : shown);
-                    unknown = unknown || outcome.kind == SendOutcome::Kind::Unknown;
-                }
-            }
-        }
-        if (failed.isEmpty())
-            continue;
-        report((delivery.refusal.isEmpty() ? QStringLiteral("'%1' was not sent to every player: %2")
-                                           : QStringLiteral("'%1' was not sent: %2"))
-                   .arg(words, failed.join(QLatin1String(", "))));
-        if (unknown) {
-            report(QStringLiteral("an outcome is unknown; the command expired %1 s after it was made (by the "
-                                  "players' clocks, which must agree with this one), so it cannot play later. "
-                                  "Check the player before sending it again")
-                       .arg(FleetSender::RequestExpirySeconds));
-        }
-        if (i + 1 < request.commands.size())
-            report(QStringLiteral("not published: %1").arg(wordsOf(request.commands.mid(i + 1))));
-        sender.stop();
-        return unknown ? OutcomeUnknown : NotSent;
-    }
-    sender.stop();
-    if (answeredAtOnce.isEmpty())
-        return Sent;
-    report(QStringLiteral("not sent to %1").arg(answeredAtOnce.join(QLatin1String(", "))));
-    return NotSent;
-}
-#endif
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -225,8 +124,15 @@ int main(int argc, char **argv)
         break;
     }
 #if defined(TUNARIS_MQTT)
-    if (request.broker)
-        return sendThroughBroker(request);
+    if (request.broker) {
+        // Ctrl+C ends a watched listing, giving the terminal back; a run of
+        // commands it stops as before, with no exit status that claims more.
+        if (request.watch)
+            catchStopSignals(&application);
+        BrokerRun run(request);
+        run.start();
+        return application.exec();
+    }
 #endif
     return sendCommands(request);
 }

@@ -21,6 +21,7 @@ const QString groupOption = QStringLiteral("--group");
 const QString credentialsOption = QStringLiteral("--mqtt-credentials");
 const QString caOption = QStringLiteral("--mqtt-ca");
 const QString listPlayersOption = QStringLiteral("--list-players");
+const QString watchOption = QStringLiteral("--watch");
 // The broker's options, each taking a value and given once at most.
 const QStringList fleetOptions = {mqttOption, playerOption, groupOption, credentialsOption, caOption};
 
@@ -59,6 +60,7 @@ private:
     bool m_portGiven = false;
     bool m_baudGiven = false;
     bool m_listPlayers = false;
+    bool m_watch = false;
     QHash<QString, QString> m_fleet; // the broker's options given, by name
 };
 
@@ -71,6 +73,8 @@ QStringList LineOptionReader::commandWords(const QStringList &tokens)
             m_request.action = SendRequest::Action::ListPorts;
         } else if (token == listPlayersOption) {
             m_listPlayers = true;
+        } else if (token == watchOption) {
+            m_watch = true;
         } else if (token == portOption || token == baudOption || fleetOptions.contains(token)) {
             const QString value = tokens.value(i + 1);
             if (value.isEmpty() || value.startsWith(QLatin1String("--")))
@@ -124,12 +128,16 @@ void LineOptionReader::checkFleet(bool commandsGiven)
     if (!m_request.error.isEmpty())
         return;
     if (!m_fleet.contains(mqttOption)) {
-        for (const QString &option : fleetOptions + QStringList{listPlayersOption}) {
-            if (m_fleet.contains(option) || (option == listPlayersOption && m_listPlayers))
+        for (const QString &option : fleetOptions + QStringList{listPlayersOption, watchOption}) {
+            if (m_fleet.contains(option) || (option == listPlayersOption && m_listPlayers)
+                || (option == watchOption && m_watch))
                 return void(fail(QStringLiteral("%1 is for a broker: it needs --mqtt URL").arg(option)));
         }
         return;
     }
+    if (m_watch && !m_listPlayers)
+        return void(fail(QStringLiteral("--watch keeps a listing up to date: it needs --list-players")));
+    m_request.watch = m_watch;
     if (!mqttSupported())
         return void(fail(mqttUnsupported()));
     if (m_portGiven || m_baudGiven)
@@ -195,7 +203,7 @@ QString sendUsage()
     help.program = QStringLiteral("tunaris-send");
     help.usages = QStringList{QStringLiteral("--port PORT [--baud RATE] COMMAND..."),
                               QStringLiteral("--mqtt URL (--player ID | --group NAME) COMMAND..."),
-                              QStringLiteral("--mqtt URL --list-players"), QStringLiteral("--list-ports")};
+                              QStringLiteral("--mqtt URL --list-players [--watch]"), QStringLiteral("--list-ports")};
     help.summary = QStringLiteral("Sends commands to a Tunaris player over a serial port, in the order given, with "
                                   "the same frames as the console, and exits once they are on the line. When "
                                   "another program holds the port (the console, tunaris-bridge), the commands go "
@@ -214,6 +222,9 @@ QString sendUsage()
         {QStringLiteral("--mqtt-ca FILE"), QStringLiteral("trust only this certificate authority for mqtts://")},
         {QStringLiteral("--list-players"),
          QStringLiteral("list the players the broker knows, online or not, and exit")},
+        {QStringLiteral("--watch"),
+         QStringLiteral("with --list-players: keep the listing up to date until Ctrl+C, as a table on a terminal "
+                        "(q ends it), else one line per change as it happens")},
     };
     const QString commands =
         QStringLiteral("  %1\n"

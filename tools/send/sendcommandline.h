@@ -8,6 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+// tunaris-send's exit statuses, also in its --help text.
+enum SendExitCode { ExitSent = 0, ExitNotSent = 1, ExitBadArguments = 2, ExitOutcomeUnknown = 3 };
+
 // What a tunaris-send command line asks for. The arguments are checked in
 // full before anything is opened, so a typo anywhere sends nothing.
 struct SendRequest
@@ -21,6 +24,7 @@ struct SendRequest
     std::optional<BrokerSettings> broker;
     QString player;
     QString group;
+    bool watch = false;            // --list-players kept up to date
     QList<PlayerCommand> commands; // in the order given
     QString error;                 // why the arguments are not usable; empty when they are
 };
