@@ -139,6 +139,13 @@ class Fleet:
                                             "office.err")
         return process, errors, int(found.group(1))
 
+    def said(self, errors_name):
+        for errors in self.reports:
+            if errors.name.endswith("/" + errors_name):
+                errors.seek(0)
+                return f"{errors_name}:\n{errors.read()[-4000:]}\n"
+        return ""
+
     def stop(self):
         for process in reversed(self.processes):
             if process.poll() is None:
@@ -200,7 +207,10 @@ class OfficePageTest(unittest.TestCase):
 
     def tearDown(self):
         for player, device in self.devices.items():
-            self.assertEqual(device.rest(), b"", "nothing more on the line of " + player)
+            rest = device.rest()
+            if rest:  # what the player's bridge and the office said of it, to tell when it went out
+                self.fail(f"{rest.hex(' ')} more on the line of {player}\n" + self.fleet.said(player + ".err")
+                          + self.fleet.said("office.err"))
 
     def keyed(self):
         return {"Cookie": f"tunaris_office_key={self.key}", "Origin": self.origin}
