@@ -31,11 +31,13 @@ constexpr std::array<Column, 7> columns = {{
     {"LAST COMMAND", 0},
 }};
 
+#if defined(TUNARIS_CURSES)
 QStringList cells(const QString &player, const SeenState &seen)
 {
     const ListingRow row = listingRow(player, seen);
     return {row.player, row.state, row.since, row.link, row.port, row.groups, row.last};
 }
+#endif
 
 } // namespace
 
