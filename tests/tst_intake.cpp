@@ -4,6 +4,7 @@
 // and that a client's run stops at the first command that did not go out.
 #include "link/commandintake.h"
 #include "link/linkroute.h"
+#include "link/throttledreport.h"
 
 #include <QTest>
 
@@ -61,6 +62,7 @@ private slots:
     void rules_data();
     void rules();
     void turnsRunTogetherAndDoorsHearOfRoom();
+    void aFloodOfReportsIsCountedWithItsLast();
 };
 
 // clang-format off
@@ -175,6 +177,24 @@ void IntakeTest::turnsRunTogetherAndDoorsHearOfRoom()
     route.answer(SendOutcome::sent());
     QCOMPARE(roomAgain, 1);
     QVERIFY(intake.hasRoom(*crowd));
+}
+
+// The journal's line per command, under a flood: the burst is told, then
+// the rest counted in one line with the latest, none lost from the count.
+void IntakeTest::aFloodOfReportsIsCountedWithItsLast()
+{
+    QStringList told;
+    ThrottledReport report([&](const QString &line) { told << line; }, 20, 100);
+    for (int i = 1; i <= 1000; ++i)
+        report(QStringLiteral("tcp 10.0.0.9:5000: play: ok 20 ff ff ff (%1)").arg(i));
+    QCOMPARE(told.size(), 20);
+    QCOMPARE(told.last(), QStringLiteral("tcp 10.0.0.9:5000: play: ok 20 ff ff ff (20)"));
+    QTRY_COMPARE(told.size(), 21);
+    QCOMPARE(told.last(), QStringLiteral("980 more reports; the last: tcp 10.0.0.9:5000: play: ok 20 ff ff ff (1000)"));
+    // Quiet again, a report is told as it comes.
+    QTest::qWait(150);
+    report(QStringLiteral("stopping"));
+    QCOMPARE(told.last(), QStringLiteral("stopping"));
 }
 
 QTEST_GUILESS_MAIN(IntakeTest)
