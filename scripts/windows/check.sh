@@ -604,6 +604,36 @@ if wait_for "$work/bridge.out" "taking the commands of" 90; then
             && pass "tunaris-send.exe --mqtt mqtts:// $addressed: '$answer', and $frame on COM5 from the bridge (TLS, Windows store)" \
             || fail "tunaris-send.exe $addressed exited with $status, put '$wire' on COM5: $(tr -d '\r' <"$work/send.out" | head -n 3)"
     done
+    # The office's page of the same broker, with no port of its own: a
+    # command from it to the player, answered as tunaris-send answers it.
+    office_port=$(free_port)
+    wine tunaris-bridge.exe --mqtt "mqtt://127.0.0.1:$plain_port" --office "127.0.0.1:$office_port" >"$work/office.out" 2>&1 &
+    office=$!
+    if wait_for "$work/office.out" "showing 1 players" 90; then
+        office_key=$(winepath -u "$(tr -d '\r' <"$work/office.out" | sed -n 's/.*the key is in //p' | head -n 1)")
+        before=$(size_of "$work/wire.bin")
+        reply=$(timeout 60 python3 - "$office_port" "$office_key" <<'PY'
+import http.client, json, sys
+port = sys.argv[1]
+with open(sys.argv[2]) as kept:
+    key = kept.read().strip()
+office = http.client.HTTPConnection("127.0.0.1", int(port), timeout=40)
+office.request("POST", "/command", body=json.dumps({"player": "shop-1", "command": "next"}),
+               headers={"Cookie": "tunaris_office_key=" + key, "Origin": "http://127.0.0.1:" + port})
+answer = office.getresponse()
+print(answer.status, answer.read().decode(errors="replace").strip())
+PY
+        )
+        sleep 0.5
+        wire=$(bytes_from "$work/wire.bin" "$before")
+        [ "$reply" = "200 shop-1: ok 23 ff ff ff" ] && [ "$wire" = "23 ff ff ff" ] \
+            && pass "tunaris-bridge.exe --office: next to shop-1 from the office's page answered '$reply', and $wire on COM5" \
+            || fail "tunaris-bridge.exe --office answered '$reply' and put '$wire' on COM5: $(tr -d '\r' <"$work/office.out" | tail -n 3)"
+    else
+        fail "tunaris-bridge.exe --office did not show the player: $(tr -d '\r' <"$work/office.out" | tail -n 3)"
+    fi
+    kill "$office" 2>/dev/null
+    wait "$office" 2>/dev/null
 else
     fail "the bridge did not join mqtts://127.0.0.1:$tls_port through the Windows store: $(tr -d '\r' <"$work/bridge.out" | tail -n 3)"
 fi
