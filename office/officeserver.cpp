@@ -81,8 +81,10 @@ OfficeServer::OfficeServer(const BrokerSettings &broker, const QByteArray &key, 
     connect(&m_sender, &FleetSender::answered, this, &OfficeServer::answered);
     connect(&m_sender, &FleetSender::finished, this, &OfficeServer::finished);
     connect(&m_watch, &FleetWatch::listed, this, [this] {
-        m_report(QStringLiteral("showing %1 players%2")
-                     .arg(m_watch.players().size())
+        const int players = int(m_watch.players().size());
+        m_report(QStringLiteral("showing %1 %2%3")
+                     .arg(players)
+                     .arg(players == 1 ? QStringLiteral("player") : QStringLiteral("players"))
                      .arg(m_watch.overflowed() ? QStringLiteral(", fewer than the broker keeps") : QString()));
         showBroker();
     });

@@ -609,7 +609,7 @@ if wait_for "$work/bridge.out" "taking the commands of" 90; then
     office_port=$(free_port)
     wine tunaris-bridge.exe --mqtt "mqtt://127.0.0.1:$plain_port" --office "127.0.0.1:$office_port" >"$work/office.out" 2>&1 &
     office=$!
-    if wait_for "$work/office.out" "showing 1 players" 90; then
+    if wait_for "$work/office.out" "showing 1 player" 90; then
         office_key=$(winepath -u "$(tr -d '\r' <"$work/office.out" | sed -n 's/.*the key is in //p' | head -n 1)")
         before=$(size_of "$work/wire.bin")
         reply=$(timeout 60 python3 - "$office_port" "$office_key" <<'PY'

@@ -135,7 +135,7 @@ class Fleet:
 
     def office(self, *options):
         process, errors, found = self.start(["--office", "127.0.0.1:0"] + list(options),
-                                            r"office's page on 127\.0\.0\.1:(\d+).*\n(.|\n)*showing \d+ players",
+                                            r"office's page on 127\.0\.0\.1:(\d+).*\n(.|\n)*showing \d+ players?",
                                             "office.err")
         return process, errors, int(found.group(1))
 
