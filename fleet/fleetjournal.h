@@ -80,6 +80,7 @@ private:
     bool rewrite(QString *error);
 
     std::unique_ptr<QLockFile> m_lock;
+    QString m_lockPath;
     QString m_path;
     QFile m_file;
     QList<Entry> m_entries;

@@ -268,6 +268,22 @@ void FleetTest::journalKeepsWhatWasHandedOn()
         FleetJournal second;
         QVERIFY(!second.open(folder.path(), QStringLiteral("j"), &error));
         QVERIFY2(error.startsWith(QLatin1String("player j is already served on this machine")), qPrintable(error));
+        // A lock left by an earlier process that had this one's number (a
+        // crash, then the numbers came round again) holds nothing.
+        QFile lock(folder.filePath(QStringLiteral("fleet-j.lock")));
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        const QByteArray left = lock.readAll();
+        lock.close();
+        {
+            FleetJournal other;
+            QVERIFY2(other.open(folder.path(), QStringLiteral("k"), &error), qPrintable(error));
+        }
+        QFile leftover(folder.filePath(QStringLiteral("fleet-k.lock")));
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.write(left);
+        leftover.close();
+        FleetJournal restarted;
+        QVERIFY2(restarted.open(folder.path(), QStringLiteral("k"), &error), qPrintable(error));
         const quint64 sent = journal.handed(key, QByteArray(), false, &error);
         journal.answered(sent, "ok 20 ff ff ff", FleetJournal::Last{"play", "20 ff ff ff", "2025-05-01T12:00:00.250Z"});
         journal.settled({journal.handed(QByteArray(), FleetJournal::key({"request"}), false, &error)});
