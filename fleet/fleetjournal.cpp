@@ -1,6 +1,5 @@
 #include "fleet/fleetjournal.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -9,8 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QSet>
-#include <QSysInfo>
 
 #include <algorithm>
 
@@ -23,26 +20,6 @@ constexpr int maxReplyBytes = 512;
 constexpr int keyBytes = 16;
 // The file is rewritten after this many records.
 constexpr int rewriteAfter = 4 * FleetJournal::MaxEntries;
-
-// The locks this process holds: a lock file that names this process and is
-// not among them was left by an earlier process that had the same number (a
-// crash, a power loss; after a restart numbers come round again, on Windows
-// and at a boot alike), and the lock is taken over.
-QSet<QString> &locksHeld()
-{
-    static QSet<QString> held;
-    return held;
-}
-
-bool leftByAnEarlierProcess(QLockFile &lock, const QString &path)
-{
-    qint64 pid = 0;
-    QString host;
-    QString program;
-    return lock.error() == QLockFile::LockFailedError && lock.getLockInfo(&pid, &host, &program)
-           && pid == QCoreApplication::applicationPid() && (host.isEmpty() || host == QSysInfo::machineHostName())
-           && !locksHeld().contains(path);
-}
 
 QString text(const QJsonObject &object, const char *name, int limit)
 {
@@ -125,8 +102,6 @@ FleetJournal::~FleetJournal()
 {
     if (m_file.isOpen())
         m_file.flush();
-    if (m_lock && m_lock->isLocked())
-        locksHeld().remove(m_lockPath);
 }
 
 bool FleetJournal::open(const QString &folder, const QString &player, QString *error)
@@ -139,29 +114,16 @@ bool FleetJournal::open(const QString &folder, const QString &player, QString *e
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     const QString base = QStringLiteral("%1/fleet-%2").arg(folder, player);
-    m_lockPath = base + QLatin1String(".lock");
-    m_lock = std::make_unique<QLockFile>(m_lockPath);
-    // Held for the bridge's whole life: stale only when its process is gone.
-    m_lock->setStaleLockTime(0);
-    bool locked = m_lock->tryLock(0);
-    if (!locked && leftByAnEarlierProcess(*m_lock, m_lockPath))
-        locked = m_lock->removeStaleLockFile() && m_lock->tryLock(0);
-    if (!locked) {
-        qint64 pid = 0;
-        QString host;
-        QString program;
-        if (m_lock->error() == QLockFile::LockFailedError && m_lock->getLockInfo(&pid, &host, &program)) {
-            *error = QStringLiteral("player %1 is already served on this machine, by process %2 (%3); a player ID "
-                                    "has one bridge")
-                         .arg(player)
-                         .arg(pid)
-                         .arg(program);
-        } else {
-            *error = QStringLiteral("cannot lock %1.lock in the state folder").arg(base);
-        }
+    QString holder;
+    QString lockError;
+    if (!m_lock.lock(base + QLatin1String(".lock"), &holder, &lockError)) {
+        *error = !lockError.isEmpty()
+                     ? lockError
+                     : QStringLiteral("player %1 is already served on this machine%2; a player ID has "
+                                      "one bridge")
+                           .arg(player, holder.isEmpty() ? QString() : QStringLiteral(", by ") + holder);
         return false;
     }
-    locksHeld().insert(m_lockPath);
 
     m_path = base + QLatin1String(".journal");
     QFile file(m_path);

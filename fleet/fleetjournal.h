@@ -1,14 +1,14 @@
 #pragma once
 
+#include "fleet/playerlock.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
 #include <QList>
-#include <QLockFile>
 #include <QString>
 #include <QTimer>
 
-#include <memory>
 #include <optional>
 
 // What a bridge handed on towards its player, kept across its restarts so
@@ -79,8 +79,7 @@ private:
     bool append(const QByteArray &record, bool now, QString *error);
     bool rewrite(QString *error);
 
-    std::unique_ptr<QLockFile> m_lock;
-    QString m_lockPath;
+    PlayerLock m_lock;
     QString m_path;
     QFile m_file;
     QList<Entry> m_entries;
