@@ -89,7 +89,7 @@ void ConformanceTest::cleanup()
 {
     for (std::unique_ptr<QProcess> *process : {&door, &owner}) {
         if (*process) {
-            ::kill(pid_t((*process)->processId()), SIGCONT);
+            signalProcess(**process, SIGCONT);
             (*process)->kill();
             (*process)->waitForFinished();
             process->reset();
@@ -301,10 +301,10 @@ void ConformanceTest::everyDoorKeepsTheContract()
         QVERIFY2(doorPort > 0, this->door->readAllStandardError().constData());
     }
     if (fault == QLatin1String("stopped") || fault == QLatin1String("killed"))
-        QCOMPARE(::kill(pid_t(owner->processId()), SIGSTOP), 0);
+        QVERIFY(signalProcess(*owner, SIGSTOP));
     if (fault == QLatin1String("killed")) {
         // Once the bridge has handed it the first command.
-        QTimer::singleShot(1000, owner.get(), [this] { ::kill(pid_t(owner->processId()), SIGKILL); });
+        QTimer::singleShot(1000, owner.get(), [this] { signalProcess(*owner, SIGKILL); });
     }
 
     QByteArrayList got;
@@ -324,7 +324,7 @@ void ConformanceTest::everyDoorKeepsTheContract()
         got = exchange(client, client.socketDescriptor(), commands, halfClose);
     }
     if (owner)
-        ::kill(pid_t(owner->processId()), SIGCONT);
+        signalProcess(*owner, SIGCONT);
 
     // On the wire (or at the device server), in order, once each: the
     // commands answered "ok", and perhaps those whose outcome is unknown.

@@ -509,7 +509,7 @@ void FleetTest::stateAndWill()
                  && online.contains("\"groups\":[\"lobby\"]") && online.contains("\"bytes\":\"20 ff ff ff\"")
                  && online.contains("\"command\":\"play\""),
              online);
-    ::kill(pid_t(shop16.process.processId()), signal);
+    signalProcess(shop16.process, signal);
     QVERIFY(shop16.process.waitForFinished(answerMs));
     QVERIFY(QTest::qWaitFor([&] { return states.messages.last().payload.contains("\"online\":false"); }, answerMs));
     QCOMPARE(states.messages.last().payload.contains("\"last\""), lastKept);
@@ -586,7 +586,7 @@ void FleetTest::staleCommandsFromAStoredSessionDoNotPlay()
     QVERIFY(replies.watch(port, {"tunaris/players/shop-20/reply"}));
     Bridge shop20;
     QVERIFY(shop20.start(port, {"--player", "shop-20"}));
-    ::kill(pid_t(shop20.process.processId()), SIGKILL);
+    signalProcess(shop20.process, SIGKILL);
     shop20.process.waitForFinished(answerMs);
     const QByteArray topic = "tunaris/players/shop-20/command";
     const QString made = QDateTime::currentDateTimeUtc().addSecs(-40).toString(Qt::ISODate);
@@ -668,7 +668,7 @@ void FleetTest::frozenBridgePlaysNothingStale()
     Observer replies;
     QVERIFY(replies.watch(port, {"tunaris/players/shop-14/reply"}));
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    ::kill(pid_t(shop14.process.processId()), SIGSTOP);
+    QVERIFY(signalProcess(shop14.process, SIGSTOP));
     const QStringList property = {"-D", "publish", "user-property"};
     QCOMPARE(publish(port, "tunaris/players/shop-14/command",
                      QStringList{"-V", "5", "-q", "1", "-m", "next", "-D", "publish", "message-expiry-interval", "10"}
@@ -677,7 +677,7 @@ void FleetTest::frozenBridgePlaysNothingStale()
                  .exitCode,
              0);
     QTest::qWait(3000);
-    ::kill(pid_t(shop14.process.processId()), SIGCONT);
+    signalProcess(shop14.process, SIGCONT);
     QCOMPARE(replies.payloads(1).size(), 1);
     QVERIFY2(replies.messages.first().payload.startsWith("error not sent: expired (until "),
              replies.messages.first().payload);
@@ -738,7 +738,7 @@ void FleetTest::onePlayerIdOneBridge()
     QVERIFY(!first.process.peek(1 << 16).contains("lost the connection"));
 
     // Gone, its will says so, and the ID is free.
-    ::kill(pid_t(first.process.processId()), SIGKILL);
+    signalProcess(first.process, SIGKILL);
     QVERIFY(first.process.waitForFinished(answerMs));
     QVERIFY(second.start(port, options));
     QCOMPARE(runTool(QStringLiteral("sh"), {"-c", send}).exitCode, 0);
@@ -977,7 +977,7 @@ void FleetTest::watchedListing()
     QVERIFY(joining.start(port, {"--player", player}));
     QVERIFY2(shows(player.toUtf8() + (terminal ? "" : "  online  ")), seen.constData());
     seen.clear();
-    ::kill(pid_t(joining.process.processId()), SIGKILL);
+    signalProcess(joining.process, SIGKILL);
     QVERIFY(joining.process.waitForFinished(answerMs));
     // A terminal is only sent what changed on it, which a byte stream does
     // not show as text: the lines tell each change in words.

@@ -147,7 +147,7 @@ void MonitorTest::readsPortUntilInterrupted()
     QVERIFY(pty.write(QByteArray::fromHex("42 24ffffff 0800")));
     QVERIFY(readLines(monitor, 3));
 
-    ::kill(pid_t(monitor.processId()), SIGINT);
+    signalProcess(monitor, SIGINT);
     QVERIFY(monitor.waitForFinished(hangGuardMs));
     QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
     QCOMPARE(monitor.exitCode(), 0);
@@ -198,7 +198,7 @@ void MonitorTest::virtualPlayerOnItsOwnPty()
         QCOMPARE(sent.exitCode, 0);
     }
     QVERIFY(readLines(monitor, 2));
-    ::kill(pid_t(monitor.processId()), SIGINT);
+    signalProcess(monitor, SIGINT);
     QVERIFY(monitor.waitForFinished(hangGuardMs));
     QCOMPARE(monitor.exitCode(), 0);
     QCOMPARE(withoutTimes(monitor.readAllStandardOutput()), QStringLiteral("20 ff ff ff  Play\n"

@@ -551,7 +551,7 @@ void SendTest::ownerFailuresAreToldApart()
     if (answers.isEmpty()) {
         QVERIFY(
             startBridge(owner, QStringLiteral(BRIDGE_PATH), {"--port", pty->slavePath(), "--listen", "127.0.0.1:0"}));
-        QCOMPARE(::kill(pid_t(owner.processId()), SIGSTOP), 0);
+        QVERIFY(signalProcess(owner, SIGSTOP));
     } else {
         QVERIFY(QDir().mkpath(QFileInfo(endpoint).path()));
         QVERIFY(
@@ -568,13 +568,13 @@ void SendTest::ownerFailuresAreToldApart()
         QVERIFY(QTest::qWaitFor([&] { return owner.canReadLine(); }, answerMs));
         owner.readLine();
         if (answer == QLatin1String("kill"))
-            QCOMPARE(::kill(pid_t(owner.processId()), SIGKILL), 0);
+            QVERIFY(signalProcess(owner, SIGKILL));
         else
             owner.write(answer.toUtf8() + '\n');
     }
     QVERIFY(QTest::qWaitFor([&] { return !bySend || send.state() == QProcess::NotRunning; },
                             OwnerLink::AnswerWithinMs + answerMs));
-    ::kill(pid_t(owner.processId()), SIGCONT);
+    signalProcess(owner, SIGCONT);
     owner.kill();
     owner.waitForFinished();
     QFile::remove(endpoint);

@@ -24,6 +24,7 @@ import tempfile
 import time
 import unittest
 
+from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
@@ -349,7 +350,12 @@ class OfficePageTest(unittest.TestCase):
                 WebDriverWait(english, WAIT_S).until(lambda page: len(answers(page, "error")) == 24)
                 self.assertEqual([item.get_attribute("textContent") for item in answers(english, "waiting")],
                                  ["shop-02 waiting for its answer"])
-                WebDriverWait(english, WAIT_S + 10).until(lambda page: answers(page, "unknown"))
+                try:
+                    WebDriverWait(english, WAIT_S + 10).until(lambda page: answers(page, "unknown"))
+                except TimeoutException:
+                    self.fail("no unknown for shop-02; the page's sends: "
+                              + english.find_element(By.ID, "send-list").get_attribute("textContent")[:2000]
+                              + "\n" + self.fleet.said("office.err") + self.fleet.said("shop-02.err"))
                 self.assertIn("unknown no answer within 15 s", answers(english, "unknown")[0].get_attribute("textContent"))
             finally:
                 os.kill(self.bridges["shop-02"].pid, signal.SIGCONT)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/toolrun.h"
+
 #include <QFile>
 #include <QHostAddress>
 #include <QProcess>
@@ -62,7 +64,7 @@ public:
     }
     void stop(int signal)
     {
-        ::kill(pid_t(m_process.processId()), signal);
+        signalProcess(m_process, signal);
         m_process.waitForFinished(brokerAnswerMs);
     }
     QString path(const QString &name) const { return m_dir.filePath(name); }

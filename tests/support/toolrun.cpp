@@ -11,6 +11,10 @@
 #include <QTest>
 #include <QTimer>
 
+#if !defined(Q_OS_WIN)
+#include <csignal>
+#endif
+
 namespace {
 
 // Only a hang guard: a run normally ends within milliseconds.
@@ -81,4 +85,16 @@ quint16 startBridge(QProcess &bridge, const QString &program, const QStringList 
         },
         10000);
     return said && found.hasMatch() ? quint16(found.captured(1).toUInt()) : 0;
+}
+
+bool signalProcess(const QProcess &process, int signal)
+{
+#if defined(Q_OS_WIN)
+    Q_UNUSED(process)
+    Q_UNUSED(signal)
+    return false;
+#else
+    const qint64 pid = process.processId();
+    return pid > 0 && ::kill(pid_t(pid), signal) == 0;
+#endif
 }

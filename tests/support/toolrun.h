@@ -34,3 +34,8 @@ QStringList asSchedulerJob(const QString &runUser);
 // reports from standard error; the number of the port it listens on, 0 when
 // it ended first or did not say in time.
 quint16 startBridge(QProcess &bridge, const QString &program, const QStringList &arguments);
+
+// Sends `signal` to the program the test started, and to nothing else: one
+// that has ended has no number, and kill(0, ...) would reach every process
+// of the test run's group, other tests' programs among them.
+bool signalProcess(const QProcess &process, int signal);
