@@ -5,6 +5,7 @@
 // a client of the test's own.
 #include "fleet/fleetdiscovery.h"
 #include "fleet/fleetjournal.h"
+#include "fleet/fleetsender.h"
 #include "fleet/fleettopics.h"
 #include "fleet/messagelife.h"
 #include "fleet/mqttclient.h"
@@ -151,6 +152,7 @@ private slots:
     void brokerRestartMidStream();
     void frozenBridgePlaysNothingStale();
     void groupAnswersOfflineMembersAtOnce();
+    void senderAnswersEachPlayerOnce();
     void onePlayerIdOneBridge();
     void discoveryFollowsTheConvention();
     void watchedListing_data();
@@ -713,6 +715,63 @@ void FleetTest::groupAnswersOfflineMembersAtOnce()
 // A player ID has one bridge: a second one is refused in words that say
 // where the first runs, and the first keeps its session; once the first is
 // gone, another takes the ID; of two that start at once, one stays.
+// The sender shared by tunaris-send and the office: each player of a send
+// answered exactly once and each send finished once, whatever ends it: the
+// broker's word that no one takes a topic, too many sends under way, the
+// connection lost with answers owed, no connection at all.
+void FleetTest::senderAnswersEachPlayerOnce()
+{
+    Broker going;
+    const quint16 goingPort = freePort();
+    QVERIFY(going.start(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(goingPort)));
+    Observer silent; // takes the commands of "silent" and never answers
+    QVERIFY(silent.watch(goingPort, {FleetTopics::playerCommand(QStringLiteral("silent"))}));
+    BrokerSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = goingPort;
+    FleetSender sender(settings);
+    QHash<QPair<quint64, QString>, QList<QByteArray>> answers;
+    QHash<quint64, int> finished;
+    connect(&sender, &FleetSender::answered, this, [&](quint64 send, const QString &player, const QByteArray &reply) {
+        answers[qMakePair(send, player)] << reply;
+    });
+    connect(&sender, &FleetSender::finished, this, [&](quint64 send) { ++finished[send]; });
+    QString error;
+    QVERIFY2(sender.start(&error), qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(sender.isReady(), answerMs);
+
+    const PlayerCommand play = PlayerCommand::transportCommand(Commands::Play);
+    const quint64 first = sender.send(play, {"silent", "nobody", "silent"});
+    QList<quint64> waiting{first};
+    while (waiting.size() < FleetSender::MaxSending)
+        waiting << sender.send(play, {"silent"});
+    const quint64 tooMany = sender.send(play, {"silent"});
+    QTRY_COMPARE_WITH_TIMEOUT(answers.value(qMakePair(first, QStringLiteral("nobody"))),
+                              QList<QByteArray>{"error not sent: no bridge takes the commands of nobody"}, answerMs);
+    QCOMPARE(answers.value(qMakePair(tooMany, QStringLiteral("silent"))),
+             QList<QByteArray>{"error not sent: 64 commands already wait for their answers"});
+    QCOMPARE(finished.value(tooMany), 1);
+    QCOMPARE(silent.payloads(FleetSender::MaxSending).size(), FleetSender::MaxSending);
+
+    going.stop(SIGKILL);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), FleetSender::MaxSending + 1, answerMs);
+    for (const quint64 send : std::as_const(waiting)) {
+        const QList<QByteArray> replies = answers.value(qMakePair(send, QStringLiteral("silent")));
+        QCOMPARE(replies.size(), 1);
+        QVERIFY2(replies.first().startsWith("unknown "), replies.first().constData());
+        QCOMPARE(finished.value(send), 1);
+    }
+    const quint64 away = sender.send(play, {"silent"});
+    QTRY_COMPARE_WITH_TIMEOUT(finished.value(away), 1, answerMs);
+    QVERIFY(answers.value(qMakePair(away, QStringLiteral("silent")))
+                .value(0)
+                .startsWith("error not sent: not connected to the broker"));
+    QTest::qWait(100); // nothing more comes for any of them
+    QCOMPARE(answers.size(), FleetSender::MaxSending + 3);
+    for (const QList<QByteArray> &replies : std::as_const(answers))
+        QCOMPARE(replies.size(), 1);
+}
+
 void FleetTest::onePlayerIdOneBridge()
 {
     const QStringList options = {"--player", "shop-38"};
@@ -772,90 +831,34 @@ void FleetTest::onePlayerIdOneBridge()
 // every one once the option is taken away, is removed.
 void FleetTest::discoveryFollowsTheConvention()
 {
+    // Every entity's keys, those of the entities that show a state, and each component's own.
+    const QStringList entity = {"availability",
+                                "availability_mode",
+                                "availability_template",
+                                "availability_topic",
+                                "device",
+                                "device_class",
+                                "enabled_by_default",
+                                "encoding",
+                                "entity_category",
+                                "entity_picture",
+                                "icon",
+                                "json_attributes_template",
+                                "json_attributes_topic",
+                                "name",
+                                "object_id",
+                                "payload_available",
+                                "payload_not_available",
+                                "platform",
+                                "qos",
+                                "unique_id"};
+    const QStringList shown = {"expire_after", "force_update", "state_topic", "value_template"};
     const QHash<QString, QStringList> documented = {
-        {"button",
-         {"availability",
-          "availability_mode",
-          "availability_template",
-          "availability_topic",
-          "command_template",
-          "command_topic",
-          "device",
-          "device_class",
-          "enabled_by_default",
-          "encoding",
-          "entity_category",
-          "entity_picture",
-          "icon",
-          "json_attributes_template",
-          "json_attributes_topic",
-          "name",
-          "object_id",
-          "payload_available",
-          "payload_not_available",
-          "payload_press",
-          "platform",
-          "qos",
-          "retain",
-          "unique_id"}},
-        {"binary_sensor",
-         {"availability",
-          "availability_mode",
-          "availability_template",
-          "availability_topic",
-          "device",
-          "device_class",
-          "enabled_by_default",
-          "encoding",
-          "entity_category",
-          "entity_picture",
-          "expire_after",
-          "force_update",
-          "icon",
-          "json_attributes_template",
-          "json_attributes_topic",
-          "name",
-          "object_id",
-          "off_delay",
-          "payload_available",
-          "payload_not_available",
-          "payload_off",
-          "payload_on",
-          "platform",
-          "qos",
-          "state_topic",
-          "unique_id",
-          "value_template"}},
-        {"sensor",
-         {"availability",
-          "availability_mode",
-          "availability_template",
-          "availability_topic",
-          "device",
-          "device_class",
-          "enabled_by_default",
-          "encoding",
-          "entity_category",
-          "entity_picture",
-          "expire_after",
-          "force_update",
-          "icon",
-          "json_attributes_template",
-          "json_attributes_topic",
-          "last_reset_value_template",
-          "name",
-          "object_id",
-          "options",
-          "payload_available",
-          "payload_not_available",
-          "platform",
-          "qos",
-          "state_class",
-          "state_topic",
-          "suggested_display_precision",
-          "unique_id",
-          "unit_of_measurement",
-          "value_template"}},
+        {"button", entity + QStringList{"command_template", "command_topic", "payload_press", "retain"}},
+        {"binary_sensor", entity + shown + QStringList{"off_delay", "payload_off", "payload_on"}},
+        {"sensor", entity + shown
+                       + QStringList{"last_reset_value_template", "options", "state_class",
+                                     "suggested_display_precision", "unit_of_measurement"}},
     };
     const QHash<QString, QString> required = {
         {"button", "command_topic"}, {"binary_sensor", "state_topic"}, {"sensor", "state_topic"}};
